@@ -1,0 +1,103 @@
+#include "platform/Failure.h"
+#include "platform/Text.h"
+#include "runtime/Guard.h"
+#include "runtime/Runtime.h"
+
+namespace torvex::runtime {
+
+using platform::TrimSpaces;
+using platform::UpperCase;
+
+namespace {
+
+// The text after `key` and its one-character separator, or std::nullopt when
+// the key does not occur.
+std::optional<std::string_view> TextAfterKey(std::string_view commandLine, std::string_view key) {
+    const auto pos = UpperCase(commandLine).find(UpperCase(key));
+    if (pos == std::string::npos)
+        return std::nullopt;
+    std::size_t start = pos + key.size();
+    if (start >= commandLine.size())
+        platform::Raise(platform::errnum::InvalidArgument, "Invalid procedure call or argument");
+    start += platform::Utf8CharLength(static_cast<unsigned char>(commandLine[start]));
+    return commandLine.substr(std::min(start, commandLine.size()));
+}
+
+} // namespace
+
+std::optional<std::string> ParseCommandValue(std::string_view commandLine, std::string_view key) {
+    const auto rest = TextAfterKey(commandLine, key);
+    if (!rest)
+        return std::nullopt;
+    std::string value = UpperCase(TrimSpaces(*rest));
+    if (const auto slash = value.find('/'); slash != std::string::npos)
+        value = UpperCase(TrimSpaces(std::string_view(value).substr(0, slash)));
+    return value;
+}
+
+std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::string_view key) {
+    auto rest = TextAfterKey(commandLine, key);
+    if (!rest)
+        return std::nullopt;
+    if (const auto next = rest->find(" /"); next != std::string_view::npos)
+        rest = rest->substr(0, next);
+    return std::string(TrimSpaces(*rest));
+}
+
+std::optional<std::string> Runtime::ReadCommand(std::string_view commandLine, std::string_view key) {
+    Guard guard(*this, "ReadCommand");
+    std::optional<std::string> value;
+    guard([&] { value = ParseCommandValue(commandLine, key); });
+    return value;
+}
+
+bool Runtime::GetStartModeIntegrated() {
+    Guard guard(*this, "GetStartModeIntegrated");
+    bool result = false;
+    guard([&] {
+        const std::string external = ReadCommand(identity_.commandLine, "EXTERNAL").value_or("");
+        result = external == "HX5CFG";
+        IntegratedMode = result;
+        SilentMode = external == "SILENT";
+        if (SilentMode) {
+            result = false;
+            IntegratedMode = false;
+        }
+    });
+    return result;
+}
+
+std::string Runtime::GetPathLogfile() {
+    Guard guard(*this, "GetPathLogfile");
+    std::string path;
+    guard([&] { path = ParseCommandPath(identity_.commandLine, "LOGFILE").value_or(""); });
+    return path;
+}
+
+std::string Runtime::GetOCXName() {
+    Guard guard(*this, "GetOCXName");
+    std::string name;
+    guard([&] {
+        const std::string& file = identity_.programFileName;
+        if (file.size() < 7)
+            platform::Raise(platform::errnum::InvalidArgument, "Invalid procedure call or argument");
+        name = file.substr(0, file.size() - 7);
+    });
+    return name;
+}
+
+std::string Runtime::ReportComponentName() const {
+    const std::string& file = identity_.programFileName;
+    return file.size() > 7 ? file.substr(0, file.size() - 7) : file;
+}
+
+std::string Runtime::InstallationFolder() const {
+    std::string folder = identity_.programFolder;
+    while (!folder.empty() && folder.back() != '/')
+        folder.pop_back();
+    if (!folder.empty())
+        folder.pop_back();
+    return folder;
+}
+
+} // namespace torvex::runtime

@@ -1,0 +1,48 @@
+#include "platform/Text.h"
+#include "runtime/Guard.h"
+#include "runtime/Runtime.h"
+
+#include <cstdio>
+
+namespace torvex::runtime {
+
+namespace {
+
+// Added to every character code of the editor mark. Marks written by
+// different runs compare equal only while this stays the same.
+constexpr unsigned kEditorMarkOffset = 3;
+
+} // namespace
+
+// Encodes the value of the first environment entry: every character except
+// "-" and "_" as the hexadecimal text of its Windows-1252 code plus the offset.
+std::string EditorMark(std::string_view environmentEntry) {
+    const auto eq = environmentEntry.find('=');
+    const std::string_view value = eq == std::string_view::npos ? std::string_view{} : environmentEntry.substr(eq + 1);
+    std::string mark;
+    for (std::size_t i = 0; i < value.size();) {
+        const auto [code, length] = platform::Cp1252CodeAt(value, i);
+        i += length;
+        if (code == '-' || code == '_')
+            continue;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%X", code + kEditorMarkOffset);
+        mark += hex;
+    }
+    return mark;
+}
+
+void Runtime::WriteEditInfo() {
+    Guard guard(*this, "WriteEditInfo");
+    guard([&] {
+        const auto& v = identity_.version;
+        const std::string prog = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
+                                 std::to_string(v.revision) + (IntegratedMode ? " - Integrated" : " - Standalone");
+        SaveIni(prog, "Info", "S_Prog", GetCFGPath());
+    });
+    std::string mark;
+    guard([&] { mark = EditorMark(identity_.firstEnvironmentEntry); });
+    guard([&] { SaveIni(mark, "Info", "S_Editor", GetCFGPath()); });
+}
+
+} // namespace torvex::runtime

@@ -1,0 +1,100 @@
+#include "platform/Failure.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "runtime/ProgramEnd.h"
+#include "runtime/Runtime.h"
+
+#include <iostream>
+
+namespace torvex::runtime {
+
+using platform::Answer;
+using platform::Buttons;
+using platform::Icon;
+using platform::MessageBox;
+
+Runtime::Runtime(platform::ProcessIdentity identity, RuntimeServices services)
+    : identity_(std::move(identity)), services_(std::move(services)) {
+    if (!services_.errorStream)
+        services_.errorStream = &std::cerr;
+}
+
+std::string Runtime::ErrorLogPath() {
+    if (IntegratedMode) {
+        // Not through GetPathLogfile: a failure there would be reported into this very log.
+        try {
+            return ParseCommandPath(identity_.commandLine, "LOGFILE").value_or("");
+        } catch (const platform::Failure&) {
+            return {};
+        }
+    }
+    return InstallationFolder() + "/HX5cfglog.txt";
+}
+
+std::string Runtime::WriteErrorLog(std::string_view text) {
+    const std::string path = ErrorLogPath();
+    if (!platform::AppendLine(path, text))
+        *services_.errorStream << text << '\n' << std::flush;
+    return "Error logged to " + std::string(LFCR) + platform::UpperCase(path);
+}
+
+void Runtime::WriteServicePackLog(std::string_view text) {
+    const std::string line = "! Fault " + identity_.programFileName + ": " + std::string(text);
+    if (!platform::AppendLine(services_.servicePackLogPath, line))
+        *services_.errorStream << line << '\n' << std::flush;
+}
+
+void Runtime::ShowOrLogMessage(std::string_view text) {
+    if (SilentMode) {
+        WriteServicePackLog(text);
+        return;
+    }
+    ShowMessage(MessageBox{std::string(text), identity_.programFileName, Buttons::Ok, Icon::Critical, 1});
+}
+
+std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, std::string_view description,
+                                  std::string_view procedure, bool fatal) {
+    ++failureReports_;
+    const std::string entry = "Fehler in " + ReportComponentName() + " / " + std::string(source) + " / " +
+                              std::string(procedure) + " (Nr. " + std::to_string(number) + ") :" +
+                              std::string(description);
+    const std::string note = WriteErrorLog(entry);
+    const std::string report = "Unexpected error!" + std::string(LFCR) + std::string(description) +
+                               std::string(LFCR) + note;
+    if (SilentMode) {
+        WriteServicePackLog(report);
+        return 2;
+    }
+    if (!fatal) {
+        const Answer answer = ShowMessage(MessageBox{report + std::string(LFCR) + "Resume?", "Unexpected error",
+                                                     Buttons::YesNo, Icon::Critical, 1});
+        return answer == Answer::Yes ? 2 : 1;
+    }
+    ShowMessage(MessageBox{report, "Fatal error", Buttons::Ok, Icon::Critical, 1});
+    return 1;
+}
+
+void Runtime::EndProgram() { throw ProgramEnd{1}; }
+
+void Runtime::EndNormally() { throw ProgramEnd{failureReports_ > 0 ? 1 : 0}; }
+
+bool Runtime::ConfirmCancel() {
+    std::string question = "Cancel edits?" + std::string(LFCR) + "Remark:" + std::string(LFCR) +
+                           "Until now no changes have been taken over ";
+    if (IntegratedMode) {
+        question += std::string(LFCR) + "\"" + GetOCXName() + "\"" + " has to be configured again in " +
+                    "\"standalone-mode\"" + " via " + std::string(LFCR) + "\"" + identity_.programFolder + "/" +
+                    identity_.programFileName + ".exe" + "\"";
+    }
+    if (SilentMode) {
+        WriteServicePackLog(question);
+        return true;
+    }
+    const Answer answer = ShowMessage(MessageBox{question, "Cancel?", Buttons::YesNo, Icon::Exclamation, 2});
+    if (answer != Answer::Yes)
+        return false;
+    WriteErrorLog("Konfigurations-EXE wurde abgebrochen:     " + GetOCXName());
+    return true;
+}
+
+} // namespace torvex::runtime

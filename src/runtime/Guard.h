@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/Failure.h"
+#include "runtime/Runtime.h"
+
+#include <string>
+#include <utility>
+
+namespace torvex::runtime {
+
+// Turns a failure of a standard-library operation into the program's
+// failure numbers (6 overflow, 7 out of memory, 9 index out of range, ...).
+platform::Failure FailureFromStd(const std::exception& e);
+
+// The guard of a named procedure: runs each step, turns any failure into a
+// ReportError under the procedure's name and then either resumes (the step
+// has no effect and the caller goes on) or ends the program. A ProgramEnd is
+// never caught here.
+class Guard {
+public:
+    Guard(Runtime& runtime, std::string procedure) : runtime_(runtime), procedure_(std::move(procedure)) {}
+
+    // Runs one step. Returns true when it completed, false when it failed and
+    // the run resumes with the caller's next step.
+    template <class Step>
+    bool operator()(Step&& step) {
+        try {
+            std::forward<Step>(step)();
+            return true;
+        } catch (const platform::Failure& f) {
+            Report(f);
+        } catch (const std::exception& e) {
+            Report(FailureFromStd(e));
+        }
+        return false;
+    }
+
+    // Evaluates a condition; a failed test counts as true, so that the run
+    // enters the guarded branch or loop body as it does after a resume.
+    template <class Condition>
+    bool Test(Condition&& condition) {
+        bool result = true;
+        (*this)([&] { result = std::forward<Condition>(condition)(); });
+        return result;
+    }
+
+    // While set, reports are fatal: the report ends the program.
+    void SetFatal(bool fatal) { fatal_ = fatal; }
+    const std::string& Procedure() const { return procedure_; }
+
+private:
+    void Report(const platform::Failure& failure);
+
+    Runtime& runtime_;
+    std::string procedure_;
+    bool fatal_ = false;
+};
+
+} // namespace torvex::runtime

@@ -1,0 +1,48 @@
+#include "platform/FileSystem.h"
+#include "runtime/Guard.h"
+#include "runtime/Runtime.h"
+
+#include <stdexcept>
+
+namespace torvex::runtime {
+
+void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
+    Guard guard(*this, "GetExistingMachines");
+    guard([&] { ProgramIniPath = GetProgramIniPath(1); });
+    if (IntegratedMode) {
+        if (!guard.Test([&] { return platform::FindExistingFile(configurationIniPath).has_value(); }))
+            return;
+        for (int k = 1; k <= 5; ++k) {
+            std::string name;
+            guard([&] { name = LoadIniString("Common", "NameM" + std::to_string(k), configurationIniPath, false); });
+            if (name == "-" || name.empty())
+                break;
+            guard([&] {
+                MachineNames.resize(std::max<std::size_t>(MachineNames.size(), static_cast<std::size_t>(k) + 1));
+                MachineNames[static_cast<std::size_t>(k)] = name;
+            });
+        }
+        return;
+    }
+    std::int16_t count = 0;
+    guard([&] { count = LoadIniInteger("Project", "NumberOfMachines", ProgramIniPath, false); });
+    for (int k = 1; k <= count; ++k) {
+        guard([&] {
+            MachineNames.resize(std::max<std::size_t>(MachineNames.size(), static_cast<std::size_t>(k) + 1));
+            MachineNames[static_cast<std::size_t>(k)] =
+                LoadIniString("Machine" + std::to_string(k), "MachineName", ProgramIniPath, false);
+        });
+    }
+}
+
+std::string Runtime::GetValidMachines() {
+    return LoadIniString("Project", "ValidMachines", GetCFGPath(), false);
+}
+
+std::size_t Runtime::HighestMachineIndex() const {
+    if (MachineNames.empty())
+        throw std::out_of_range("MachineNames has no elements");
+    return MachineNames.size() - 1;
+}
+
+} // namespace torvex::runtime

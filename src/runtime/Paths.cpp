@@ -1,0 +1,97 @@
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "runtime/Guard.h"
+#include "runtime/Runtime.h"
+
+namespace torvex::runtime {
+
+namespace {
+
+std::string UnderFolder(const std::string& folder, std::string_view rest) {
+    return folder + (folder.ends_with('/') ? "" : "/") + std::string(rest);
+}
+
+} // namespace
+
+std::string Runtime::ExistingOrEmpty(const std::string& path) const {
+    return platform::FindExistingFile(path).value_or("");
+}
+
+std::string Runtime::ComponentFile(std::string_view suffix) {
+    // Asks for the component name anew on every use, as every path does.
+    const std::string c = GetOCXName();
+    return InstallationFolder() + "/" + c + "/" + c + std::string(suffix);
+}
+
+std::string Runtime::GetHX5ConfigurationIniPath() {
+    Guard guard(*this, "GetHX5ConfigurationIniPath");
+    std::string path;
+    guard([&] { path = ExistingOrEmpty(InstallationFolder() + "/parameter/hx5configuration.ini"); });
+    return path;
+}
+
+std::string Runtime::GetProgramIniPath(std::int32_t mode) {
+    Guard guard(*this, "GetProgramIniPath");
+    std::string path;
+    guard([&] {
+        if (mode == 1 && IntegratedMode) {
+            const std::string s = LoadIniString("Common", "SaveAndRestore", GetHX5ConfigurationIniPath(), false);
+            path = ExistingOrEmpty(UnderFolder(s, "parameter/program.ini"));
+        } else {
+            path = ExistingOrEmpty(InstallationFolder() + "/parameter/Program.ini");
+        }
+    });
+    return path;
+}
+
+std::string Runtime::GetCFGPath() {
+    std::string path;
+    {
+        Guard guard(*this, "GetCFGPath");
+        std::string composed;
+        guard([&] {
+            composed = ComponentFile(".cfg");
+            path = ExistingOrEmpty(composed);
+        });
+        if (!path.empty())
+            return path;
+        ShowOrLogMessage("File not found: " + std::string(LFCR) + platform::UpperCase(composed));
+    }
+    EndProgram();
+}
+
+std::string Runtime::GetPathOCXMDB() {
+    Guard guard(*this, "GetPathOCXMDB");
+    std::string path;
+    guard([&] {
+        path = ComponentFile(".mdb");
+        if (auto existing = platform::FindExistingFile(path))
+            path = *existing;
+    });
+    return path;
+}
+
+std::string Runtime::GetPathSourceOCXMDB() {
+    Guard guard(*this, "GetPathSourceOCXMDB");
+    std::string path;
+    guard([&] { path = ExistingOrEmpty(ComponentFile("_Source.mdb")); });
+    return path;
+}
+
+std::string Runtime::GetPathMachineCopyMDB(const std::string& configurationIniPath) {
+    Guard guard(*this, "GetPathMachineCopyMDB");
+    std::string path;
+    guard([&] {
+        const std::string s = LoadIniString("Common", "SaveAndRestore", configurationIniPath, false);
+        const std::string c = GetOCXName();
+        path = ExistingOrEmpty(UnderFolder(s, c + "/" + c + ".mdb"));
+    });
+    return path;
+}
+
+std::string Runtime::GetFileNameOnly(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+} // namespace torvex::runtime

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "platform/Dialogs.h"
+#include "platform/IniProfile.h"
+#include "platform/ProcessIdentity.h"
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace torvex::runtime {
+
+// Line break inside messages and log texts: line feed, then carriage return.
+inline constexpr std::string_view LFCR = "\n\r";
+
+// The services a run uses, handed in by `main` or by a test.
+struct RuntimeServices {
+    platform::Dialogs& dialogs;
+    std::string servicePackLogPath;        // where "! Fault" lines go
+    std::ostream* errorStream = nullptr;   // log entries that cannot be written (default std::cerr)
+    std::function<void()> processEvents{}; // let the user interface handle pending events
+};
+
+// A value that SaveIni can write; `IniUnsupported` stands for every other type.
+struct IniUnsupported {};
+using IniValue = std::variant<std::string, bool, std::int16_t, std::int32_t, double, IniUnsupported>;
+
+// The state of one run of the program and the procedures of the runtime
+// environment: start mode, program identity, paths, ini access, failure
+// reports, the machine list and the edit record. Every test makes a fresh one.
+class Runtime {
+public:
+    Runtime(platform::ProcessIdentity identity, RuntimeServices services);
+
+    // Module-wide state, read by the whole program.
+    bool IntegratedMode = false;
+    bool SilentMode = false;
+    std::vector<std::string> MachineNames; // index k = machine k; index 0 stays empty; empty = no elements
+    std::string ProgramIniPath;
+
+    // Start mode and identity.
+    std::optional<std::string> ReadCommand(std::string_view commandLine, std::string_view key);
+    bool GetStartModeIntegrated();
+    std::string GetPathLogfile();
+    std::string GetOCXName();
+    const platform::ProcessIdentity& Identity() const { return identity_; }
+    // The installation folder P: the program folder without its last component.
+    std::string InstallationFolder() const;
+
+    // Paths of the installation.
+    std::string GetHX5ConfigurationIniPath();
+    std::string GetProgramIniPath(std::int32_t mode);
+    std::string GetCFGPath();
+    std::string GetPathOCXMDB();
+    std::string GetPathSourceOCXMDB();
+    std::string GetPathMachineCopyMDB(const std::string& configurationIniPath);
+    static std::string GetFileNameOnly(std::string_view path);
+
+    // Ini files.
+    std::string LoadIniString(std::string_view section, std::string_view key, const std::string& file,
+                              bool reportMissing);
+    std::int16_t LoadIniInteger(std::string_view section, std::string_view key, const std::string& file,
+                                bool reportMissing);
+    bool LoadIniBoolean(std::string_view section, std::string_view key, const std::string& file,
+                        bool reportMissing);
+    std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
+                         const std::string& file);
+
+    // Failure reports and logs.
+    std::int16_t ReportError(std::int32_t number, std::string_view source, std::string_view description,
+                             std::string_view procedure, bool fatal);
+    [[noreturn]] void EndProgram();
+    // Ends a run that completed: exit status 0, or 1 when a failure was reported.
+    [[noreturn]] void EndNormally();
+    std::string WriteErrorLog(std::string_view text);
+    void ShowOrLogMessage(std::string_view text);
+    void WriteServicePackLog(std::string_view text);
+    bool ConfirmCancel();
+    int FailureReports() const { return failureReports_; }
+
+    // Machines and the edit record.
+    void GetExistingMachines(const std::string& configurationIniPath);
+    std::string GetValidMachines();
+    void WriteEditInfo();
+
+    // Shows a message box through the platform's dialogs.
+    platform::Answer ShowMessage(const platform::MessageBox& box) { return services_.dialogs.Show(box); }
+    // Lets the user interface handle pending events (no-op without a window).
+    void ProcessEvents() const {
+        if (services_.processEvents)
+            services_.processEvents();
+    }
+
+    // The highest index of MachineNames; a failure when the list has no elements.
+    std::size_t HighestMachineIndex() const;
+
+private:
+    std::string ErrorLogPath();
+    // The component name for reports, which must not ask GetOCXName again.
+    std::string ReportComponentName() const;
+    std::string ComponentFile(std::string_view suffix);
+    std::string ExistingOrEmpty(const std::string& path) const;
+
+    platform::ProcessIdentity identity_;
+    RuntimeServices services_;
+    platform::IniProfile ini_;
+    int failureReports_ = 0;
+};
+
+// The value of `key` in `commandLine` as the command-line reader finds it:
+// upper-cased, trimmed of blanks and cut at the next "/", or std::nullopt when
+// the key does not occur. The character right after the key is the separator
+// and is dropped, whatever it is. A key at the very end of the command line
+// (nothing after it) is a failure (number 5).
+std::optional<std::string> ParseCommandValue(std::string_view commandLine, std::string_view key);
+
+// The `LOGFILE`-style value of `key` in the letter case it was given in. A
+// path contains "/", so the value runs to the next " /" (the start of the
+// next key) instead of the next "/".
+std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::string_view key);
+
+// Text form of numbers in ini files: no leading blank, "." as decimal
+// separator, no zero before the separator of a value between -1 and 1.
+std::string InvariantNumber(double value);
+
+// The editor mark of the edit record for an environment entry "NAME=value".
+std::string EditorMark(std::string_view environmentEntry);
+
+} // namespace torvex::runtime

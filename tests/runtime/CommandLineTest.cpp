@@ -1,0 +1,95 @@
+#include "platform/Failure.h"
+#include "runtime/Runtime.h"
+#include "support/RuntimeFixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace torvex;
+using torvex::test::RuntimeFixture;
+
+namespace {
+
+struct ValueCase {
+    const char* commandLine;
+    const char* key;
+    std::optional<std::string> expected;
+};
+
+class CommandValue : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(CommandValue, IsFoundCutAndUpperCased) {
+    EXPECT_EQ(runtime::ParseCommandValue(GetParam().commandLine, GetParam().key), GetParam().expected)
+        << GetParam().commandLine;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, CommandValue,
+    ::testing::Values(ValueCase{"/EXTERNAL=HX5CFG /LOGFILE=c:\\cfg\\run.log", "EXTERNAL", "HX5CFG"},
+                      ValueCase{"/EXTERNAL=HX5CFG /LOGFILE=c:\\cfg\\run.log", "LOGFILE", "C:\\CFG\\RUN.LOG"},
+                      ValueCase{"/external=hx5cfg", "EXTERNAL", "HX5CFG"},
+                      ValueCase{"/EXTERNAL HX5CFG", "EXTERNAL", "HX5CFG"},
+                      ValueCase{"/EXTERNAL:HX5CFG", "EXTERNAL", "HX5CFG"},
+                      ValueCase{"/EXTERNAL==HX5CFG", "EXTERNAL", "=HX5CFG"},
+                      ValueCase{"/EXTERNAL=HX5CFG/LOGFILE=x", "EXTERNAL", "HX5CFG"},
+                      ValueCase{"/LOGFILE=c:\\external\\a.log /EXTERNAL=HX5CFG", "EXTERNAL", "A.LOG"},
+                      ValueCase{"/LOGFILE=/plant/external/a.log /EXTERNAL=HX5CFG", "EXTERNAL", "A.LOG"},
+                      ValueCase{"/EXTERNAL=", "EXTERNAL", ""},
+                      ValueCase{"/OTHER=1", "EXTERNAL", std::nullopt},
+                      ValueCase{"", "EXTERNAL", std::nullopt}));
+
+TEST(CommandPath, KeepsLetterCaseAndSlashesUpToTheNextKey) {
+    EXPECT_EQ(runtime::ParseCommandPath("/EXTERNAL=HX5CFG /LOGFILE=/Plant/Logs/Run.log", "LOGFILE"),
+              "/Plant/Logs/Run.log");
+    EXPECT_EQ(runtime::ParseCommandPath("/LOGFILE=/Plant/My Logs/Run.log /EXTERNAL=HX5CFG", "LOGFILE"),
+              "/Plant/My Logs/Run.log");
+    EXPECT_EQ(runtime::ParseCommandPath("/EXTERNAL=HX5CFG", "LOGFILE"), std::nullopt);
+}
+
+TEST(CommandValue, KeyAtTheVeryEndIsAFailure) {
+    EXPECT_THROW(runtime::ParseCommandValue("/EXTERNAL=HX5CFG /LOGFILE", "LOGFILE"), platform::Failure);
+}
+
+class StartMode : public RuntimeFixture {};
+
+TEST_F(StartMode, FollowsTheExternalWord) {
+    struct Case {
+        const char* commandLine;
+        bool integrated, silent, result;
+    };
+    for (const Case& c : {Case{"/EXTERNAL=HX5CFG", true, false, true}, Case{"/external=silent", false, true, false},
+                          Case{"/EXTERNAL=OTHER", false, false, false}, Case{"", false, false, false},
+                          Case{"/LOGFILE=c:\\external\\a.log /EXTERNAL=HX5CFG", false, false, false}}) {
+        auto& rt = MakeRuntime(c.commandLine);
+        EXPECT_EQ(rt.GetStartModeIntegrated(), c.result) << c.commandLine;
+        EXPECT_EQ(rt.IntegratedMode, c.integrated) << c.commandLine;
+        EXPECT_EQ(rt.SilentMode, c.silent) << c.commandLine;
+    }
+}
+
+TEST_F(StartMode, KeyAtTheEndIsReportedOnceThenStandalone) {
+    auto& rt = MakeRuntime("/LOGFILE=x /EXTERNAL");
+    dialogs_.Queue(platform::Answer::Yes);
+    EXPECT_FALSE(rt.GetStartModeIntegrated());
+    EXPECT_FALSE(rt.IntegratedMode);
+    EXPECT_FALSE(rt.SilentMode);
+    ASSERT_EQ(dialogs_.Shown().size(), 1u);
+    EXPECT_EQ(test::ReadFile(ErrorLog()),
+              "Fehler in Torvex / pTorvex_Config_Exe / ReadCommand (Nr. 5) :Invalid procedure call or argument\r\n");
+}
+
+TEST_F(StartMode, ComponentNameIsTheProgramNameWithoutItsLastSevenCharacters) {
+    EXPECT_EQ(MakeRuntime("", "Torvex_Config").GetOCXName(), "Torvex");
+    EXPECT_EQ(MakeRuntime("", "Other_Config").GetOCXName(), "Other");
+    EXPECT_EQ(MakeRuntime("", "_Config").GetOCXName(), "");
+    EXPECT_TRUE(dialogs_.Shown().empty());
+}
+
+TEST_F(StartMode, ShortProgramNameIsReportedUnderItsOwnNameWithoutRecursion) {
+    auto& rt = MakeRuntime("/EXTERNAL=SILENT", "Tool");
+    rt.GetStartModeIntegrated();
+    EXPECT_EQ(rt.GetOCXName(), "");
+    EXPECT_EQ(test::ReadFile(ErrorLog()),
+              "Fehler in Tool / pTorvex_Config_Exe / GetOCXName (Nr. 5) :Invalid procedure call or argument\r\n");
+}
+
+} // namespace
