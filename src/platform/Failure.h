@@ -21,6 +21,8 @@ inline constexpr std::int32_t TypeMismatch = 13;
 inline constexpr std::int32_t FileNotFound = 53;
 inline constexpr std::int32_t PermissionDenied = 70;
 inline constexpr std::int32_t PathFileAccess = 75;
+inline constexpr std::int32_t ObjectNotSet = 91;
+inline constexpr std::int32_t InvalidUseOfNull = 94;
 } // namespace errnum
 
 // An unexpected failure of one step: what a guarded procedure reports.

@@ -169,8 +169,7 @@ void CopyFileAtomic(const std::string& source, const std::string& target) {
     if (err == EACCES || err == EPERM || err == EROFS)
         Raise(errnum::PermissionDenied, "Permission denied: " + target);
     if (err != 0)
-        Raise(errnum::PathFileAccess,
-              "Path/File access error: " + target + " (" + std::strerror(err) + ")");
+        Raise(errnum::PathFileAccess, "Path/File access error: " + target + " (" + std::strerror(err) + ")");
 }
 
 bool AppendLine(const std::string& path, std::string_view text) {

@@ -9,7 +9,9 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr std::size_t npos = std::string::npos;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v';
+}
 
 std::string_view SkipLeadingBlanks(std::string_view s) {
     std::size_t i = 0;
@@ -18,7 +20,9 @@ std::string_view SkipLeadingBlanks(std::string_view s) {
     return s.substr(i);
 }
 
-std::string FoldName(std::string_view name) { return UpperCase(TrimSpaces(name)); }
+std::string FoldName(std::string_view name) {
+    return UpperCase(TrimSpaces(name));
+}
 
 } // namespace
 
@@ -71,7 +75,8 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
             doc.lines_.push_back(ParseLine(text.substr(pos), ""));
             break;
         }
-        const std::size_t eolLen = (text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') ? 2 : 1;
+        const std::size_t eolLen =
+            (text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') ? 2 : 1;
         doc.lines_.push_back(ParseLine(text.substr(pos, brk - pos), text.substr(brk, eolLen)));
         pos = brk + eolLen;
     }

@@ -2,8 +2,8 @@
 
 #include "platform/FileSystem.h"
 
-#include <sys/stat.h>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace torvex::platform {
 namespace {
@@ -14,9 +14,9 @@ bool StatFile(const std::string& path, struct stat& st) {
 
 bool Matches(const struct stat& st, std::uint64_t device, std::uint64_t inode, std::uint64_t size,
              std::int64_t sec, std::int64_t nsec) {
-    return static_cast<std::uint64_t>(st.st_dev) == device && static_cast<std::uint64_t>(st.st_ino) == inode &&
-           static_cast<std::uint64_t>(st.st_size) == size && st.st_mtim.tv_sec == sec &&
-           st.st_mtim.tv_nsec == nsec;
+    return static_cast<std::uint64_t>(st.st_dev) == device &&
+           static_cast<std::uint64_t>(st.st_ino) == inode && static_cast<std::uint64_t>(st.st_size) == size &&
+           st.st_mtim.tv_sec == sec && st.st_mtim.tv_nsec == nsec;
 }
 
 // File time stamps advance in clock ticks, so a file changed in place within
@@ -57,10 +57,11 @@ std::shared_ptr<const IniDocument> IniProfile::Load(const std::string& path, std
     // Only a file that did not change while it was read, and whose time stamp
     // is old enough that a later change in place must show in it, is remembered.
     struct stat after {};
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const bool settled = (now.tv_sec - st.st_mtim.tv_sec) * 1000000000LL + (now.tv_nsec - st.st_mtim.tv_nsec) >
-                         kSettledNanoseconds;
+    const bool settled =
+        (now.tv_sec - st.st_mtim.tv_sec) * 1000000000LL + (now.tv_nsec - st.st_mtim.tv_nsec) >
+        kSettledNanoseconds;
     if (settled && StatFile(actual, after) &&
         Matches(after, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
                 bytes->size(), st.st_mtim.tv_sec, st.st_mtim.tv_nsec))
@@ -74,8 +75,11 @@ void IniProfile::Remember(const std::string& path, std::shared_ptr<const IniDocu
         cache_.erase(path);
         return;
     }
-    cache_[path] = Cached{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                          static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+    cache_[path] = Cached{static_cast<std::uint64_t>(st.st_dev),
+                          static_cast<std::uint64_t>(st.st_ino),
+                          static_cast<std::uint64_t>(st.st_size),
+                          st.st_mtim.tv_sec,
+                          st.st_mtim.tv_nsec,
                           std::move(doc)};
 }
 

@@ -161,7 +161,8 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
         char32_t u = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
         if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
-            char32_t lo = static_cast<unsigned char>(bytes[i + 2]) | (static_cast<unsigned char>(bytes[i + 3]) << 8);
+            char32_t lo =
+                static_cast<unsigned char>(bytes[i + 2]) | (static_cast<unsigned char>(bytes[i + 3]) << 8);
             if (lo >= 0xDC00 && lo < 0xE000) {
                 u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
                 i += 2;

@@ -18,7 +18,8 @@ constexpr unsigned kEditorMarkOffset = 3;
 // "-" and "_" as the hexadecimal text of its Windows-1252 code plus the offset.
 std::string EditorMark(std::string_view environmentEntry) {
     const auto eq = environmentEntry.find('=');
-    const std::string_view value = eq == std::string_view::npos ? std::string_view{} : environmentEntry.substr(eq + 1);
+    const std::string_view value =
+        eq == std::string_view::npos ? std::string_view{} : environmentEntry.substr(eq + 1);
     std::string mark;
     for (std::size_t i = 0; i < value.size();) {
         const auto [code, length] = platform::Cp1252CodeAt(value, i);
@@ -37,7 +38,8 @@ void Runtime::WriteEditInfo() {
     guard([&] {
         const auto& v = identity_.version;
         const std::string prog = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-                                 std::to_string(v.revision) + (IntegratedMode ? " - Integrated" : " - Standalone");
+                                 std::to_string(v.revision) +
+                                 (IntegratedMode ? " - Integrated" : " - Standalone");
         SaveIni(prog, "Info", "S_Prog", GetCFGPath());
     });
     std::string mark;

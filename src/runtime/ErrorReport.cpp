@@ -56,35 +56,39 @@ std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, 
                                   std::string_view procedure, bool fatal) {
     ++failureReports_;
     const std::string entry = "Fehler in " + ReportComponentName() + " / " + std::string(source) + " / " +
-                              std::string(procedure) + " (Nr. " + std::to_string(number) + ") :" +
-                              std::string(description);
+                              std::string(procedure) + " (Nr. " + std::to_string(number) +
+                              ") :" + std::string(description);
     const std::string note = WriteErrorLog(entry);
-    const std::string report = "Unexpected error!" + std::string(LFCR) + std::string(description) +
-                               std::string(LFCR) + note;
+    const std::string report =
+        "Unexpected error!" + std::string(LFCR) + std::string(description) + std::string(LFCR) + note;
     if (SilentMode) {
         WriteServicePackLog(report);
         return 2;
     }
     if (!fatal) {
-        const Answer answer = ShowMessage(MessageBox{report + std::string(LFCR) + "Resume?", "Unexpected error",
-                                                     Buttons::YesNo, Icon::Critical, 1});
+        const Answer answer = ShowMessage(MessageBox{report + std::string(LFCR) + "Resume?",
+                                                     "Unexpected error", Buttons::YesNo, Icon::Critical, 1});
         return answer == Answer::Yes ? 2 : 1;
     }
     ShowMessage(MessageBox{report, "Fatal error", Buttons::Ok, Icon::Critical, 1});
     return 1;
 }
 
-void Runtime::EndProgram() { throw ProgramEnd{1}; }
+void Runtime::EndProgram() {
+    throw ProgramEnd{1};
+}
 
-void Runtime::EndNormally() { throw ProgramEnd{failureReports_ > 0 ? 1 : 0}; }
+void Runtime::EndNormally() {
+    throw ProgramEnd{failureReports_ > 0 ? 1 : 0};
+}
 
 bool Runtime::ConfirmCancel() {
     std::string question = "Cancel edits?" + std::string(LFCR) + "Remark:" + std::string(LFCR) +
                            "Until now no changes have been taken over ";
     if (IntegratedMode) {
         question += std::string(LFCR) + "\"" + GetOCXName() + "\"" + " has to be configured again in " +
-                    "\"standalone-mode\"" + " via " + std::string(LFCR) + "\"" + identity_.programFolder + "/" +
-                    identity_.programFileName + ".exe" + "\"";
+                    "\"standalone-mode\"" + " via " + std::string(LFCR) + "\"" + identity_.programFolder +
+                    "/" + identity_.programFileName + ".exe" + "\"";
     }
     if (SilentMode) {
         WriteServicePackLog(question);

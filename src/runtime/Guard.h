@@ -22,8 +22,7 @@ public:
 
     // Runs one step. Returns true when it completed, false when it failed and
     // the run resumes with the caller's next step.
-    template <class Step>
-    bool operator()(Step&& step) {
+    template <class Step> bool operator()(Step&& step) {
         try {
             std::forward<Step>(step)();
             return true;
@@ -37,8 +36,7 @@ public:
 
     // Evaluates a condition; a failed test counts as true, so that the run
     // enters the guarded branch or loop body as it does after a resume.
-    template <class Condition>
-    bool Test(Condition&& condition) {
+    template <class Condition> bool Test(Condition&& condition) {
         bool result = true;
         (*this)([&] { result = std::forward<Condition>(condition)(); });
         return result;

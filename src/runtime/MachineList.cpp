@@ -14,11 +14,14 @@ void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
             return;
         for (int k = 1; k <= 5; ++k) {
             std::string name;
-            guard([&] { name = LoadIniString("Common", "NameM" + std::to_string(k), configurationIniPath, false); });
+            guard([&] {
+                name = LoadIniString("Common", "NameM" + std::to_string(k), configurationIniPath, false);
+            });
             if (name == "-" || name.empty())
                 break;
             guard([&] {
-                MachineNames.resize(std::max<std::size_t>(MachineNames.size(), static_cast<std::size_t>(k) + 1));
+                MachineNames.resize(
+                    std::max<std::size_t>(MachineNames.size(), static_cast<std::size_t>(k) + 1));
                 MachineNames[static_cast<std::size_t>(k)] = name;
             });
         }

@@ -35,7 +35,8 @@ std::string Runtime::GetProgramIniPath(std::int32_t mode) {
     std::string path;
     guard([&] {
         if (mode == 1 && IntegratedMode) {
-            const std::string s = LoadIniString("Common", "SaveAndRestore", GetHX5ConfigurationIniPath(), false);
+            const std::string s =
+                LoadIniString("Common", "SaveAndRestore", GetHX5ConfigurationIniPath(), false);
             path = ExistingOrEmpty(UnderFolder(s, "parameter/program.ini"));
         } else {
             path = ExistingOrEmpty(InstallationFolder() + "/parameter/Program.ini");

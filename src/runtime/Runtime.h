@@ -98,6 +98,8 @@ public:
 
     // The highest index of MachineNames; a failure when the list has no elements.
     std::size_t HighestMachineIndex() const;
+    // The number of machines: the highest index, or 0 for a list without elements.
+    std::size_t MachineCount() const { return MachineNames.empty() ? 0 : MachineNames.size() - 1; }
 
 private:
     std::string ErrorLogPath();

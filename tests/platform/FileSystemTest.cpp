@@ -1,5 +1,5 @@
-#include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/Failure.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,10 @@ using torvex::test::WriteFile;
 TEST(FileSystem, FindsExistingFilesCaseInsensitivelyWhenTheExactNameIsMissing) {
     TempDir dir;
     WriteFile(dir / "Plant/Parameter/Program.ini", "x");
-    EXPECT_EQ(platform::FindExistingFile(dir / "Plant/Parameter/Program.ini"), dir / "Plant/Parameter/Program.ini");
-    EXPECT_EQ(platform::FindExistingFile(dir / "plant/parameter/program.ini"), dir / "Plant/Parameter/Program.ini");
+    EXPECT_EQ(platform::FindExistingFile(dir / "Plant/Parameter/Program.ini"),
+              dir / "Plant/Parameter/Program.ini");
+    EXPECT_EQ(platform::FindExistingFile(dir / "plant/parameter/program.ini"),
+              dir / "Plant/Parameter/Program.ini");
     EXPECT_EQ(platform::FindExistingFile(dir / "plant/parameter/other.ini"), std::nullopt);
     EXPECT_EQ(platform::FindExistingFile(dir / "plant/parameter"), std::nullopt) << "a folder is no file";
     EXPECT_EQ(platform::FindExistingFile(""), std::nullopt);

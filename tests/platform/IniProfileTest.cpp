@@ -31,28 +31,22 @@ TEST_P(IniRead, FollowsTheProfileRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, IniRead,
-    ::testing::Values(ReadCase{"[S]\r\nk=v\r\n", "S", "k", "v"},
-                      ReadCase{"[s]\nK = spaced value \t\n", " S ", "k", "spaced value"},
-                      ReadCase{"[S]\rk=cr only\r", "S", "K", "cr only"},
-                      ReadCase{"[S]\nk=\"  x  \"\n", "S", "k", "  x  "},
-                      ReadCase{"[S]\nk='\"x\"'\n", "S", "k", "\"x\""},
-                      ReadCase{"[S]\nk=\"x'\n", "S", "k", "\"x'"},
-                      ReadCase{"[S]\nk=\"\"x\"\"\n", "S", "k", "\"x\""},
-                      ReadCase{"[S]\nk=\"\n", "S", "k", "\""},
-                      ReadCase{"[S]\nk=a ;b\n", "S", "k", "a ;b"},
-                      ReadCase{"[S]\nk=a=b\n", "S", "k", "a=b"},
-                      ReadCase{"[S]\n;k=comment\n", "S", "k", std::nullopt},
-                      ReadCase{"[S]\n#k=v\n", "S", "#k", "v"},
-                      ReadCase{"[S]\nk\n", "S", "k", std::nullopt},
-                      ReadCase{"[S]\n=empty key\n", "S", "", "empty key"},
-                      ReadCase{"k=before\n[S]\n", "", "k", std::nullopt},
-                      ReadCase{"[S]\n[S]\nk=v\n", "S", "k", std::nullopt},
-                      ReadCase{"[S]\nk=1\nK=2\n[S]\nk=3\n", "S", "k", "1"},
-                      ReadCase{"  [ S ] trailing k=v\n\tk=x\n", "S", "k", "x"},
-                      ReadCase{"[abc\nk=open header\n", "abc", "k", "open header"},
-                      ReadCase{"[Grüße]\nSchlüssel=Wert\n", "GRÜßE", "SCHLÜSSEL", "Wert"},
-                      ReadCase{"[S]\nk=\n", "S", "k", ""},
-                      ReadCase{"[S]\nk=v", "S", "k\t", std::nullopt}));
+    ::testing::Values(
+        ReadCase{"[S]\r\nk=v\r\n", "S", "k", "v"},
+        ReadCase{"[s]\nK = spaced value \t\n", " S ", "k", "spaced value"},
+        ReadCase{"[S]\rk=cr only\r", "S", "K", "cr only"}, ReadCase{"[S]\nk=\"  x  \"\n", "S", "k", "  x  "},
+        ReadCase{"[S]\nk='\"x\"'\n", "S", "k", "\"x\""}, ReadCase{"[S]\nk=\"x'\n", "S", "k", "\"x'"},
+        ReadCase{"[S]\nk=\"\"x\"\"\n", "S", "k", "\"x\""}, ReadCase{"[S]\nk=\"\n", "S", "k", "\""},
+        ReadCase{"[S]\nk=a ;b\n", "S", "k", "a ;b"}, ReadCase{"[S]\nk=a=b\n", "S", "k", "a=b"},
+        ReadCase{"[S]\n;k=comment\n", "S", "k", std::nullopt}, ReadCase{"[S]\n#k=v\n", "S", "#k", "v"},
+        ReadCase{"[S]\nk\n", "S", "k", std::nullopt}, ReadCase{"[S]\n=empty key\n", "S", "", "empty key"},
+        ReadCase{"k=before\n[S]\n", "", "k", std::nullopt},
+        ReadCase{"[S]\n[S]\nk=v\n", "S", "k", std::nullopt},
+        ReadCase{"[S]\nk=1\nK=2\n[S]\nk=3\n", "S", "k", "1"},
+        ReadCase{"  [ S ] trailing k=v\n\tk=x\n", "S", "k", "x"},
+        ReadCase{"[abc\nk=open header\n", "abc", "k", "open header"},
+        ReadCase{"[Grüße]\nSchlüssel=Wert\n", "GRÜßE", "SCHLÜSSEL", "Wert"},
+        ReadCase{"[S]\nk=\n", "S", "k", ""}, ReadCase{"[S]\nk=v", "S", "k\t", std::nullopt}));
 
 TEST(IniInteger, ParsesLikeTheWindowsProfileFunction) {
     EXPECT_EQ(IniProfile::ParseProfileInteger("1"), 1u);

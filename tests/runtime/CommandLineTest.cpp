@@ -56,9 +56,10 @@ TEST_F(StartMode, FollowsTheExternalWord) {
         const char* commandLine;
         bool integrated, silent, result;
     };
-    for (const Case& c : {Case{"/EXTERNAL=HX5CFG", true, false, true}, Case{"/external=silent", false, true, false},
-                          Case{"/EXTERNAL=OTHER", false, false, false}, Case{"", false, false, false},
-                          Case{"/LOGFILE=c:\\external\\a.log /EXTERNAL=HX5CFG", false, false, false}}) {
+    for (const Case& c :
+         {Case{"/EXTERNAL=HX5CFG", true, false, true}, Case{"/external=silent", false, true, false},
+          Case{"/EXTERNAL=OTHER", false, false, false}, Case{"", false, false, false},
+          Case{"/LOGFILE=c:\\external\\a.log /EXTERNAL=HX5CFG", false, false, false}}) {
         auto& rt = MakeRuntime(c.commandLine);
         EXPECT_EQ(rt.GetStartModeIntegrated(), c.result) << c.commandLine;
         EXPECT_EQ(rt.IntegratedMode, c.integrated) << c.commandLine;
@@ -73,8 +74,8 @@ TEST_F(StartMode, KeyAtTheEndIsReportedOnceThenStandalone) {
     EXPECT_FALSE(rt.IntegratedMode);
     EXPECT_FALSE(rt.SilentMode);
     ASSERT_EQ(dialogs_.Shown().size(), 1u);
-    EXPECT_EQ(test::ReadFile(ErrorLog()),
-              "Fehler in Torvex / pTorvex_Config_Exe / ReadCommand (Nr. 5) :Invalid procedure call or argument\r\n");
+    EXPECT_EQ(test::ReadFile(ErrorLog()), "Fehler in Torvex / pTorvex_Config_Exe / ReadCommand (Nr. 5) "
+                                          ":Invalid procedure call or argument\r\n");
 }
 
 TEST_F(StartMode, ComponentNameIsTheProgramNameWithoutItsLastSevenCharacters) {
@@ -88,8 +89,9 @@ TEST_F(StartMode, ShortProgramNameIsReportedUnderItsOwnNameWithoutRecursion) {
     auto& rt = MakeRuntime("/EXTERNAL=SILENT", "Tool");
     rt.GetStartModeIntegrated();
     EXPECT_EQ(rt.GetOCXName(), "");
-    EXPECT_EQ(test::ReadFile(ErrorLog()),
-              "Fehler in Tool / pTorvex_Config_Exe / GetOCXName (Nr. 5) :Invalid procedure call or argument\r\n");
+    EXPECT_EQ(
+        test::ReadFile(ErrorLog()),
+        "Fehler in Tool / pTorvex_Config_Exe / GetOCXName (Nr. 5) :Invalid procedure call or argument\r\n");
 }
 
 } // namespace

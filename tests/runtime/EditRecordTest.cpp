@@ -12,8 +12,9 @@ TEST_F(EditRecord, WritesVersionModeAndEditorMark) {
     test::WriteFile(Cfg(), "[Project]\r\nForMachine1=true\r\n");
     MakeRuntime().WriteEditInfo();
     // "Jo-Ann_Smith" without "-" and "_" is JoAnnSmith; every code plus 3 in hexadecimal.
-    EXPECT_EQ(test::ReadFile(Cfg()), "[Project]\r\nForMachine1=true\r\n[Info]\r\nS_Prog=1.0.1 - Standalone\r\n"
-                                     "S_Editor=4D7244717156706C776B\r\n");
+    EXPECT_EQ(test::ReadFile(Cfg()),
+              "[Project]\r\nForMachine1=true\r\n[Info]\r\nS_Prog=1.0.1 - Standalone\r\n"
+              "S_Editor=4D7244717156706C776B\r\n");
     auto& rt = MakeRuntime("/EXTERNAL=HX5CFG");
     rt.GetStartModeIntegrated();
     rt.WriteEditInfo();

@@ -25,9 +25,12 @@ protected:
         guard([&] { ran += "3"; });
         return ran;
     }
-    std::string LogLine() const { return "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 53) :File not found"; }
+    std::string LogLine() const {
+        return "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 53) :File not found";
+    }
     std::string Report() const {
-        return "Unexpected error!\n\rFile not found\n\rError logged to \n\r" + platform::UpperCase(ErrorLog());
+        return "Unexpected error!\n\rFile not found\n\rError logged to \n\r" +
+               platform::UpperCase(ErrorLog());
     }
 };
 
@@ -68,7 +71,8 @@ TEST_F(ErrorReport, SilentRunLogsAndResumes) {
     EXPECT_EQ(RunProcedure(rt), "13");
     EXPECT_EQ(ReadFile(ErrorLog()), LogLine() + "\r\n");
     EXPECT_EQ(ReadFile(ServicePackLog()), "! Fault Torvex_Config: " + Report() + "\r\n");
-    EXPECT_EQ(rt.ReportError(9999, "Torvex_Config", "x", "P", true), 2) << "silent reports resume, even fatal";
+    EXPECT_EQ(rt.ReportError(9999, "Torvex_Config", "x", "P", true), 2)
+        << "silent reports resume, even fatal";
 }
 
 TEST_F(ErrorReport, FatalFormShowsOnlyOkAndEnds) {
@@ -90,8 +94,9 @@ TEST_F(ErrorReport, FailedConditionEntersItsBranchAndStdFailuresGetClassicNumber
     EXPECT_TRUE(guard.Test([]() -> bool { throw std::out_of_range("x"); }));
     EXPECT_FALSE(guard.Test([] { return false; }));
     guard([] { throw std::overflow_error("x"); });
-    EXPECT_EQ(ReadFile(ErrorLog()), "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 9) :Subscript out of range\r\n"
-                                    "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 6) :Overflow\r\n");
+    EXPECT_EQ(ReadFile(ErrorLog()),
+              "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 9) :Subscript out of range\r\n"
+              "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 6) :Overflow\r\n");
 }
 
 TEST_F(ErrorReport, IntegratedLogGoesToLogfileAndAnUnwritableLogToStandardError) {
@@ -126,8 +131,11 @@ TEST_F(ErrorReport, ConfirmCancelAsksTheDesignedQuestion) {
     integrated.GetStartModeIntegrated();
     dialogs_.Queue(Answer::No);
     EXPECT_FALSE(integrated.ConfirmCancel());
-    EXPECT_EQ(dialogs_.Shown()[2].text, question + "\n\r\"Torvex\" has to be configured again in \"standalone-mode\" via "
-                                                   "\n\r\"" + ProgramFolder() + "/Torvex_Config.exe\"");
+    EXPECT_EQ(dialogs_.Shown()[2].text,
+              question +
+                  "\n\r\"Torvex\" has to be configured again in \"standalone-mode\" via "
+                  "\n\r\"" +
+                  ProgramFolder() + "/Torvex_Config.exe\"");
 
     auto& silent = MakeRuntime("/EXTERNAL=SILENT");
     silent.GetStartModeIntegrated();

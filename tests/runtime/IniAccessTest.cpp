@@ -58,7 +58,8 @@ TEST_F(IniAccess, OutOfRangeIntegerIsAnOverflowThatReadsAsZero) {
     EXPECT_EQ(rt.LoadIniInteger("S", "big", File(), true), 0);
     EXPECT_EQ(rt.LoadIniInteger("S", "wrapped", File(), false), -1);
     EXPECT_EQ(rt.LoadIniInteger("S", "low", File(), false), -32768);
-    EXPECT_EQ(ReadFile(ErrorLog()), "Fehler in Torvex / pTorvex_Config_Exe / LoadIniInteger (Nr. 6) :Overflow\r\n");
+    EXPECT_EQ(ReadFile(ErrorLog()),
+              "Fehler in Torvex / pTorvex_Config_Exe / LoadIniInteger (Nr. 6) :Overflow\r\n");
 }
 
 TEST_F(IniAccess, SaveWritesTheInvariantTextForms) {

@@ -36,7 +36,8 @@ TEST_F(MachineList, IntegratedStopsAtTheFirstGapAndReadsAtMostFive) {
 }
 
 TEST_F(MachineList, StandaloneAndSilentTakeExactlyTheCountedMachines) {
-    const std::string ini = "[Project]\nNumberOfMachines=3\n[Machine1]\nMachineName=M1\n[Machine3]\nMachineName=M3\n";
+    const std::string ini =
+        "[Project]\nNumberOfMachines=3\n[Machine1]\nMachineName=M1\n[Machine3]\nMachineName=M3\n";
     EXPECT_EQ(Standalone(ini), (Names{"", "M1", "", "M3"}));
     EXPECT_EQ(Standalone(ini, "/EXTERNAL=SILENT"), (Names{"", "M1", "", "M3"}));
     EXPECT_EQ(Standalone("[Project]\nNumberOfMachines=0\n"), Names{});

@@ -26,7 +26,8 @@ protected:
     std::string ProgramIni() const { return Plant() + "/parameter/Program.ini"; }
     std::string HX5Ini() const { return Plant() + "/parameter/hx5configuration.ini"; }
 
-    runtime::Runtime& MakeRuntime(std::string commandLine = "", std::string programFileName = "Torvex_Config") {
+    runtime::Runtime& MakeRuntime(std::string commandLine = "",
+                                  std::string programFileName = "Torvex_Config") {
         runtime_ = std::make_unique<runtime::Runtime>(
             MakeIdentity(ProgramFolder(), std::move(commandLine), std::move(programFileName)),
             runtime::RuntimeServices{dialogs_, ServicePackLog(), &errors_, {}});

@@ -42,7 +42,9 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+bool Exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 platform::ProcessIdentity MakeIdentity(const std::string& programFolder, std::string commandLine,
                                        std::string programFileName) {

@@ -1,0 +1,44 @@
+#include "presetdb/PresetGeneration.h"
+#include "runtime/Guard.h"
+
+namespace torvex::presetdb {
+
+// The additional-field list: an empty entry 0, "part", then the names of
+// DataBaseAdditionalFields in their order, split at every comma.
+std::optional<std::vector<std::string>> PresetGeneration::GetAdditionalFieldsMDB() {
+    runtime::Guard guard(rt_, "GetAdditionalFieldsMDB");
+    std::optional<std::vector<std::string>> result;
+    guard([&] {
+        std::vector<std::string> list{""};
+        std::string v = rt_.LoadIniString("Project", "DataBaseAdditionalFields", rt_.GetCFGPath(), false);
+        v = v.empty() ? "part" : "part," + v;
+        for (;;) {
+            rt_.ProcessEvents();
+            const auto comma = v.find(',');
+            list.push_back(v.substr(0, comma));
+            if (comma == std::string::npos)
+                break;
+            v.erase(0, comma + 1);
+        }
+        result = std::move(list);
+    });
+    return result;
+}
+
+void PresetGeneration::GetAddFields() {
+    runtime::Guard guard(rt_, "GetAddFields");
+    guard([&] { AdditionalFields = GetAdditionalFieldsMDB(); });
+    if (!AdditionalFields)
+        return;
+    guard([&] {
+        std::string fragment;
+        for (std::size_t i = 1; i < AdditionalFields->size(); ++i)
+            fragment += ", PRESET_DEFS." + (*AdditionalFields)[i];
+        if (AdditionalFields->size() - 1 > 32767)
+            platform::Raise(platform::errnum::Overflow, "Overflow");
+        AdditionalFieldsSelect = fragment;
+        AdditionalFieldCount = static_cast<std::int16_t>(AdditionalFields->size() - 1);
+    });
+}
+
+} // namespace torvex::presetdb

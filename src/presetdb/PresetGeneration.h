@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/FileTimes.h"
+#include "platform/database/Connection.h"
+#include "platform/database/Recordset.h"
+#include "runtime/Runtime.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvex::presetdb {
+
+class PresetSession;
+
+// The preset database generation: rebuilds PRESET_DEFS of the template
+// database from Source_PRESET_DEFS for every enabled machine, carries the
+// tuned values of the old rows over and publishes the result as the preset
+// database. One object per run; its members are the subsystem's run state.
+class PresetGeneration {
+public:
+    explicit PresetGeneration(runtime::Runtime& runtime);
+    ~PresetGeneration();
+
+    // Naming patterns by scheme (0 VisiWin 32, 1 VisiWin Studio) and part 1..50.
+    std::array<std::array<std::string, 51>, 2> VarNamePattern{};
+    std::int16_t VisiWinSystem = 0;
+    std::optional<std::vector<std::string>> AdditionalFields;
+    std::string AdditionalFieldsSelect;
+    std::int16_t AdditionalFieldCount = 0;
+    platform::FileTimes TemplateFileTimes;
+
+    // The whole work sequence; the single entry point.
+    void WorkOnMDB();
+
+    void ChooseNamingScheme();
+    void LoadVarNamePatterns(const std::string& templatePath);
+    void CategorieNachCategoryID();
+    void VarNameInQuelleErsetzen(const std::string& first, const std::string& second);
+    void CreateRecordSets(platform::db::Connection& database);
+    std::string ReplaceSearchItem(std::string_view source, std::string_view searchItem,
+                                  std::string_view replaceWith);
+    std::optional<std::vector<std::string>> GetAdditionalFieldsMDB();
+    void GetAddFields();
+    void TakeoverMachineCopyMDBData(platform::db::Connection& database,
+                                    std::optional<platform::db::Recordset>& oldRows);
+
+private:
+    void RebuildPresetDefs(platform::db::Connection& database);
+    void TakeOverRow(platform::db::Connection& database, const std::vector<platform::db::Value>& row);
+    [[noreturn]] void AbortRun(const std::string& logLine, bool declinedWarning);
+    std::string ComponentUpper();
+
+    runtime::Runtime& rt_;
+    std::unique_ptr<PresetSession> preset_;
+};
+
+} // namespace torvex::presetdb

@@ -1,0 +1,129 @@
+#include "platform/Text.h"
+#include "presetdb/PresetGeneration.h"
+#include "runtime/Guard.h"
+
+#include <limits>
+
+namespace torvex::presetdb {
+
+using platform::db::Recordset;
+using platform::db::Value;
+
+// Replaces the first occurrence of `searchItem` in `source` (letter case
+// ignored) by `replaceWith`; returns `source` unchanged when there is none.
+// The position is a 16-bit number: a match beyond it is an overflow.
+std::string PresetGeneration::ReplaceSearchItem(std::string_view source, std::string_view searchItem,
+                                                std::string_view replaceWith) {
+    runtime::Guard guard(rt_, "ReplaceSearchItem");
+    std::string result;
+    guard([&] {
+        const auto pos = platform::UpperCase(source).find(platform::UpperCase(searchItem));
+        if (pos == std::string::npos) {
+            result = source;
+            return;
+        }
+        if (pos + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
+            platform::Raise(platform::errnum::Overflow, "Overflow");
+        result.reserve(source.size() + replaceWith.size());
+        result.append(source.substr(0, pos))
+            .append(replaceWith)
+            .append(source.substr(pos + searchItem.size()));
+    });
+    return result;
+}
+
+namespace {
+
+std::size_t PartOf(const Value& part) {
+    if (std::holds_alternative<std::monostate>(part))
+        platform::Raise(platform::errnum::InvalidUseOfNull, "Invalid use of Null");
+    const auto p = std::get<std::int64_t>(platform::db::Coerce(platform::db::Kind::Whole, part));
+    if (p < 1 || p > 50)
+        platform::Raise(platform::errnum::SubscriptOutOfRange, "Subscript out of range");
+    return static_cast<std::size_t>(p);
+}
+
+} // namespace
+
+// Fills the empty PRESET_DEFS of the template database: for every enabled
+// machine in ascending number, one row per template row in template ID
+// order, IDs 1, 2, 3, ... over all machines, placeholders filled in.
+void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
+    runtime::Guard guard(rt_, "CreateRecordSets");
+    std::optional<Recordset> destination;
+    std::optional<Recordset> source;
+    guard([&] { destination = Recordset::OnTable(database, "PRESET_DEFS"); });
+    guard([&] { source = Recordset::OnQuery(database, "Source_PRESET_DEFS", "", {}, "\"ID\""); });
+
+    std::int16_t n = 0;
+    guard([&] {
+        const std::size_t count = source.value().RecordCount();
+        if (count > 32767)
+            platform::Raise(platform::errnum::Overflow, "Overflow");
+        n = static_cast<std::int16_t>(count);
+    });
+    std::vector<std::vector<Value>> templateRows;
+    if (n > 0) {
+        guard([&] { source->MoveFirst(); });
+        for (int r = 1; r <= n; ++r) {
+            std::vector<Value> row(static_cast<std::size_t>(source->FieldCount()));
+            for (int f = 0; f < source->FieldCount(); ++f) {
+                rt_.ProcessEvents();
+                guard([&] { row[static_cast<std::size_t>(f)] = source->Get(f); });
+            }
+            templateRows.push_back(std::move(row));
+            guard([&] { source->MoveNext(); });
+        }
+    }
+    source.reset();
+
+    std::int16_t nextPresetID = 1;
+    std::array<std::string, 2> schemeVarNames;
+    if (n == 0 || !destination)
+        return;
+    guard([&] { database.Begin(); });
+    for (std::size_t m = 1; m <= rt_.MachineCount(); ++m) {
+        if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(m), rt_.GetCFGPath(), false))
+            continue;
+        const std::string& machine = rt_.MachineNames[m];
+        for (const auto& templateRow : templateRows) {
+            rt_.ProcessEvents();
+            guard([&] { destination->AddNew(); });
+            guard([&] { destination->Set("ID", std::int64_t{nextPresetID}); });
+            guard([&] {
+                if (nextPresetID == std::numeric_limits<std::int16_t>::max())
+                    platform::Raise(platform::errnum::Overflow, "Overflow");
+                ++nextPresetID;
+            });
+            for (int f = 1; f < destination->FieldCount(); ++f) {
+                rt_.ProcessEvents();
+                const Value& v = templateRow.at(static_cast<std::size_t>(f));
+                if (platform::db::TypeName(v) != "STRING") {
+                    guard([&] { destination->Set(f, v); });
+                    continue;
+                }
+                const std::string& text = std::get<std::string>(v);
+                std::string value;
+                if (platform::UpperCase(destination->FieldName(f)) == "VAR_NAME") {
+                    for (std::size_t k = 0; k < 2; ++k) {
+                        guard([&] {
+                            const std::size_t p = PartOf(destination->Get("part"));
+                            schemeVarNames[k] = ReplaceSearchItem(VarNamePattern[k][p], "###Var_Name", text);
+                        });
+                        schemeVarNames[k] = ReplaceSearchItem(schemeVarNames[k], "###machine", machine);
+                        schemeVarNames[k] = ReplaceSearchItem(schemeVarNames[k], "###machine", machine);
+                    }
+                    VarNameInQuelleErsetzen(schemeVarNames[0], schemeVarNames[1]);
+                    value = schemeVarNames[static_cast<std::size_t>(VisiWinSystem)];
+                } else {
+                    value = ReplaceSearchItem(text, "###machine", machine);
+                }
+                guard([&] { destination->Set(f, value); });
+            }
+            guard([&] { destination->Update(); });
+        }
+    }
+    guard([&] { database.Commit(); });
+}
+
+} // namespace torvex::presetdb

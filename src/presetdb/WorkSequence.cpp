@@ -1,0 +1,127 @@
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "presetdb/PresetGeneration.h"
+#include "presetdb/PresetSession.h"
+#include "runtime/Guard.h"
+
+namespace torvex::presetdb {
+
+using platform::db::Connection;
+using platform::db::Recordset;
+
+PresetGeneration::PresetGeneration(runtime::Runtime& runtime)
+    : rt_(runtime), preset_(std::make_unique<PresetSession>()) {}
+
+PresetGeneration::~PresetGeneration() = default;
+
+// Drops the work table PRESET_DEFS and creates it anew, empty, with the
+// column names and declared types of Source_PRESET_DEFS in their order.
+void PresetGeneration::RebuildPresetDefs(Connection& database) {
+    runtime::Guard guard(rt_, "WorkOnMDB");
+    guard([&] {
+        for (const auto& name : database.TableNames())
+            if (name == "PRESET_DEFS") {
+                database.DropTable(name);
+                break;
+            }
+    });
+    guard([&] { database.CreateTable("PRESET_DEFS", database.Columns("Source_PRESET_DEFS")); });
+}
+
+namespace {
+
+// Refuses the work when an old Access database lies at one of the paths:
+// such a file must be imported first, and nothing here may touch it.
+void RefuseJetFiles(std::initializer_list<const std::string*> paths) {
+    for (const std::string* path : paths)
+        if (!path->empty() && platform::db::IsJetFile(*path))
+            throw platform::Failure(26, platform::kDatabaseSource,
+                                    "The file \"" + *path +
+                                        "\" is an old Access (Jet) database and must be imported first; "
+                                        "nothing was changed");
+}
+
+std::string MissingMachineCopyText(const std::string& fileName) {
+    return "Konnte die Datei:\"" + fileName + "\" in der Vorlage nicht finden!\r\n\r\n" +
+           "Ist das Bild in der Vorlage noch nicht vorhanden (also neu)?\r\n" +
+           "Dann ist diese Meldung völlig normal und es wird eine neue Datei mit den Standardwerten erzeugt.";
+}
+
+} // namespace
+
+void PresetGeneration::WorkOnMDB() {
+    runtime::Guard guard(rt_, "WorkOnMDB");
+    std::string templatePath, presetPath, hx5Ini, machineCopyPath;
+    guard([&] { templatePath = rt_.GetPathSourceOCXMDB(); });
+    guard([&] { presetPath = rt_.GetPathOCXMDB(); });
+    guard([&] { hx5Ini = rt_.GetHX5ConfigurationIniPath(); });
+    guard([&] { machineCopyPath = rt_.GetPathMachineCopyMDB(hx5Ini); });
+    const bool integrated = rt_.IntegratedMode;
+    guard([&] { ChooseNamingScheme(); });
+    if (templatePath.empty())
+        return;
+    const std::string* machineCopy = integrated ? &machineCopyPath : &templatePath;
+    if (!guard([&] { RefuseJetFiles({&templatePath, &presetPath, machineCopy}); }))
+        return;
+    TemplateFileTimes = platform::GetFileTimes(templatePath);
+
+    if (integrated) {
+        if (machineCopyPath.empty()) {
+            const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(presetPath));
+            // Nobody could answer a box in an unattended run.
+            if (rt_.SilentMode)
+                rt_.WriteServicePackLog(text);
+            else
+                rt_.ShowMessage({text, std::nullopt, platform::Buttons::Ok, platform::Icon::Information, 1});
+        } else {
+            guard([&] { platform::CopyFileAtomic(machineCopyPath, presetPath); });
+        }
+    }
+
+    LoadVarNamePatterns(templatePath);
+
+    std::unique_ptr<Connection> work;
+    guard([&] { work = std::make_unique<Connection>(templatePath); });
+    const bool generated = work != nullptr;
+    if (work)
+        RebuildPresetDefs(*work);
+    CategorieNachCategoryID();
+    guard([&] {
+        if (!work)
+            platform::Raise(platform::errnum::ObjectNotSet, "Object variable or With block variable not set");
+        CreateRecordSets(*work);
+    });
+
+    bool presetUnreadable = false;
+    if (guard.Test([&] { return platform::IsOrdinaryFile(presetPath); })) {
+        guard([&] {
+            Connection& preset = preset_->Open(presetPath);
+            preset_->Flush();
+            const auto tables = preset.TableNames();
+            if (std::find(tables.begin(), tables.end(), "PRESET_DEFS") == tables.end())
+                return;
+            std::optional<Recordset> oldRows = Recordset::OnTable(preset, "PRESET_DEFS");
+            GetAddFields();
+            if (!work)
+                platform::Raise(platform::errnum::ObjectNotSet,
+                                "Object variable or With block variable not set");
+            TakeoverMachineCopyMDBData(*work, oldRows);
+        });
+        presetUnreadable = preset_->Failed();
+        guard([&] { preset_->Close(); });
+    }
+    guard([&] { work.reset(); });
+
+    // Replacing the preset database by a template that could not be worked
+    // on, or while the old one could not be read, would lose its tuned values.
+    if (!generated || presetUnreadable) {
+        rt_.ShowOrLogMessage("The preset database \"" + presetPath + "\" was left unchanged: " +
+                             (generated ? "it could not be read, so its values could not be taken over."
+                                        : "the template database could not be opened."));
+        return;
+    }
+    guard([&] { platform::CopyFileAtomic(rt_.GetPathSourceOCXMDB(), rt_.GetPathOCXMDB()); });
+    guard([&] { platform::RestoreLastWriteTime(rt_.GetPathSourceOCXMDB(), TemplateFileTimes); });
+}
+
+} // namespace torvex::presetdb

@@ -1,0 +1,107 @@
+#include "platform/FileTimes.h"
+#include "presetdb/PresetFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace torvex;
+using torvex::test::Rows;
+
+namespace {
+
+const std::string kDefs = "('VISIWIN32', 1, 'V_###Var_Name'), ('VISIWINSTUDIO', 1, 'S.###Var_Name')";
+const std::string kRow = "(1, 'REEL', 1, 1, 'Speed', 7, 0, 2, 't', 'page', 0, 100, 10, 90, 1)";
+
+class WorkSequence : public test::PresetFixture {
+protected:
+    void SetUp() override { test::WriteFile(Cfg(), "[Project]\r\nForMachine1=true\r\n"); }
+    void SetOldTime(const std::string& path) {
+        const timespec times[2] = {{1000000000, 0}, {1234567890, 123456789}};
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+};
+
+TEST_F(WorkSequence, PublishesAByteCopyAndKeepsTheTemplateTime) {
+    MakeTemplate(kDefs, kRow);
+    test::MakeDatabase(Template(),
+                       "CREATE TABLE PRESET_DEFS (stale TEXT); INSERT INTO PRESET_DEFS VALUES ('x');");
+    SetOldTime(Template());
+    Run();
+    EXPECT_EQ(test::ReadFile(Preset()), test::ReadFile(Template()));
+    EXPECT_EQ(Table("ID, var_name", Template()), (Rows{{"1", "V_Speed"}}))
+        << "the old work table never survives";
+    const auto times = platform::GetFileTimes(Template());
+    EXPECT_EQ(times.lastWrite.tv_sec, 1234567890);
+    EXPECT_EQ(times.lastWrite.tv_nsec, 123456789);
+    EXPECT_EQ(test::QueryOne(Preset(), "SELECT group_concat(name) FROM sqlite_schema"),
+              "Source_DEFS,Source_PRESET_DEFS,PRESET_DEFS");
+}
+
+TEST_F(WorkSequence, MissingTemplateTouchesNothing) {
+    MakePreset("");
+    const std::string before = test::ReadFile(Preset());
+    Run();
+    EXPECT_EQ(test::ReadFile(Preset()), before);
+    EXPECT_FALSE(test::Exists(Template()));
+    EXPECT_TRUE(dialogs_.Shown().empty());
+}
+
+TEST_F(WorkSequence, IntegratedModeStartsFromTheMachineCopy) {
+    test::WriteFile(HX5Ini(), "[Common]\r\nNameM1=M1\r\nSaveAndRestore=" + (dir_ / "save") + "\r\n");
+    MakeTemplate(kDefs, kRow);
+    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    std::filesystem::create_directories(dir_ / "save/Torvex");
+    test::MakeDatabase(dir_ / "save/Torvex/Torvex.mdb",
+                       "CREATE TABLE PRESET_DEFS " + test::kPresetColumns +
+                           "; INSERT INTO PRESET_DEFS VALUES (1, 'REEL', 1, 1, 'S.Speed', 7, 0, 2, 't', 'p', "
+                           "-7, 7, -7, 7, 7);");
+    const std::string copyBefore = test::ReadFile(dir_ / "save/Torvex/Torvex.mdb");
+    Run("/EXTERNAL=HX5CFG");
+    EXPECT_EQ(Table("var_name, abs_min, pass"), (Rows{{"V_Speed", "-7.0", "7"}}));
+    EXPECT_EQ(test::ReadFile(dir_ / "save/Torvex/Torvex.mdb"), copyBefore) << "the machine copy is only read";
+}
+
+TEST_F(WorkSequence, IntegratedWithoutMachineCopyNamesThePresetFileAndGoesOn) {
+    test::WriteFile(HX5Ini(), "[Common]\r\nNameM1=M1\r\nSaveAndRestore=" + (dir_ / "save") + "\r\n");
+    MakeTemplate(kDefs, kRow);
+    dialogs_.Queue(platform::Answer::Ok);
+    Run("/EXTERNAL=HX5CFG");
+    ASSERT_EQ(dialogs_.Shown().size(), 1u);
+    const auto& box = dialogs_.Shown()[0];
+    EXPECT_EQ(box.text,
+              "Konnte die Datei:\"Torvex.mdb\" in der Vorlage nicht finden!\r\n\r\n"
+              "Ist das Bild in der Vorlage noch nicht vorhanden (also neu)?\r\n"
+              "Dann ist diese Meldung völlig normal und es wird eine neue Datei mit den Standardwerten "
+              "erzeugt.");
+    EXPECT_EQ(box.title, std::nullopt);
+    EXPECT_EQ(box.icon, platform::Icon::Information);
+    EXPECT_EQ(Table("var_name"), (Rows{{"V_Speed"}}));
+}
+
+TEST_F(WorkSequence, JetFilesAreRefusedAndNothingChanges) {
+    MakeTemplate(kDefs, kRow);
+    std::string jet(2048, '\0');
+    jet.replace(4, 15, "Standard Jet DB");
+    test::WriteFile(Preset(), jet);
+    const std::string templateBefore = test::ReadFile(Template());
+    Run("/EXTERNAL=SILENT");
+    EXPECT_EQ(test::ReadFile(Preset()), jet);
+    EXPECT_EQ(test::ReadFile(Template()), templateBefore);
+    const std::string log = test::ReadFile(ServicePackLog());
+    EXPECT_NE(
+        log.find("The file \"" + Preset() + "\" is an old Access (Jet) database and must be imported first"),
+        std::string::npos)
+        << log;
+}
+
+TEST_F(WorkSequence, AnUnreadablePresetDatabaseIsNotReplaced) {
+    MakeTemplate(kDefs, kRow);
+    test::WriteFile(Preset(), std::string(4096, 'x'));
+    Run("/EXTERNAL=SILENT");
+    EXPECT_EQ(test::ReadFile(Preset()), std::string(4096, 'x'));
+    EXPECT_NE(test::ReadFile(ServicePackLog()).find("was left unchanged"), std::string::npos);
+}
+
+} // namespace
