@@ -1,41 +1,72 @@
-#include "platform/Dialogs.h"
+#include "platform/Failure.h"
 #include "platform/ProcessIdentity.h"
+#include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtEvents.h"
 #include "runtime/ProgramEnd.h"
 #include "runtime/Runtime.h"
+#include "window/ConfigWindow.h"
+
+#include <QApplication>
+#include <QFont>
 
 #include <cstdlib>
 #include <iostream>
+#include <unistd.h>
 
 extern char** environ;
 
 namespace {
 
-// Until the window exists, every box is answered on standard error with its
-// default button.
-class ConsoleDialogs final : public torvex::platform::Dialogs {
-public:
-    torvex::platform::Answer Show(const torvex::platform::MessageBox& box) override {
-        std::cerr << box.title.value_or("Torvex_Config") << ": " << box.text << '\n';
-        if (box.buttons == torvex::platform::Buttons::Ok)
-            return torvex::platform::Answer::Ok;
-        return box.defaultButton == 1 ? torvex::platform::Answer::Yes : torvex::platform::Answer::No;
+using namespace torvex;
+
+bool AsksForSilentRun(const std::string& commandLine) {
+    try {
+        return runtime::ParseCommandValue(commandLine, "EXTERNAL").value_or("") == "SILENT";
+    } catch (const platform::Failure&) {
+        return false;
     }
-};
+}
+
+bool HasDisplay() {
+    return std::getenv("QT_QPA_PLATFORM") || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    using namespace torvex;
     const auto identity = platform::ProcessIdentity::FromSystem(
         argc, argv, environ, {TORVEX_VERSION_MAJOR, TORVEX_VERSION_MINOR, TORVEX_VERSION_PATCH});
-    ConsoleDialogs dialogs;
-    const char* spLog = std::getenv("PELZO_SERVICEPACK_LOG");
-    runtime::Runtime rt(identity, {dialogs, spLog ? spLog : "/var/log/PelzoServicePack.log"});
+    if (::access(identity.programFolder.c_str(), R_OK | X_OK) != 0) {
+        std::cerr << identity.programFileName << ": cannot read the program folder " << identity.programFolder
+                  << '\n';
+        return 2;
+    }
+    const bool silent = AsksForSilentRun(identity.commandLine);
+    if (silent && !std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!silent && !HasDisplay()) {
+        std::cerr << identity.programFileName
+                  << ": no display to open the window on; to configure without a window run it with "
+                     "/EXTERNAL=SILENT\n";
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromStdString(identity.programFileName));
+    QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
+
+    platform::EventBridge events;
+    platform::QtDialogs dialogs(events);
+    const char* servicePackLog = std::getenv("PELZO_SERVICEPACK_LOG");
+    runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "/var/log/PelzoServicePack.log",
+                                   nullptr, [&events] { events.ProcessEvents(); }});
     try {
-        rt.GetStartModeIntegrated();
-        rt.GetExistingMachines(rt.GetHX5ConfigurationIniPath());
-        rt.GetValidMachines();
-        rt.EndNormally();
+        window::ConfigWindow window(rt, events);
+        window.Form_Load();
+        window.show();
+        const int status = QApplication::exec();
+        events.ThrowIfEnded();
+        return status != 0 ? status : (rt.FailureReports() > 0 ? 1 : 0);
     } catch (const runtime::ProgramEnd& end) {
         return end.exitStatus;
     }

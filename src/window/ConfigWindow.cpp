@@ -1,0 +1,165 @@
+#include "window/ConfigWindow.h"
+
+#include "platform/Failure.h"
+#include "runtime/Guard.h"
+#include "window/ControlTable.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QLabel>
+#include <QPalette>
+
+#include <map>
+
+namespace torvex::window {
+
+ConfigWindow::ConfigWindow(runtime::Runtime& runtime, platform::EventBridge& events)
+    : QWidget(nullptr), rt_(runtime), events_(events) {
+    setObjectName("Torvex_Config");
+    setWindowTitle("Base HX5CFG-Erweiterung");
+    setFixedSize(Px(kWindowWidth), Px(kWindowHeight));
+    BuildControls();
+    ConnectHandlers();
+}
+
+ConfigWindow::~ConfigWindow() = default;
+
+void ConfigWindow::BuildControls() {
+    std::map<std::pair<std::string, int>, QWidget*> containers;
+    for (const ControlSpec& spec : WindowControls()) {
+        QWidget* parent = *spec.parent ? containers.at({spec.parent, spec.parentIndex}) : this;
+        std::unique_ptr<Control> control;
+        switch (spec.kind) {
+        case ControlKind::Label:
+            control =
+                std::make_unique<LabelControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
+            break;
+        case ControlKind::CheckBox:
+            control = std::make_unique<CheckBoxControl>(spec.name, spec.index, spec.tag, spec.info, parent,
+                                                        events_);
+            break;
+        case ControlKind::ComboBox:
+            control =
+                std::make_unique<ComboControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
+            break;
+        case ControlKind::Image:
+            control =
+                std::make_unique<ImageControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
+            break;
+        case ControlKind::CommandButton:
+            control =
+                std::make_unique<ButtonControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
+            break;
+        case ControlKind::Frame:
+            control =
+                std::make_unique<FrameControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
+            break;
+        case ControlKind::TabStrip:
+            control = std::make_unique<TabStripControl>(spec.name, spec.index, spec.tag, spec.info, parent,
+                                                        events_);
+            break;
+        }
+        QWidget* w = control->Widget();
+        w->setGeometry(Px(spec.left), Px(spec.top), Px(spec.width), Px(spec.height));
+        QFont font("MS Sans Serif");
+        font.setPointSizeF(spec.points);
+        font.setBold(true);
+        w->setFont(font);
+        if (*spec.caption)
+            control->SetCaption(spec.caption);
+        w->setVisible(spec.visible);
+        if (spec.kind == ControlKind::Frame)
+            containers[{spec.name, spec.index}] = w;
+        controls_.push_back(std::move(control));
+    }
+    auto& tabs = Get<TabStripControl>("TabStripMachine");
+    tabs.AddTab("Tab1");
+    tabs.Widget()->lower();
+    Get<ButtonControl>("CommandQuest").SetPicture(":/torvex/quest.gif");
+    Get<ButtonControl>("CommandOK").SetPicture(":/torvex/ok.gif");
+    Get<ButtonControl>("CommandCancel").SetPicture(":/torvex/cancel.gif");
+    Get<ButtonControl>("CommandOK").SetEnabled(false);
+    Get<LabelControl>("LabelMachine").Label()->setWordWrap(true);
+}
+
+void ConfigWindow::ConnectHandlers() {
+    Get<CheckBoxControl>("CheckBobbinChange").OnClick = [this] { CheckBobbinChange_Click(); };
+    for (int c = 1; c <= 4; ++c) {
+        Get<CheckBoxControl>("CheckBobbinOk", c).OnClick = [this, c] { CheckBobbinOk_Click(c); };
+        Get<CheckBoxControl>("CheckBlank", c).OnClick = [this, c] { CheckBlank_Click(c); };
+        Get<CheckBoxControl>("CheckTensionArmWithoutSplicePosition", c).OnClick = [this, c] {
+            CheckTensionArmWithoutSplicePosition_Click(c);
+        };
+        Get<CheckBoxControl>("CheckWithoutBobbin", c).OnClick = [this, c] { CheckWithoutBobbin_Click(c); };
+        Get<CheckBoxControl>("CheckWithoutTensionArm", c).OnClick = [this, c] {
+            CheckWithoutTensionArm_Click(c);
+        };
+        Get<CheckBoxControl>("CheckOnlyBlank", c).OnClick = [this, c] { CheckOnlyBlank_Click(c); };
+        auto& material = Get<ComboControl>("ComboMaterial", c);
+        material.OnClick = [this, c] { ComboMaterial_Click(c); };
+        material.OnGotFocus = [this, c] { ComboMaterial_GotFocus(c); };
+        auto& symbol = Get<ComboControl>("ComboSymbol", c);
+        symbol.OnClick = [this, c] { ComboSymbol_Click(c); };
+        symbol.OnGotFocus = [this, c] { ComboSymbol_GotFocus(c); };
+        for (const char* image : {"ImageMaterial", "ImageSymbol"}) {
+            Control& picture = Find(image, c);
+            picture.OnClick = [this, &picture] { ShowInfoText(picture); };
+        }
+    }
+    // Row labels only explain: a click shows the info text in info mode.
+    for (const char* label :
+         {"LabelBobineVorhanden", "LabelCheckBlank", "LabelTensionArmWithoutSplicePosition",
+          "LabelWithoutBobbin", "LabelWithoutTensionArm", "LabelOnlyBlank", "LabelMaterial", "LabelSymbol"}) {
+        Control& control = Find(label);
+        control.OnClick = [this, &control] { ShowInfoText(control); };
+    }
+    Get<ButtonControl>("CommandQuest").OnClick = [this] { CommandQuest_Click(); };
+    Get<ButtonControl>("CommandOK").OnClick = [this] { CommandOK_Click(); };
+    Get<ButtonControl>("CommandCancel").OnClick = [this] { CommandCancel_Click(); };
+    Get<TabStripControl>("TabStripMachine").OnClick = [this] { TabStripMachine_Click(); };
+}
+
+Control& ConfigWindow::Find(const std::string& name, int index) const {
+    for (const auto& control : controls_)
+        if (control->Name() == name && control->Index() == index)
+            return *control;
+    throw std::out_of_range("no control " + name + "(" + std::to_string(index) + ")");
+}
+
+std::size_t ConfigWindow::CurrentMachine() const {
+    const int position = Get<TabStripControl>("TabStripMachine").SelectedPosition();
+    if (position < 1 || position > 5)
+        throw std::out_of_range("tab " + std::to_string(position));
+    return static_cast<std::size_t>(TabMachine[static_cast<std::size_t>(position)]);
+}
+
+void ConfigWindow::closeEvent(QCloseEvent* event) {
+    bool cancel = true;
+    events_.Deliver([&] { cancel = Form_QueryUnload(); });
+    if (cancel && !events_.Ended())
+        event->ignore();
+    else
+        event->accept();
+}
+
+void ConfigWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        events_.Deliver([this] { Form_Activate(); });
+    QWidget::changeEvent(event);
+}
+
+void ConfigWindow::resizeEvent(QResizeEvent* event) {
+    events_.Deliver([this] { Form_Resize(); });
+    QWidget::resizeEvent(event);
+}
+
+void ConfigWindow::Form_Activate() {
+    runtime::Guard guard(rt_, "Form_Activate");
+    guard([&] { Get<ButtonControl>("CommandOK").SetEnabled(true); });
+}
+
+void ConfigWindow::Form_Resize() {
+    // The controls keep their design places and sizes at every window size.
+}
+
+} // namespace torvex::window

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "platform/qt/QtEvents.h"
+#include "runtime/Runtime.h"
+#include "window/BobbinSettings.h"
+#include "window/Controls.h"
+
+#include <QWidget>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace torvex::window {
+
+// The program's only window, "Torvex_Config": one tab per machine that
+// carries the component, four bobbin columns, info mode, OK and Cancel.
+// Its procedures keep the names of the event handlers they stand for.
+class ConfigWindow final : public QWidget {
+public:
+    ConfigWindow(runtime::Runtime& runtime, platform::EventBridge& events);
+    ~ConfigWindow() override;
+
+    // Window state.
+    BobbinSettingsTable BobbinSettings;
+    std::array<std::int16_t, 6> TabMachine{}; // tab position 1..5 -> machine number
+    std::string ConfigurationIniPath;
+    std::string PictureFolder;
+    std::string SymbolPictureFolder;
+    std::int16_t MaterialPictureCount = 0;
+    std::int16_t SymbolPictureCount = 0;
+    bool InfoMode = false;
+    bool InfoClickGuard = false;
+    std::array<std::string, 100> InfoTexts{};
+
+    // Start-up and tabs.
+    void Form_Load();
+    void SetupUserInterFace();
+    void TabStripMachine_Click();
+    void Form_Activate();
+    void Form_Resize();
+
+    // Editing.
+    void CheckBobbinChange_Click();
+    void CheckBobbinOk_Click(int c);
+    void CheckBlank_Click(int c);
+    void CheckTensionArmWithoutSplicePosition_Click(int c);
+    void CheckWithoutBobbin_Click(int c);
+    void CheckWithoutTensionArm_Click(int c);
+    void CheckOnlyBlank_Click(int c);
+    void ComboMaterial_Click(int c);
+    void ComboMaterial_Change(int c) { ComboMaterial_Click(c); }
+    void ComboMaterial_GotFocus(int c) { ComboMaterial_Click(c); }
+    void ComboSymbol_Click(int c);
+    void ComboSymbol_Change(int c) { ComboSymbol_Click(c); }
+    void ComboSymbol_GotFocus(int c) { ComboSymbol_Click(c); }
+    void CommandQuest_Click();
+
+    // Language, captions and info texts.
+    std::string GetLanguage();
+    void LoadToolTipTexts();
+    void ShowInfoText(const Control& control);
+    void ShowCheckBoxInfo(CheckBoxControl& box);
+    std::string LanguageFilePath() const;
+
+    // Saving and closing.
+    void CommandOK_Click();
+    void CloseMe();
+    void WriteInputs();
+    void CommandCancel_Click();
+    // Returns the request's Cancel flag: true keeps the window open.
+    bool Form_QueryUnload();
+
+    // The controls in the order of the window's control collection.
+    const std::vector<std::unique_ptr<Control>>& ControlCollection() const { return controls_; }
+    // The control `name` (with its array index, 0 for a single control).
+    Control& Find(const std::string& name, int index = 0) const;
+    template <class T> T& Get(const std::string& name, int index = 0) const {
+        return static_cast<T&>(Find(name, index));
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildControls();
+    void ConnectHandlers();
+    std::size_t CurrentMachine() const;
+    void OptionClick(const char* handler, const char* control, bool BobbinColumn::*field, int c);
+    void ComboClick(const char* handler, const char* combo, const char* image,
+                    std::int16_t BobbinColumn::*field, int c);
+    void ReadMachine(std::size_t n, const std::string& readIni);
+    void WriteMachine(std::size_t n, const std::string& writeIni);
+    std::int16_t CountPictures(const std::string& folder, const std::string& prefix);
+
+    runtime::Runtime& rt_;
+    platform::EventBridge& events_;
+    std::vector<std::unique_ptr<Control>> controls_;
+};
+
+} // namespace torvex::window

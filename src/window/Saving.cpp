@@ -1,0 +1,91 @@
+#include "presetdb/PresetGeneration.h"
+#include "runtime/Guard.h"
+#include "window/ConfigWindow.h"
+
+#include <QApplication>
+#include <QCursor>
+
+namespace torvex::window {
+
+void ConfigWindow::CommandOK_Click() {
+    runtime::Guard guard(rt_, "CommandOK_Click");
+    if (InfoMode) {
+        ShowInfoText(Find("CommandOK"));
+        return;
+    }
+    guard([&] { Find("CommandOK").SetEnabled(false); });
+    guard([&] { Find("CommandCancel").SetEnabled(false); });
+    guard([&] { CloseMe(); });
+}
+
+// Regenerates the preset database, writes the settings and ends the program.
+void ConfigWindow::CloseMe() {
+    runtime::Guard guard(rt_, "CloseMe");
+    guard([&] { events_.ProcessEventsNow(); });
+    guard([&] { QApplication::setOverrideCursor(Qt::WaitCursor); });
+    guard([&] {
+        presetdb::PresetGeneration generation(rt_);
+        generation.WorkOnMDB();
+    });
+    guard([&] { WriteInputs(); });
+    guard([&] { QApplication::restoreOverrideCursor(); });
+    rt_.EndNormally();
+}
+
+void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
+    const std::string section = "Machine" + std::to_string(n);
+    MachineBobbins& machine = BobbinSettings.Machine(n);
+    rt_.SaveIni(machine.NoBobbinChanger, section, "NoBobbinChanger", writeIni);
+    for (std::size_t c = 1; c <= 4; ++c) {
+        const BobbinColumn& column = machine.columns[c];
+        for (const ColumnKey& key : kColumnKeys) {
+            const std::string name = key.key + std::to_string(c);
+            if (key.flag)
+                rt_.SaveIni(column.*key.flag, section, name, writeIni);
+            else
+                rt_.SaveIni(column.*key.number, section, name, writeIni);
+        }
+    }
+}
+
+// Writes all 33 keys of every enabled machine and the edit record.
+void ConfigWindow::WriteInputs() {
+    runtime::Guard guard(rt_, "WriteInputs");
+    std::string writeIni;
+    guard([&] { rt_.GetValidMachines(); });
+    guard([&] { writeIni = rt_.GetProgramIniPath(2); });
+    if (writeIni.empty()) {
+        // Nothing may be created under an empty name, and the user must know
+        // that the edits were not saved.
+        rt_.ShowOrLogMessage("The settings were not saved: the program ini \"" + rt_.InstallationFolder() +
+                             "/parameter/Program.ini\" does not exist.");
+    } else {
+        for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
+            if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
+                continue;
+            guard([&] { WriteMachine(n, writeIni); });
+        }
+    }
+    guard([&] { rt_.WriteEditInfo(); });
+}
+
+void ConfigWindow::CommandCancel_Click() {
+    runtime::Guard guard(rt_, "CommandCancel_Click");
+    if (InfoMode) {
+        ShowInfoText(Find("CommandCancel"));
+        return;
+    }
+    bool confirmed = false;
+    guard([&] { confirmed = rt_.ConfirmCancel(); });
+    if (confirmed)
+        rt_.EndNormally();
+}
+
+bool ConfigWindow::Form_QueryUnload() {
+    runtime::Guard guard(rt_, "Form_QueryUnload");
+    bool cancel = true;
+    guard([&] { cancel = !rt_.ConfirmCancel(); });
+    return cancel;
+}
+
+} // namespace torvex::window

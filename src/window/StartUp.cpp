@@ -1,0 +1,139 @@
+#include "platform/FileSystem.h"
+#include "runtime/Guard.h"
+#include "window/ConfigWindow.h"
+
+#include <QLabel>
+
+namespace torvex::window {
+
+void ConfigWindow::Form_Load() {
+    runtime::Guard guard(rt_, "Form_Load");
+    guard([&] { rt_.IntegratedMode = rt_.GetStartModeIntegrated(); });
+    guard([&] {
+        const std::string folder = runtime::Runtime::GetFileNameOnly(rt_.Identity().programFolder);
+        setWindowTitle(QString::fromStdString("Erweiterte Konfiguration " + folder +
+                                              (rt_.IntegratedMode ? " - integriert" : " - standalone")));
+    });
+    guard([&] { ConfigurationIniPath = rt_.GetHX5ConfigurationIniPath(); });
+    guard([&] { rt_.GetExistingMachines(ConfigurationIniPath); });
+    guard([&] { SetupUserInterFace(); });
+    if (!rt_.SilentMode) {
+        guard([&] { Get<ButtonControl>("CommandOK").SetEnabled(true); });
+        guard([&] { Get<ButtonControl>("CommandCancel").SetEnabled(true); });
+    } else {
+        guard([&] { CommandOK_Click(); });
+    }
+}
+
+std::int16_t ConfigWindow::CountPictures(const std::string& folder, const std::string& prefix) {
+    std::int16_t count = 0;
+    while (platform::FindExistingFile(folder + "/" + prefix + std::to_string(count + 1) + "_800.gif"))
+        ++count;
+    return count;
+}
+
+void ConfigWindow::ReadMachine(std::size_t n, const std::string& readIni) {
+    const std::string section = "Machine" + std::to_string(n);
+    MachineBobbins& machine = BobbinSettings.Machine(n);
+    machine.NoBobbinChanger = rt_.LoadIniBoolean(section, "NoBobbinChanger", readIni, false);
+    for (std::size_t c = 1; c <= 4; ++c) {
+        BobbinColumn& column = machine.columns[c];
+        for (const ColumnKey& key : kColumnKeys) {
+            const std::string name = key.key + std::to_string(c);
+            if (key.flag) {
+                column.*key.flag = rt_.LoadIniBoolean(section, name, readIni, false);
+            } else {
+                column.*key.number = rt_.LoadIniInteger(section, name, readIni, false);
+                if (column.*key.number < 0)
+                    column.*key.number = 0;
+            }
+        }
+    }
+}
+
+void ConfigWindow::SetupUserInterFace() {
+    runtime::Guard guard(rt_, "SetupUserInterFace");
+    guard([&] {
+        const std::string& program = rt_.Identity().programFolder;
+        const auto slash = program.rfind('/');
+        PictureFolder = (slash == std::string::npos ? program : program.substr(0, slash)) + "/Standard";
+    });
+    guard([&] { MaterialPictureCount = CountPictures(PictureFolder, "Material_"); });
+    for (int c = 1; c <= 4; ++c)
+        for (int n = 0; n <= MaterialPictureCount; ++n)
+            guard([&] { Get<ComboControl>("ComboMaterial", c).AddItem(std::to_string(n)); });
+    SymbolPictureFolder = rt_.Identity().programFolder;
+    guard([&] { SymbolPictureCount = CountPictures(SymbolPictureFolder, "Torvex_BobbinSymbol_"); });
+    for (int c = 1; c <= 4; ++c)
+        for (int n = 0; n <= SymbolPictureCount; ++n)
+            guard([&] { Get<ComboControl>("ComboSymbol", c).AddItem(std::to_string(n)); });
+    guard([&] { LoadToolTipTexts(); });
+    guard([&] { rt_.GetValidMachines(); });
+    auto& tabs = Get<TabStripControl>("TabStripMachine");
+    guard([&] { tabs.RemoveTab(1); });
+    std::string readIni;
+    guard([&] { readIni = rt_.GetProgramIniPath(1); });
+    for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
+        if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
+            continue;
+        guard([&] {
+            if (tabs.TabCount() >= 5)
+                throw std::out_of_range("more than five machines");
+            tabs.AddTab(rt_.MachineNames[n]);
+            TabMachine.at(static_cast<std::size_t>(tabs.TabCount())) = static_cast<std::int16_t>(n);
+        });
+        guard([&] { ReadMachine(n, readIni); });
+    }
+    if (tabs.TabCount() == 0) {
+        // Nothing to show: say so instead of failing on every machine access.
+        auto& label = Get<LabelControl>("LabelMachine");
+        QFont font = label.Widget()->font();
+        font.setPointSize(10);
+        label.Widget()->setFont(font);
+        label.SetCaption("Keine Maschine dieses Projekts ist für " + rt_.GetOCXName() + " eingerichtet.");
+        Find("MainFrame").SetEnabled(false);
+        return;
+    }
+    guard([&] { tabs.SelectTab(1); });
+    guard([&] { TabStripMachine_Click(); });
+}
+
+void ConfigWindow::TabStripMachine_Click() {
+    runtime::Guard guard(rt_, "TabStripMachine_Click");
+    if (InfoMode)
+        return;
+    std::size_t m = 0;
+    guard([&] { m = CurrentMachine(); });
+    guard([&] {
+        Get<CheckBoxControl>("CheckBobbinChange").SetValue(BobbinSettings.Machine(m).NoBobbinChanger ? 1 : 0);
+    });
+    struct Shown {
+        const char* control;
+        bool BobbinColumn::*flag;
+    };
+    static constexpr Shown kShown[] = {
+        {"CheckBobbinOk", &BobbinColumn::Bobbin},
+        {"CheckBlank", &BobbinColumn::BobbinWithBlankLenght},
+        {"CheckTensionArmWithoutSplicePosition", &BobbinColumn::TensionArmWithoutSplicePosition},
+        {"CheckWithoutBobbin", &BobbinColumn::WithoutBobbin},
+        {"CheckWithoutTensionArm", &BobbinColumn::WithoutTensionArm},
+        {"CheckOnlyBlank", &BobbinColumn::OnlyBlank}};
+    for (int c = 1; c <= 4; ++c) {
+        const auto col = static_cast<std::size_t>(c);
+        for (const Shown& shown : kShown)
+            guard([&] {
+                Get<CheckBoxControl>(shown.control, c)
+                    .SetValue(BobbinSettings.At(m, col).*shown.flag ? 1 : 0);
+            });
+        guard([&] {
+            Get<ComboControl>("ComboMaterial", c).SetListIndex(BobbinSettings.At(m, col).BobbinMaterialSym);
+        });
+        guard([&] { Get<ComboControl>("ComboSymbol", c).SetListIndex(BobbinSettings.At(m, col).BobbinSym); });
+    }
+    guard([&] {
+        Get<LabelControl>("LabelMachine")
+            .SetCaption(Get<TabStripControl>("TabStripMachine").SelectedCaption());
+    });
+}
+
+} // namespace torvex::window
