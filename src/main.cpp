@@ -27,9 +27,12 @@ bool AsksForSilentRun(const std::string& commandLine) {
     }
 }
 
-bool HasDisplay() {
-    return std::getenv("QT_QPA_PLATFORM") || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+bool IsSet(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value && *value;
 }
+
+bool HasDisplay() { return IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY"); }
 
 } // namespace
 
@@ -42,7 +45,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const bool silent = AsksForSilentRun(identity.commandLine);
-    if (silent && !std::getenv("QT_QPA_PLATFORM"))
+    if (silent && !IsSet("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!silent && !HasDisplay()) {
         std::cerr << identity.programFileName

@@ -8,6 +8,7 @@ TORVEX_PACKAGES=(
     libsqlite3-dev libicu-dev sqlite3
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
+    qt6-base-dev libgl-dev fonts-liberation2
 )
 
 torvex_install_missing() {

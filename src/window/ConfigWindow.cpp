@@ -11,10 +11,14 @@
 
 #include <map>
 
+// The button pictures are built into the window library.
+static void InitWindowResources() { Q_INIT_RESOURCE(window); }
+
 namespace torvex::window {
 
 ConfigWindow::ConfigWindow(runtime::Runtime& runtime, platform::EventBridge& events)
     : QWidget(nullptr), rt_(runtime), events_(events) {
+    InitWindowResources();
     setObjectName("Torvex_Config");
     setWindowTitle("Base HX5CFG-Erweiterung");
     setFixedSize(Px(kWindowWidth), Px(kWindowHeight));

@@ -155,13 +155,21 @@ CheckBoxControl::CheckBoxControl(std::string name, int index, std::string tag, i
     : Control(std::move(name), index, ControlKind::CheckBox, std::move(tag), infoNumber,
               new QCheckBox(parent), events),
       box_(static_cast<QCheckBox*>(Widget())) {
-    QObject::connect(box_, &QCheckBox::clicked, box_, [this] { RaiseFromQt([this] { UserClick(); }); });
+    QObject::connect(box_, &QCheckBox::clicked, box_, [this] { RaiseFromQt([this] { Clicked(); }); });
 }
 
-void CheckBoxControl::UserClick() {
+void CheckBoxControl::Clicked() {
     // The user's click has already toggled the box when Qt reports it.
     value_ = box_->checkState() == Qt::Checked ? 1 : 0;
     Raise(OnClick);
+}
+
+void CheckBoxControl::UserClick() {
+    {
+        const QSignalBlocker block(box_);
+        box_->setCheckState(value_ == 1 ? Qt::Unchecked : Qt::Checked);
+    }
+    Clicked();
 }
 
 void CheckBoxControl::SetValue(int value) {

@@ -101,6 +101,7 @@ public:
     void UserClick();
 
 private:
+    void Clicked();
     QCheckBox* box_;
     int value_ = 0;
 };
