@@ -8,6 +8,9 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QTimer>
+
+#include <chrono>
 
 #include <cstdlib>
 #include <iostream>
@@ -34,9 +37,34 @@ bool IsSet(const char* variable) {
 
 bool HasDisplay() { return IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY"); }
 
+// With TORVEX_STARTUP_TRACE set, reports on standard error how long the start
+// took up to the window's first painted frame, then ends the run.
+class StartupTrace final : public QObject {
+public:
+    explicit StartupTrace(std::chrono::steady_clock::time_point start) : start_(start) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !reported_) {
+            reported_ = true;
+            QTimer::singleShot(0, [this] {
+                const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_);
+                std::cerr << "first frame painted after " << ms.count() << " ms\n";
+                QCoreApplication::exit(0);
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+    bool reported_ = false;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const auto started = std::chrono::steady_clock::now();
     const auto identity = platform::ProcessIdentity::FromSystem(
         argc, argv, environ, {TORVEX_VERSION_MAJOR, TORVEX_VERSION_MINOR, TORVEX_VERSION_PATCH});
     if (::access(identity.programFolder.c_str(), R_OK | X_OK) != 0) {
@@ -66,6 +94,9 @@ int main(int argc, char** argv) {
     try {
         window::ConfigWindow window(rt, events);
         window.Form_Load();
+        StartupTrace trace(started);
+        if (IsSet("TORVEX_STARTUP_TRACE"))
+            window.installEventFilter(&trace);
         window.show();
         const int status = QApplication::exec();
         events.ThrowIfEnded();

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -61,9 +62,25 @@ std::optional<std::string> MatchInFolder(const std::string& folder, const std::s
     return found;
 }
 
-// Writes `bytes` to a fresh temporary file beside `target` and renames it
-// over the target. Returns 0 or the errno of the step that failed.
-int ReplaceFile(const std::string& target, std::string_view bytes, mode_t mode) {
+// Copies everything that can be read from `in` to `out`.
+bool CopyAll(int in, int out) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0;
+        if (!WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n))))
+            return false;
+    }
+}
+
+// Writes the content (bytes, or what can be read from a file descriptor) to
+// a fresh temporary file beside `target` and renames it over the target.
+// Returns 0 or the errno of the step that failed.
+template <class Content>
+int ReplaceFile(const std::string& target, Content content, mode_t mode) {
     std::string folder = FolderOf(target);
     std::string pattern = (folder.empty() ? std::string(".") : folder) + "/.torvex-tmp-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -73,7 +90,12 @@ int ReplaceFile(const std::string& target, std::string_view bytes, mode_t mode) 
         return errno;
     const std::string tmp(name.data());
     int err = 0;
-    if (!WriteAll(fd.Get(), bytes) || ::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0)
+    bool written = false;
+    if constexpr (std::is_same_v<Content, int>)
+        written = CopyAll(content, fd.Get());
+    else
+        written = WriteAll(fd.Get(), content);
+    if (!written || ::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0)
         err = errno ? errno : EIO;
     if (::close(fd.Release()) != 0 && err == 0)
         err = errno;
@@ -159,13 +181,13 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
 }
 
 void CopyFileAtomic(const std::string& source, const std::string& target) {
-    auto data = ReadWholeFile(source);
-    if (!data) {
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0) {
         const int err = errno;
         Raise(err == ENOENT ? errnum::FileNotFound : errnum::PathFileAccess,
               "File not found or not readable: " + source + " (" + std::strerror(err) + ")");
     }
-    const int err = target.empty() ? ENOENT : ReplaceFile(target, *data, ModeFor(target));
+    const int err = target.empty() ? ENOENT : ReplaceFile(target, in.Get(), ModeFor(target));
     if (err == EACCES || err == EPERM || err == EROFS)
         Raise(errnum::PermissionDenied, "Permission denied: " + target);
     if (err != 0)

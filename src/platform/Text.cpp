@@ -61,21 +61,49 @@ std::size_t Utf8CharLength(unsigned char lead) {
     return 1;
 }
 
+namespace {
+
+// The byte at `i` of UpperCase(text). U+00E0..U+00FE (except U+00F7) are
+// C3 A0..C3 BE; their capitals are C3 80..C3 9E.
+unsigned char UpperByte(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 'a' && c <= 'z')
+        return static_cast<unsigned char>(c - 32);
+    if (i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC3 && c >= 0xA0 && c <= 0xBE && c != 0xB7)
+        return static_cast<unsigned char>(c - 0x20);
+    return c;
+}
+
+} // namespace
+
 std::string UpperCase(std::string_view text) {
     std::string out(text);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        auto c = static_cast<unsigned char>(out[i]);
-        if (c >= 'a' && c <= 'z') {
-            out[i] = static_cast<char>(c - 32);
-        } else if (c == 0xC3 && i + 1 < out.size()) {
-            // U+00E0..U+00FE (except U+00F7) are C3 A0..C3 BE; their capitals are C3 80..C3 9E.
-            auto n = static_cast<unsigned char>(out[i + 1]);
-            if (n >= 0xA0 && n <= 0xBE && n != 0xB7)
-                out[i + 1] = static_cast<char>(n - 0x20);
-            ++i;
-        }
-    }
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char>(UpperByte(text, i));
     return out;
+}
+
+std::size_t FindNoCase(std::string_view haystack, std::string_view needle) {
+    if (needle.size() > haystack.size())
+        return std::string_view::npos;
+    if (needle.empty())
+        return 0;
+    // A first byte that upper-casing never produces or changes can only match itself.
+    const auto first = static_cast<unsigned char>(needle[0]);
+    const bool plain = first < 0x80 && !(first >= 'a' && first <= 'z') && !(first >= 'A' && first <= 'Z');
+    for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
+        if (plain) {
+            i = haystack.find(static_cast<char>(first), i);
+            if (i == std::string_view::npos || i + needle.size() > haystack.size())
+                return std::string_view::npos;
+        }
+        std::size_t k = 0;
+        while (k < needle.size() && UpperByte(haystack, i + k) == UpperByte(needle, k))
+            ++k;
+        if (k == needle.size())
+            return i;
+    }
+    return std::string_view::npos;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

@@ -14,6 +14,11 @@ namespace torvex::platform {
 // Returns `text` with ASCII and Latin-1 lower-case letters upper-cased.
 std::string UpperCase(std::string_view text);
 
+// Position of the first occurrence of `needle` in `haystack`, both compared
+// after UpperCase, or npos; the same as UpperCase(haystack).find(UpperCase(needle))
+// without making the two copies.
+std::size_t FindNoCase(std::string_view haystack, std::string_view needle);
+
 // True when both texts are equal after UpperCase.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 

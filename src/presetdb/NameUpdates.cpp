@@ -27,9 +27,13 @@ void PresetGeneration::CategorieNachCategoryID() {
 void PresetGeneration::VarNameInQuelleErsetzen(const std::string& first, const std::string& second) {
     runtime::Guard guard(rt_, "VarNameInQuelleErsetzen");
     std::string path;
-    guard([&] { path = rt_.GetPathOCXMDB(); });
-    if (!guard.Test([&] { return platform::IsOrdinaryFile(path); }))
-        return;
+    // While the run holds the preset database open, its path and existence
+    // cannot have changed: only the first call has to look.
+    if (!preset_->IsOpen()) {
+        guard([&] { path = rt_.GetPathOCXMDB(); });
+        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); }))
+            return;
+    }
     const bool visiWin32 = VisiWinSystem == 0;
     const std::string& searched = visiWin32 ? second : first;
     const std::string& replacement = visiWin32 ? first : second;

@@ -16,6 +16,7 @@
 namespace torvex::presetdb {
 
 class PresetSession;
+class WorkTable;
 
 // The preset database generation: rebuilds PRESET_DEFS of the template
 // database from Source_PRESET_DEFS for every enabled machine, carries the
@@ -51,12 +52,14 @@ public:
 
 private:
     void RebuildPresetDefs(platform::db::Connection& database);
-    void TakeOverRow(platform::db::Connection& database, const std::vector<platform::db::Value>& row);
-    [[noreturn]] void AbortRun(const std::string& logLine, bool declinedWarning);
+    [[noreturn]] void AbortRun(platform::db::Connection& database, const std::string& logLine);
+    // Writes the rows of the work table that are not stored yet.
+    void StoreWorkTable(platform::db::Connection& database);
     std::string ComponentUpper();
 
     runtime::Runtime& rt_;
     std::unique_ptr<PresetSession> preset_;
+    std::unique_ptr<WorkTable> work_; // PRESET_DEFS of the template while this run builds it
 };
 
 } // namespace torvex::presetdb

@@ -2,6 +2,8 @@
 
 #include "platform/database/FoldCase.h"
 
+#include <algorithm>
+
 namespace torvex::presetdb {
 
 using platform::db::FoldCase;
@@ -32,6 +34,10 @@ platform::db::Connection& PresetSession::Open(const std::string& path) {
 void PresetSession::LoadIndex() {
     auto& stmt = conn_->Prepare("SELECT rowid, var_name FROM PRESET_DEFS");
     std::unordered_map<std::string, std::vector<std::int64_t>> index;
+    auto& count = conn_->Prepare("SELECT count(*) FROM PRESET_DEFS");
+    if (count.Step())
+        index.reserve(static_cast<std::size_t>(count.ColumnInt(0)));
+    count.Reset();
     while (stmt.Step())
         if (!stmt.ColumnIsNull(1))
             index[FoldCase(stmt.ColumnText(1))].push_back(stmt.ColumnInt(0));
@@ -43,7 +49,8 @@ void PresetSession::Rename(const std::string& path, const std::string& searched,
                            const std::string& replacement) {
     if (failed_)
         return; // the failure was reported when it happened; it would only repeat
-    Open(path);
+    if (!conn_)
+        Open(path);
     if (!indexed_) {
         try {
             LoadIndex();
@@ -70,8 +77,11 @@ void PresetSession::Rename(const std::string& path, const std::string& searched,
 void PresetSession::Flush() {
     if (!conn_ || pending_.empty())
         return;
+    // In file order, so that every page is changed once.
+    std::vector<std::pair<std::int64_t, std::string>> renames(pending_.begin(), pending_.end());
+    std::sort(renames.begin(), renames.end());
     conn_->Begin();
-    for (const auto& [rowid, name] : pending_) {
+    for (const auto& [rowid, name] : renames) {
         auto& update = conn_->Prepare("UPDATE PRESET_DEFS SET var_name = ?1 WHERE rowid = ?2");
         update.Bind(1, name).Bind(2, rowid).Run();
     }

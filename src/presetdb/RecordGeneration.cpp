@@ -1,5 +1,6 @@
 #include "platform/Text.h"
 #include "presetdb/PresetGeneration.h"
+#include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 
 #include <limits>
@@ -17,7 +18,7 @@ std::string PresetGeneration::ReplaceSearchItem(std::string_view source, std::st
     runtime::Guard guard(rt_, "ReplaceSearchItem");
     std::string result;
     guard([&] {
-        const auto pos = platform::UpperCase(source).find(platform::UpperCase(searchItem));
+        const auto pos = platform::FindNoCase(source, searchItem);
         if (pos == std::string::npos) {
             result = source;
             return;
@@ -50,9 +51,12 @@ std::size_t PartOf(const Value& part) {
 // order, IDs 1, 2, 3, ... over all machines, placeholders filled in.
 void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
     runtime::Guard guard(rt_, "CreateRecordSets");
-    std::optional<Recordset> destination;
     std::optional<Recordset> source;
-    guard([&] { destination = Recordset::OnTable(database, "PRESET_DEFS"); });
+    WorkTable* destination = nullptr;
+    guard([&] {
+        work_ = std::make_unique<WorkTable>(database.Columns("PRESET_DEFS"));
+        destination = work_.get();
+    });
     guard([&] { source = Recordset::OnQuery(database, "Source_PRESET_DEFS", "", {}, "\"ID\""); });
 
     std::int16_t n = 0;
@@ -77,11 +81,16 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
     }
     source.reset();
 
+    if (destination)
+        destination->Reserve(templateRows.size() * rt_.MachineCount());
     std::int16_t nextPresetID = 1;
     std::array<std::string, 2> schemeVarNames;
     if (n == 0 || !destination)
         return;
-    guard([&] { database.Begin(); });
+    int varNameColumn = -1;
+    for (int f = 1; f < destination->FieldCount(); ++f)
+        if (platform::UpperCase(destination->FieldName(f)) == "VAR_NAME" && varNameColumn < 0)
+            varNameColumn = f;
     for (std::size_t m = 1; m <= rt_.MachineCount(); ++m) {
         if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(m), rt_.GetCFGPath(), false))
             continue;
@@ -98,13 +107,13 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
             for (int f = 1; f < destination->FieldCount(); ++f) {
                 rt_.ProcessEvents();
                 const Value& v = templateRow.at(static_cast<std::size_t>(f));
-                if (platform::db::TypeName(v) != "STRING") {
+                if (!std::holds_alternative<std::string>(v)) { // not a text
                     guard([&] { destination->Set(f, v); });
                     continue;
                 }
                 const std::string& text = std::get<std::string>(v);
                 std::string value;
-                if (platform::UpperCase(destination->FieldName(f)) == "VAR_NAME") {
+                if (f == varNameColumn) {
                     for (std::size_t k = 0; k < 2; ++k) {
                         guard([&] {
                             const std::size_t p = PartOf(destination->Get("part"));
@@ -123,7 +132,6 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
             guard([&] { destination->Update(); });
         }
     }
-    guard([&] { database.Commit(); });
 }
 
 } // namespace torvex::presetdb

@@ -1,12 +1,13 @@
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 #include "presetdb/PresetGeneration.h"
+#include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 #include "runtime/ProgramEnd.h"
 
 #include <array>
 #include <cmath>
-#include <map>
+#include <unordered_map>
 #include <tuple>
 
 namespace torvex::presetdb {
@@ -43,34 +44,60 @@ std::optional<double> OffsetKey(const Value& value) {
     }
 }
 
+// The values of an old row that are used after reading: the three keys and
+// the five columns taken over, addressed by buffer column.
+class OldRow {
+public:
+    // The slot of a buffer column, or std::nullopt for a column that is only read.
+    static std::optional<std::size_t> Slot(std::size_t column) {
+        if (column == kMachineType)
+            return 0;
+        if (column == kVarName)
+            return 1;
+        if (column == kOffset)
+            return 2;
+        if (column >= 10 && column <= 14)
+            return column - 7;
+        return std::nullopt;
+    }
+    const Value& operator[](std::size_t column) const { return values_[Slot(column).value()]; }
+    Value& operator[](std::size_t column) { return values_[Slot(column).value()]; }
+
+private:
+    std::array<Value, 8> values_{};
+};
+
 using RowKey = std::tuple<std::string, std::string, double>;
 
-// Partners of old rows: the first template-database row, in table order, for
+struct RowKeyHash {
+    std::size_t operator()(const RowKey& key) const {
+        const std::size_t a = std::hash<std::string>()(std::get<0>(key));
+        const std::size_t b = std::hash<std::string>()(std::get<1>(key));
+        const std::size_t c = std::hash<double>()(std::get<2>(key));
+        return a ^ (b * 0x9E3779B97F4A7C15ULL) ^ (c << 1);
+    }
+};
+using PartnerIndex = std::unordered_map<RowKey, std::int64_t, RowKeyHash>;
+
+// Partners of old rows: the first row of the work table, in table order, for
 // each (machine_type, var_name, offset_or_bitno), texts compared as the
-// engine compares them.
-std::map<RowKey, std::int64_t> IndexTemplateRows(platform::db::Connection& database) {
-    std::map<RowKey, std::int64_t> index;
-    auto& scan = database.Prepare("SELECT rowid, machine_type, var_name, offset_or_bitno FROM PRESET_DEFS "
-                                  "ORDER BY rowid");
-    const auto columns = database.Columns("PRESET_DEFS");
-    auto kindOf = [&](const char* name) {
-        for (const auto& c : columns)
-            if (platform::EqualsNoCase(c.name, name))
-                return platform::db::KindOfDeclaredType(c.type);
-        return platform::db::Kind::Text;
-    };
-    const auto offsetKind = kindOf("offset_or_bitno");
-    while (scan.Step()) {
-        if (scan.ColumnIsNull(1) || scan.ColumnIsNull(2) || scan.ColumnIsNull(3))
+// engine compares them. A key that the row query could not match (a null, an
+// offset column that holds no numbers) gives no partner.
+PartnerIndex IndexRows(const WorkTable& table, int machineType, int varName, int offset) {
+    PartnerIndex index;
+    index.reserve(table.RowCount());
+    const auto offsetKind = table.FieldKind(offset);
+    if (offsetKind != platform::db::Kind::Whole && offsetKind != platform::db::Kind::Number)
+        return index;
+    for (std::size_t r = 0; r < table.RowCount(); ++r) {
+        const Value& type = table.At(r, machineType);
+        const Value& name = table.At(r, varName);
+        const auto key = OffsetKey(table.At(r, offset));
+        if (std::holds_alternative<std::monostate>(type) || std::holds_alternative<std::monostate>(name) || !key)
             continue;
-        std::optional<double> offset;
-        if (offsetKind == platform::db::Kind::Whole || offsetKind == platform::db::Kind::Number)
-            offset = OffsetKey(scan.Column(3, platform::db::Kind::Number));
-        if (!offset)
-            continue;
-        index.try_emplace(
-            {platform::db::FoldCase(scan.ColumnText(1)), platform::db::FoldCase(scan.ColumnText(2)), *offset},
-            scan.ColumnInt(0));
+        index.try_emplace({platform::db::FoldCase(platform::db::ValueText(type)),
+                           platform::db::FoldCase(platform::db::ValueText(name)), *key},
+                          static_cast<std::int64_t>(r));
     }
     return index;
 }
@@ -81,16 +108,20 @@ std::string PresetGeneration::ComponentUpper() {
     return platform::UpperCase(rt_.GetOCXName());
 }
 
-void PresetGeneration::AbortRun(const std::string& logLine, bool declinedWarning) {
+void PresetGeneration::AbortRun(platform::db::Connection& database, const std::string& logLine) {
+    // Rows taken over before this moment stay taken over.
+    try {
+        StoreWorkTable(database);
+    } catch (const platform::Failure&) {
+        // ending anyway: what could not be stored stays as it was
+    }
     rt_.WriteErrorLog(logLine);
     runtime::Guard fatal(rt_, "TakeoverMachineCopyMDBData");
     fatal.SetFatal(true);
     fatal([&] {
-        throw platform::Failure(9999, rt_.Identity().programFileName,
-                                "Database-Error - Contact Administrator!");
+        throw platform::Failure(9999, rt_.Identity().programFileName, "Database-Error - Contact Administrator!");
     });
-    (void)declinedWarning; // a silent run resumes from the report; the run ends all the same
-    rt_.EndProgram();
+    rt_.EndProgram(); // a silent run resumes from the report; the run ends all the same
 }
 
 // Carries abs_min, abs_max, min, max and pass of every old row over to the
@@ -116,17 +147,16 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
             const auto answer = rt_.ShowMessage({text, rt_.Identity().programFileName,
                                                  platform::Buttons::YesNo, platform::Icon::Exclamation, 2});
             if (answer != platform::Answer::Yes)
-                AbortRun(rt_.Identity().programFileName + " :Database-Error - Contact Administrator!" +
+                AbortRun(database, rt_.Identity().programFileName + " :Database-Error - Contact Administrator!" +
                              " Configurationprogram \"" + c + "\" terminated." +
                              " Please check Configuration in \"" + c + ".CFG\"" + " Restart " +
                              platform::UpperCase(rt_.Identity().programFolder + "/" +
-                                                 rt_.Identity().programFileName + ".EXE!"),
-                         true);
+                                                 rt_.Identity().programFileName + ".EXE!"));
         }
     }
 
     // Read the old rows.
-    std::vector<std::vector<Value>> buffer;
+    std::vector<OldRow> buffer;
     guard([&] {
         Recordset& rows = oldRows.value();
         std::array<std::optional<int>, 15> fieldIndex;
@@ -143,14 +173,17 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
         if (count == 0) // going to the first row of an empty table fails
             throw platform::Failure(12, platform::kDatabaseSource, "No current record.");
         rows.MoveFirst();
+        buffer.reserve(count);
         for (std::size_t i = 0; i < count && !rows.IsEOF(); ++i) {
             rt_.ProcessEvents();
-            std::vector<Value> row(15);
+            OldRow row;
             for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
                 if (col == 6)
                     continue;
                 guard([&] {
-                    row[col] = fieldIndex[col] ? rows.Get(*fieldIndex[col]) : rows.Get(kOldRowFields[col]);
+                    Value value = fieldIndex[col] ? rows.Get(*fieldIndex[col]) : rows.Get(kOldRowFields[col]);
+                    if (OldRow::Slot(col)) // the other columns are only read
+                        row[col] = std::move(value);
                 });
             }
             buffer.push_back(std::move(row));
@@ -183,49 +216,48 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
             for (std::size_t f = 1; f < columns.size() && !found; ++f)
                 found = columns[f].name == (*AdditionalFields)[j];
             if (!found)
-                AbortRun("Conflict while attempting to extend database!Configurationsfile \"" + c +
+                AbortRun(database, "Conflict while attempting to extend database!Configurationsfile \"" + c +
                              ".CFG\", demanded field \"" + platform::UpperCase((*AdditionalFields)[j]) +
                              "\"missing in machinecopy-database" + std::string(runtime::LFCR) +
-                             "Configuration of \"" + c + "\" aborted.",
-                         false);
+                             "Configuration of \"" + c + "\" aborted.");
         }
     });
     if (!queryable)
         return;
 
-    std::map<RowKey, std::int64_t> partners;
-    guard([&] { partners = IndexTemplateRows(database); });
-    std::vector<platform::db::Kind> kinds;
-    guard([&] {
-        const auto columns = database.Columns("PRESET_DEFS");
-        for (const auto& [name, col] : kTakenOver) {
-            kinds.push_back(platform::db::Kind::Text);
-            for (const auto& def : columns)
-                if (platform::EqualsNoCase(def.name, name))
-                    kinds.back() = platform::db::KindOfDeclaredType(def.type);
-        }
-    });
-    guard([&] { database.Begin(); });
+    // The regenerated rows are still in the work table; without one (the
+    // take-over on its own), the rows stored in the table are worked on.
+    std::unique_ptr<WorkTable> loaded;
+    WorkTable* table = work_.get();
+    if (!table) {
+        if (!guard([&] {
+                loaded = std::make_unique<WorkTable>(database.Columns("PRESET_DEFS"));
+                loaded->LoadStored(database);
+            }))
+            return;
+        table = loaded.get();
+    }
+    const auto machineType = table->FindField("machine_type");
+    const auto varName = table->FindField("var_name");
+    const auto offsetColumn = table->FindField("offset_or_bitno");
+    std::array<int, kTakenOver.size()> targets{};
+    for (std::size_t k = 0; k < kTakenOver.size(); ++k)
+        targets[k] = table->FindField(kTakenOver[k].first).value_or(-1);
+    PartnerIndex partners;
+    guard([&] { partners = IndexRows(*table, *machineType, *varName, *offsetColumn); });
     for (const auto& row : buffer) {
         const auto offset = OffsetKey(row[kOffset]);
         if (!offset)
             continue; // an empty or non-numeric offset makes the row query fail: skipped
-        const auto it =
-            partners.find({platform::db::FoldCase(platform::db::ValueText(row[kMachineType])),
-                           platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
+        const auto it = partners.find({platform::db::FoldCase(platform::db::ValueText(row[kMachineType])),
+                                       platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
         if (it == partners.end())
             continue;
-        guard([&] {
-            auto& update =
-                database.Prepare("UPDATE PRESET_DEFS SET abs_min = ?1, abs_max = ?2, min = ?3, max = ?4, "
-                                 "pass = ?5 WHERE rowid = ?6");
-            for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-                update.Bind(static_cast<int>(k + 1),
-                            platform::db::Coerce(kinds[k], row[kTakenOver[k].second]));
-            update.Bind(6, it->second).Run();
-        });
+        for (std::size_t k = 0; k < kTakenOver.size(); ++k)
+            guard([&] { table->Assign(static_cast<std::size_t>(it->second), targets[k], row[kTakenOver[k].second]); });
     }
-    guard([&] { database.Commit(); });
+    if (loaded)
+        guard([&] { loaded->Store(database); });
 }
 
 } // namespace torvex::presetdb

@@ -2,6 +2,7 @@
 #include "platform/Text.h"
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/PresetSession.h"
+#include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 
 namespace torvex::presetdb {
@@ -13,6 +14,17 @@ PresetGeneration::PresetGeneration(runtime::Runtime& runtime)
     : rt_(runtime), preset_(std::make_unique<PresetSession>()) {}
 
 PresetGeneration::~PresetGeneration() = default;
+
+void PresetGeneration::StoreWorkTable(Connection& database) {
+    if (!work_ || !work_->HasUnstored())
+        return;
+    const bool own = !database.InTransaction();
+    if (own)
+        database.Begin();
+    work_->Store(database);
+    if (own)
+        database.Commit();
+}
 
 // Drops the work table PRESET_DEFS and creates it anew, empty, with the
 // column names and declared types of Source_PRESET_DEFS in their order.
@@ -83,6 +95,20 @@ void PresetGeneration::WorkOnMDB() {
     std::unique_ptr<Connection> work;
     guard([&] { work = std::make_unique<Connection>(templatePath); });
     const bool generated = work != nullptr;
+    // Whatever ends the run from here on, the rows generated so far are
+    // stored in the work table, as each row was stored when it was made.
+    struct StoreOnExit {
+        PresetGeneration& generation;
+        std::unique_ptr<Connection>& database;
+        ~StoreOnExit() {
+            try {
+                if (database)
+                    generation.StoreWorkTable(*database);
+            } catch (const platform::Failure&) {
+                // the program is ending: what could not be stored stays as it was
+            }
+        }
+    } storeOnExit{*this, work};
     if (work)
         RebuildPresetDefs(*work);
     CategorieNachCategoryID();
@@ -110,6 +136,10 @@ void PresetGeneration::WorkOnMDB() {
         presetUnreadable = preset_->Failed();
         guard([&] { preset_->Close(); });
     }
+    guard([&] {
+        if (work)
+            StoreWorkTable(*work);
+    });
     guard([&] { work.reset(); });
 
     // Replacing the preset database by a template that could not be worked

@@ -2,7 +2,7 @@
 
 #include "platform/database/Value.h"
 
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +34,9 @@ public:
 
     // Binds the parameters 1..n in order.
     Statement& Bind(int index, const Value& value);
+    // The same without copying a text: the caller keeps `value` alive until
+    // the statement has run.
+    Statement& Bind(int index, const Value& value, bool keptAlive);
     // Steps once; true while a row is there.
     bool Step();
     // Steps until done, for statements that return no rows.
@@ -87,13 +90,15 @@ public:
     void Commit();
     void Rollback();
     bool InTransaction() const;
+    // The rowid of the row that the last INSERT added.
+    std::int64_t LastInsertRowid() const;
 
     [[noreturn]] void Fail(int code) const;
 
 private:
     std::string path_;
     sqlite3* db_ = nullptr;
-    std::map<std::string, std::unique_ptr<Statement>> statements_;
+    std::unordered_map<std::string, std::unique_ptr<Statement>> statements_;
 };
 
 // `name` quoted as an SQL identifier.

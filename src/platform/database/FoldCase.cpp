@@ -3,19 +3,47 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
-#include <algorithm>
 #include <vector>
 
 namespace torvex::platform::db {
 
-std::string FoldCase(std::string_view text) {
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        std::string folded(text);
-        for (char& c : folded)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c + 32);
-        return folded;
+namespace {
+
+// Folds texts made of ASCII and Latin-1 letters, the common case, without
+// ICU; returns false for any other text. Gives what full Unicode case
+// folding gives: "ß" becomes "ss" and "µ" the Greek mu.
+bool FoldLatin1(std::string_view text, std::string& folded) {
+    folded.clear();
+    folded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            folded += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            continue;
+        }
+        if ((c != 0xC2 && c != 0xC3) || i + 1 >= text.size())
+            return false;
+        const auto n = static_cast<unsigned char>(text[++i]);
+        if (n < 0x80 || n > 0xBF)
+            return false;
+        if (c == 0xC2 && n == 0xB5) {
+            folded += "\xCE\xBC";
+        } else if (c == 0xC3 && n == 0x9F) {
+            folded += "ss";
+        } else {
+            folded += static_cast<char>(c);
+            folded += static_cast<char>(c == 0xC3 && n >= 0x80 && n <= 0x9E && n != 0x97 ? n + 0x20 : n);
+        }
     }
+    return true;
+}
+
+} // namespace
+
+std::string FoldCase(std::string_view text) {
+    std::string fast;
+    if (FoldLatin1(text, fast))
+        return fast;
     UErrorCode status = U_ZERO_ERROR;
     int32_t length = 0;
     std::vector<UChar> wide(text.size() + 1);

@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace torvex::platform::db {
 
 Recordset::Recordset(Connection& db, std::string table, std::string condition, std::vector<Value> parameters,
@@ -35,12 +37,9 @@ Recordset Recordset::OnQuery(Connection& db, const std::string& table, const std
 
 void Recordset::Fetch() {
     eof_ = !scan_->Step();
-    row_.clear();
-    if (eof_)
-        return;
-    rowid_ = scan_->ColumnInt(0);
-    for (int i = 0; i < FieldCount(); ++i)
-        row_.push_back(scan_->Column(i + 1, kinds_[static_cast<std::size_t>(i)]));
+    edited_.clear();
+    if (!eof_)
+        rowid_ = scan_->ColumnInt(0);
 }
 
 void Recordset::MoveFirst() {
@@ -103,7 +102,10 @@ Value Recordset::Get(int index) const {
     if (mode_ == Mode::Adding)
         return std::monostate{};
     RequireCurrentRow();
-    return row_[static_cast<std::size_t>(index)];
+    for (const auto& [i, v] : edited_)
+        if (i == index)
+            return v;
+    return scan_->Column(index + 1, kinds_[static_cast<std::size_t>(index)]);
 }
 
 void Recordset::AddNew() {
@@ -130,41 +132,58 @@ void Recordset::Set(int index, const Value& value) {
     pending_.emplace_back(index, std::move(stored));
 }
 
+const std::string& Recordset::UpdateSql() {
+    written_.clear();
+    for (const auto& [index, value] : pending_)
+        written_.push_back(index);
+    if (lastSql_ && lastSql_->first.first == mode_ && lastSql_->first.second == written_)
+        return lastSql_->second; // rows are mostly written the same way, one after the other
+    const std::vector<int>& written = written_;
+    auto [it, added] = updateSql_.try_emplace({mode_, written});
+    lastSql_ = &*it;
+    if (!added)
+        return it->second;
+    std::string& sql = it->second;
+    if (mode_ == Mode::Adding) {
+        std::string names, marks;
+        for (std::size_t k = 0; k < written.size(); ++k) {
+            names += (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(written[k])].name);
+            marks += k ? ", ?" : "?";
+        }
+        sql = written.empty() ? "INSERT INTO " + QuoteIdentifier(table_) + " DEFAULT VALUES"
+                              : "INSERT INTO " + QuoteIdentifier(table_) + " (" + names + ") VALUES (" + marks + ")";
+    } else {
+        sql = "UPDATE " + QuoteIdentifier(table_) + " SET ";
+        for (std::size_t k = 0; k < written.size(); ++k)
+            sql += (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(written[k])].name) + " = ?";
+        sql += " WHERE rowid = ?";
+    }
+    return sql;
+}
+
 void Recordset::Update() {
     if (mode_ == Mode::None)
         throw Failure(SQLITE_MISUSE, kDatabaseSource, "Update or CancelUpdate without AddNew or Edit.");
-    std::string sql;
-    if (mode_ == Mode::Adding) {
-        std::string names, marks;
-        for (std::size_t k = 0; k < pending_.size(); ++k) {
-            names +=
-                (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(pending_[k].first)].name);
-            marks += (k ? ", ?" : "?");
-        }
-        sql = pending_.empty()
-                  ? "INSERT INTO " + QuoteIdentifier(table_) + " DEFAULT VALUES"
-                  : "INSERT INTO " + QuoteIdentifier(table_) + " (" + names + ") VALUES (" + marks + ")";
-    } else {
-        sql = "UPDATE " + QuoteIdentifier(table_) + " SET ";
-        for (std::size_t k = 0; k < pending_.size(); ++k)
-            sql += (k ? ", " : "") +
-                   QuoteIdentifier(columns_[static_cast<std::size_t>(pending_[k].first)].name) + " = ?";
-        sql += " WHERE rowid = ?";
-    }
     if (mode_ == Mode::Editing && pending_.empty()) {
         mode_ = Mode::None;
         return;
     }
-    auto& stmt = db_->Prepare(sql);
+    auto& stmt = db_->Prepare(UpdateSql());
     int n = 1;
     for (const auto& [index, value] : pending_)
-        stmt.Bind(n++, value);
+        stmt.Bind(n++, value, true);
     if (mode_ == Mode::Editing)
         stmt.Bind(n, rowid_);
     stmt.Run();
+    stmt.Reset(); // no binding may outlive the pending values
     if (mode_ == Mode::Editing)
-        for (auto& [index, value] : pending_)
-            row_[static_cast<std::size_t>(index)] = std::move(value);
+        for (auto& [index, value] : pending_) {
+            auto old = std::find_if(edited_.begin(), edited_.end(), [&](const auto& e) { return e.first == index; });
+            if (old != edited_.end())
+                old->second = std::move(value);
+            else
+                edited_.emplace_back(index, std::move(value));
+        }
     mode_ = Mode::None;
     pending_.clear();
 }

@@ -3,6 +3,7 @@
 #include "platform/database/Connection.h"
 #include "platform/database/Value.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ private:
     Recordset(Connection& db, std::string table, std::string condition, std::vector<Value> parameters,
               std::string orderBy);
     void Fetch();
+    const std::string& UpdateSql();
     void RequireCurrentRow() const;
 
     enum class Mode { None, Adding, Editing };
@@ -60,9 +62,13 @@ private:
     std::unique_ptr<Statement> scan_;
     bool eof_ = true;
     std::int64_t rowid_ = 0;
-    std::vector<Value> row_;
+    std::vector<std::pair<int, Value>> edited_; // values stored by Update into the current row
     Mode mode_ = Mode::None;
     std::vector<std::pair<int, Value>> pending_;
+    // The statement text for each list of written columns, built once.
+    std::map<std::pair<Mode, std::vector<int>>, std::string> updateSql_;
+    const std::pair<const std::pair<Mode, std::vector<int>>, std::string>* lastSql_ = nullptr;
+    std::vector<int> written_;
 };
 
 } // namespace torvex::platform::db
