@@ -79,7 +79,9 @@ ProcessRun WholeSilentRun(const std::string& plant) {
     return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-void Exec(sqlite3* db, const char* sql) { sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+void Exec(sqlite3* db, const char* sql) {
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
 
 // Plain SQLite on the same data: the generated rows inserted with one
 // prepared statement in one transaction, the old rows' five values applied
@@ -98,8 +100,10 @@ double Floor(const std::string& plant) {
         };
         std::vector<OldRow> oldRows;
         sqlite3_stmt* read = nullptr;
-        sqlite3_prepare_v2(old, "SELECT machine_type, var_name, offset_or_bitno, abs_min, abs_max, min, max, pass "
-                                "FROM PRESET_DEFS", -1, &read, nullptr);
+        sqlite3_prepare_v2(old,
+                           "SELECT machine_type, var_name, offset_or_bitno, abs_min, abs_max, min, max, pass "
+                           "FROM PRESET_DEFS",
+                           -1, &read, nullptr);
         while (sqlite3_step(read) == SQLITE_ROW)
             oldRows.push_back({reinterpret_cast<const char*>(sqlite3_column_text(read, 0)),
                                reinterpret_cast<const char*>(sqlite3_column_text(read, 1)),
@@ -125,23 +129,28 @@ double Floor(const std::string& plant) {
         }
         sqlite3_finalize(tmpl);
         sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO PRESET_DEFS VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16)",
-                           -1, &insert, nullptr);
+        sqlite3_prepare_v2(
+            db, "INSERT INTO PRESET_DEFS VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16)", -1,
+            &insert, nullptr);
         int id = 1;
         for (int m = 1; m <= 5; ++m)
             for (const auto& row : rows) {
                 sqlite3_bind_int(insert, 1, id++);
                 for (int c = 1; c < static_cast<int>(row.size()); ++c)
-                    sqlite3_bind_text(insert, c + 1, row[static_cast<std::size_t>(c)].c_str(), -1, SQLITE_STATIC);
+                    sqlite3_bind_text(insert, c + 1, row[static_cast<std::size_t>(c)].c_str(), -1,
+                                      SQLITE_STATIC);
                 sqlite3_step(insert);
                 sqlite3_reset(insert);
             }
         sqlite3_finalize(insert);
         Exec(db, "CREATE INDEX work_keys ON PRESET_DEFS (machine_type, var_name, offset_or_bitno)");
         sqlite3_stmt* update = nullptr;
-        sqlite3_prepare_v2(db, "UPDATE PRESET_DEFS SET abs_min=?1, abs_max=?2, min=?3, max=?4, pass=?5 WHERE rowid = "
-                               "(SELECT rowid FROM PRESET_DEFS WHERE machine_type=?6 AND var_name=?7 AND "
-                               "offset_or_bitno=?8 LIMIT 1)", -1, &update, nullptr);
+        sqlite3_prepare_v2(
+            db,
+            "UPDATE PRESET_DEFS SET abs_min=?1, abs_max=?2, min=?3, max=?4, pass=?5 WHERE rowid = "
+            "(SELECT rowid FROM PRESET_DEFS WHERE machine_type=?6 AND var_name=?7 AND "
+            "offset_or_bitno=?8 LIMIT 1)",
+            -1, &update, nullptr);
         for (const OldRow& o : oldRows) {
             for (int k = 0; k < 4; ++k)
                 sqlite3_bind_double(update, k + 1, o.values[k]);
@@ -161,8 +170,7 @@ double Floor(const std::string& plant) {
 
 // The best of the repeated runs: the figure least disturbed by whatever else
 // the machine is doing.
-template <class T>
-T Best(const std::vector<T>& v) {
+template <class T> T Best(const std::vector<T>& v) {
     return *std::min_element(v.begin(), v.end());
 }
 
@@ -172,8 +180,8 @@ T Best(const std::vector<T>& v) {
 // (offscreen): the program reports it itself and ends.
 void WindowStart(int repeats) {
     const std::string plant = fs::temp_directory_path() / ("torvex-bench-window-" + std::to_string(getpid()));
-    const std::string layout = std::string(TORVEX_SOURCE_DIR) + "/tools/lay-out-demo-plant.sh '" + plant + "' '" +
-                               TORVEX_BUILD_DIR + "'";
+    const std::string layout = std::string(TORVEX_SOURCE_DIR) + "/tools/lay-out-demo-plant.sh '" + plant +
+                               "' '" + TORVEX_BUILD_DIR + "'";
     if (std::system(layout.c_str()) != 0) {
         std::printf("window start: the demo plant could not be laid out\n");
         return;
@@ -181,7 +189,8 @@ void WindowStart(int repeats) {
     fs::copy_file(TORVEX_PROGRAM, plant + "/Torvex/Torvex_Config", fs::copy_options::overwrite_existing);
     std::vector<double> process, painted;
     for (int i = 0; i < repeats; ++i) {
-        const std::string command = "cd '" + plant + "' && QT_QPA_PLATFORM=offscreen TORVEX_STARTUP_TRACE=1 "
+        const std::string command = "cd '" + plant +
+                                    "' && QT_QPA_PLATFORM=offscreen TORVEX_STARTUP_TRACE=1 "
                                     "PELZO_SERVICEPACK_LOG=/dev/null ./Torvex/Torvex_Config 2>&1 | "
                                     "sed -n 's/first frame painted after \\([0-9.]*\\) ms/\\1/p'";
         std::FILE* out = nullptr;
@@ -196,8 +205,9 @@ void WindowStart(int repeats) {
         process.push_back(seconds * 1000);
     }
     if (!painted.empty())
-        std::printf("window start to first painted frame: %.1f ms in the program, %.1f ms with process start\n",
-                    Best(painted), Best(process));
+        std::printf(
+            "window start to first painted frame: %.1f ms in the program, %.1f ms with process start\n",
+            Best(painted), Best(process));
     fs::remove_all(plant);
 }
 
@@ -215,12 +225,13 @@ int main(int argc, char** argv) {
         int machines, rows;
     };
     const Size sizes[] = {{5, 200}, {5, 1600}, {5, 6553}};
-    std::printf("%8s %12s %10s %12s %10s %8s %12s %10s\n", "rows", "WorkOnMDB s", "rows/s", "floor s", "ratio",
-                "run s", "run rows/s", "RSS MB");
+    std::printf("%8s %12s %10s %12s %10s %8s %12s %10s\n", "rows", "WorkOnMDB s", "rows/s", "floor s",
+                "ratio", "run s", "run rows/s", "RSS MB");
     double work8000 = 0, work32765 = 0, run8000 = 0, run32765 = 0;
     for (const Size& size : sizes) {
         const int generated = size.machines * size.rows;
-        const std::string plant = bench::WritePlant(base + "/gen" + std::to_string(generated), {size.machines, size.rows});
+        const std::string plant =
+            bench::WritePlant(base + "/gen" + std::to_string(generated), {size.machines, size.rows});
         std::vector<double> work, floor, run;
         std::vector<long> rss;
         for (int i = 0; i < repeats; ++i) {
@@ -233,8 +244,8 @@ int main(int argc, char** argv) {
             rss.push_back(r.maxRssKb);
         }
         const double w = Best(work), f = Best(floor), s = Best(run);
-        std::printf("%8d %12.3f %10.0f %12.3f %10.2f %8.3f %12.0f %10.1f\n", generated, w, generated / w, f, w / f, s,
-                    generated / s, static_cast<double>(Best(rss)) / 1024.0);
+        std::printf("%8d %12.3f %10.0f %12.3f %10.2f %8.3f %12.0f %10.1f\n", generated, w, generated / w, f,
+                    w / f, s, generated / s, static_cast<double>(Best(rss)) / 1024.0);
         if (generated == 8000)
             work8000 = w, run8000 = s;
         if (generated == 32765)

@@ -23,20 +23,28 @@ void Exec(sqlite3* db, const std::string& sql) {
     }
 }
 
-const char* kColumns = "(ID INTEGER, machine_type TEXT(50), type INTEGER, part INTEGER, var_name TEXT(255), "
-                       "category_id INTEGER, isBitArray BOOLEAN INTEGER, offset_or_bitno INTEGER, text TEXT(255), "
-                       "page_name TEXT(50), abs_min DOUBLE, abs_max DOUBLE, min DOUBLE, max DOUBLE, pass INTEGER, "
-                       "extra1 TEXT(50))";
+const char* kColumns =
+    "(ID INTEGER, machine_type TEXT(50), type INTEGER, part INTEGER, var_name TEXT(255), "
+    "category_id INTEGER, isBitArray BOOLEAN INTEGER, offset_or_bitno INTEGER, text TEXT(255), "
+    "page_name TEXT(50), abs_min DOUBLE, abs_max DOUBLE, min DOUBLE, max DOUBLE, pass INTEGER, "
+    "extra1 TEXT(50))";
 
-std::string Machine(int m) { return "Mä" + std::to_string(m); }
-int PartOf(int r) { return r % 50 + 1; }
-std::string Var(int r) { return "Var" + std::to_string(r); }
+std::string Machine(int m) {
+    return "Mä" + std::to_string(m);
+}
+int PartOf(int r) {
+    return r % 50 + 1;
+}
+std::string Var(int r) {
+    return "Var" + std::to_string(r);
+}
 
 } // namespace
 
 std::string WritePlant(const std::string& folder, const PlantShape& shape) {
     const std::string p = folder + "/plant";
-    std::string ini = "[Project]\r\nNumberOfMachines=" + std::to_string(shape.machines) + "\r\nVWStudio=false\r\n";
+    std::string ini =
+        "[Project]\r\nNumberOfMachines=" + std::to_string(shape.machines) + "\r\nVWStudio=false\r\n";
     std::string cfg = "[Project]\r\nDataBaseAdditionalFields=extra1\r\n";
     for (int m = 1; m <= shape.machines; ++m) {
         ini += "[Machine" + std::to_string(m) + "]\r\nMachineName=" + Machine(m) + "\r\n";
@@ -44,22 +52,28 @@ std::string WritePlant(const std::string& folder, const PlantShape& shape) {
     }
     Write(p + "/parameter/Program.ini", ini);
     // The pictures the window loads: an empty picture is enough.
-    static const char kGif[] = "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00"
-                               "\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;";
+    static const char kGif[] =
+        "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00"
+        "\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;";
     Write(p + "/Standard/Empty_800.gif", std::string(kGif, sizeof kGif - 1));
     Write(p + "/Torvex/Torvex.cfg", cfg);
 
     sqlite3* db = nullptr;
     sqlite3_open((p + "/Torvex/Torvex_Source.mdb").c_str(), &db);
-    Exec(db, "BEGIN; CREATE TABLE Source_DEFS (ID INTEGER, System TEXT(20), Part INTEGER, Var_Name TEXT(255));"
-             "CREATE TABLE Source_PRESET_DEFS " + std::string(kColumns) + ";");
+    Exec(db,
+         "BEGIN; CREATE TABLE Source_DEFS (ID INTEGER, System TEXT(20), Part INTEGER, Var_Name TEXT(255));"
+         "CREATE TABLE Source_PRESET_DEFS " +
+             std::string(kColumns) + ";");
     for (int part = 1; part <= 50; ++part)
-        Exec(db, "INSERT INTO Source_DEFS (System, Part, Var_Name) VALUES ('VISIWIN32', " + std::to_string(part) +
-                     ", '###machine_P" + std::to_string(part) + "_###Var_Name'), ('VISIWINSTUDIO', " +
-                     std::to_string(part) + ", '###machine.P" + std::to_string(part) + ".###Var_Name');");
+        Exec(db, "INSERT INTO Source_DEFS (System, Part, Var_Name) VALUES ('VISIWIN32', " +
+                     std::to_string(part) + ", '###machine_P" + std::to_string(part) +
+                     "_###Var_Name'), ('VISIWINSTUDIO', " + std::to_string(part) + ", '###machine.P" +
+                     std::to_string(part) + ".###Var_Name');");
     sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO Source_PRESET_DEFS VALUES (?1, 'REEL', 1, ?2, ?3, 7, 0, ?4, "
-                           "'Preset ' || ?3 || ' of ###machine', 'Page', 0, 100, 10, 90, 1, 'x')", -1, &insert, nullptr);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO Source_PRESET_DEFS VALUES (?1, 'REEL', 1, ?2, ?3, 7, 0, ?4, "
+                       "'Preset ' || ?3 || ' of ###machine', 'Page', 0, 100, 10, 90, 1, 'x')",
+                       -1, &insert, nullptr);
     for (int r = 1; r <= shape.rowsPerMachine; ++r) {
         sqlite3_bind_int(insert, 1, r * 10);
         sqlite3_bind_int(insert, 2, PartOf(r));
@@ -75,8 +89,11 @@ std::string WritePlant(const std::string& folder, const PlantShape& shape) {
     // The old preset database: one row per row to be generated, in four kinds.
     sqlite3_open((p + "/Torvex/Torvex.mdb").c_str(), &db);
     Exec(db, "BEGIN; CREATE TABLE PRESET_DEFS " + std::string(kColumns) + ";");
-    sqlite3_prepare_v2(db, "INSERT INTO PRESET_DEFS VALUES (?1, ?2, 1, ?3, ?4, 7, 0, ?5, 'old', 'Page', ?6, ?6 + 50, "
-                           "?6 + 5, ?6 + 45, 3, 'y')", -1, &insert, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        "INSERT INTO PRESET_DEFS VALUES (?1, ?2, 1, ?3, ?4, 7, 0, ?5, 'old', 'Page', ?6, ?6 + 50, "
+        "?6 + 5, ?6 + 45, 3, 'y')",
+        -1, &insert, nullptr);
     int id = 1;
     for (int m = 1; m <= shape.machines; ++m)
         for (int r = 1; r <= shape.rowsPerMachine; ++r, ++id) {
@@ -88,7 +105,12 @@ std::string WritePlant(const std::string& folder, const PlantShape& shape) {
                 name = Machine(m) + "." + part + "." + Var(r);
                 break;
             case 1: // other letter case
-                name = std::string("MÄ").append(std::to_string(m)).append("_").append(part).append("_").append(Var(r));
+                name = std::string("MÄ")
+                           .append(std::to_string(m))
+                           .append("_")
+                           .append(part)
+                           .append("_")
+                           .append(Var(r));
                 machineType = "reel";
                 break;
             case 2: // no partner

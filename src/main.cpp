@@ -35,7 +35,9 @@ bool IsSet(const char* variable) {
     return value && *value;
 }
 
-bool HasDisplay() { return IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY"); }
+bool HasDisplay() {
+    return IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
 
 // With TORVEX_STARTUP_TRACE set, reports on standard error how long the start
 // took up to the window's first painted frame, then ends the run.
@@ -48,7 +50,8 @@ protected:
         if (event->type() == QEvent::Paint && !reported_) {
             reported_ = true;
             QTimer::singleShot(0, [this] {
-                const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_);
+                const auto ms =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_);
                 std::cerr << "first frame painted after " << ms.count() << " ms\n";
                 QCoreApplication::exit(0);
             });

@@ -9,6 +9,7 @@ TORVEX_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
     qt6-base-dev libgl-dev fonts-liberation2
+    mdbtools mdbtools-dev
 )
 
 torvex_install_missing() {

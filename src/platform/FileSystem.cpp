@@ -79,8 +79,7 @@ bool CopyAll(int in, int out) {
 // Writes the content (bytes, or what can be read from a file descriptor) to
 // a fresh temporary file beside `target` and renames it over the target.
 // Returns 0 or the errno of the step that failed.
-template <class Content>
-int ReplaceFile(const std::string& target, Content content, mode_t mode) {
+template <class Content> int ReplaceFile(const std::string& target, Content content, mode_t mode) {
     std::string folder = FolderOf(target);
     std::string pattern = (folder.empty() ? std::string(".") : folder) + "/.torvex-tmp-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());

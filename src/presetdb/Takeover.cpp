@@ -7,8 +7,8 @@
 
 #include <array>
 #include <cmath>
-#include <unordered_map>
 #include <tuple>
+#include <unordered_map>
 
 namespace torvex::presetdb {
 
@@ -93,7 +93,8 @@ PartnerIndex IndexRows(const WorkTable& table, int machineType, int varName, int
         const Value& type = table.At(r, machineType);
         const Value& name = table.At(r, varName);
         const auto key = OffsetKey(table.At(r, offset));
-        if (std::holds_alternative<std::monostate>(type) || std::holds_alternative<std::monostate>(name) || !key)
+        if (std::holds_alternative<std::monostate>(type) || std::holds_alternative<std::monostate>(name) ||
+            !key)
             continue;
         index.try_emplace({platform::db::FoldCase(platform::db::ValueText(type)),
                            platform::db::FoldCase(platform::db::ValueText(name)), *key},
@@ -119,7 +120,8 @@ void PresetGeneration::AbortRun(platform::db::Connection& database, const std::s
     runtime::Guard fatal(rt_, "TakeoverMachineCopyMDBData");
     fatal.SetFatal(true);
     fatal([&] {
-        throw platform::Failure(9999, rt_.Identity().programFileName, "Database-Error - Contact Administrator!");
+        throw platform::Failure(9999, rt_.Identity().programFileName,
+                                "Database-Error - Contact Administrator!");
     });
     rt_.EndProgram(); // a silent run resumes from the report; the run ends all the same
 }
@@ -147,11 +149,12 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
             const auto answer = rt_.ShowMessage({text, rt_.Identity().programFileName,
                                                  platform::Buttons::YesNo, platform::Icon::Exclamation, 2});
             if (answer != platform::Answer::Yes)
-                AbortRun(database, rt_.Identity().programFileName + " :Database-Error - Contact Administrator!" +
-                             " Configurationprogram \"" + c + "\" terminated." +
-                             " Please check Configuration in \"" + c + ".CFG\"" + " Restart " +
-                             platform::UpperCase(rt_.Identity().programFolder + "/" +
-                                                 rt_.Identity().programFileName + ".EXE!"));
+                AbortRun(database, rt_.Identity().programFileName +
+                                       " :Database-Error - Contact Administrator!" +
+                                       " Configurationprogram \"" + c + "\" terminated." +
+                                       " Please check Configuration in \"" + c + ".CFG\"" + " Restart " +
+                                       platform::UpperCase(rt_.Identity().programFolder + "/" +
+                                                           rt_.Identity().programFileName + ".EXE!"));
         }
     }
 
@@ -217,9 +220,10 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
                 found = columns[f].name == (*AdditionalFields)[j];
             if (!found)
                 AbortRun(database, "Conflict while attempting to extend database!Configurationsfile \"" + c +
-                             ".CFG\", demanded field \"" + platform::UpperCase((*AdditionalFields)[j]) +
-                             "\"missing in machinecopy-database" + std::string(runtime::LFCR) +
-                             "Configuration of \"" + c + "\" aborted.");
+                                       ".CFG\", demanded field \"" +
+                                       platform::UpperCase((*AdditionalFields)[j]) +
+                                       "\"missing in machinecopy-database" + std::string(runtime::LFCR) +
+                                       "Configuration of \"" + c + "\" aborted.");
         }
     });
     if (!queryable)
@@ -249,12 +253,15 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
         const auto offset = OffsetKey(row[kOffset]);
         if (!offset)
             continue; // an empty or non-numeric offset makes the row query fail: skipped
-        const auto it = partners.find({platform::db::FoldCase(platform::db::ValueText(row[kMachineType])),
-                                       platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
+        const auto it =
+            partners.find({platform::db::FoldCase(platform::db::ValueText(row[kMachineType])),
+                           platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
         if (it == partners.end())
             continue;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-            guard([&] { table->Assign(static_cast<std::size_t>(it->second), targets[k], row[kTakenOver[k].second]); });
+            guard([&] {
+                table->Assign(static_cast<std::size_t>(it->second), targets[k], row[kTakenOver[k].second]);
+            });
     }
     if (loaded)
         guard([&] { loaded->Store(database); });

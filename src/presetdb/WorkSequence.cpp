@@ -43,14 +43,16 @@ void PresetGeneration::RebuildPresetDefs(Connection& database) {
 namespace {
 
 // Refuses the work when an old Access database lies at one of the paths:
-// such a file must be imported first, and nothing here may touch it.
-void RefuseJetFiles(std::initializer_list<const std::string*> paths) {
+// such a file must be imported first (with the import tool installed beside
+// the program), and nothing here may touch it.
+void RefuseJetFiles(const std::string& programFolder, std::initializer_list<const std::string*> paths) {
     for (const std::string* path : paths)
         if (!path->empty() && platform::db::IsJetFile(*path))
             throw platform::Failure(26, platform::kDatabaseSource,
                                     "The file \"" + *path +
                                         "\" is an old Access (Jet) database and must be imported first; "
-                                        "nothing was changed");
+                                        "nothing was changed. Import it with:\n\r\"" +
+                                        programFolder + "/Torvex_ImportJet\" --in-place \"" + *path + "\"");
 }
 
 std::string MissingMachineCopyText(const std::string& fileName) {
@@ -73,7 +75,9 @@ void PresetGeneration::WorkOnMDB() {
     if (templatePath.empty())
         return;
     const std::string* machineCopy = integrated ? &machineCopyPath : &templatePath;
-    if (!guard([&] { RefuseJetFiles({&templatePath, &presetPath, machineCopy}); }))
+    if (!guard([&] {
+            RefuseJetFiles(rt_.Identity().programFolder, {&templatePath, &presetPath, machineCopy});
+        }))
         return;
     TemplateFileTimes = platform::GetFileTimes(templatePath);
 

@@ -30,7 +30,8 @@ void WorkTable::LoadStored(platform::db::Connection& db) {
 
 const std::string& WorkTable::FieldName(int index) const {
     if (index < 0 || index >= FieldCount())
-        throw platform::Failure(SQLITE_RANGE, platform::kDatabaseSource, "Item not found in this collection.");
+        throw platform::Failure(SQLITE_RANGE, platform::kDatabaseSource,
+                                "Item not found in this collection.");
     return columns_[static_cast<std::size_t>(index)].name;
 }
 
@@ -44,7 +45,8 @@ std::optional<int> WorkTable::FindField(const std::string& name) const {
 int WorkTable::IndexOf(const std::string& name) const {
     if (auto index = FindField(name))
         return *index;
-    throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource, "Item not found in this collection: " + name);
+    throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
+                            "Item not found in this collection: " + name);
 }
 
 void WorkTable::AddNew() {
@@ -57,11 +59,14 @@ void WorkTable::Set(int index, const Value& value) {
     if (!adding_)
         throw platform::Failure(SQLITE_MISUSE, platform::kDatabaseSource,
                                 "Update or CancelUpdate without AddNew or Edit.");
-    (*adding_)[static_cast<std::size_t>(index)] = platform::db::Coerce(kinds_[static_cast<std::size_t>(index)], value);
+    (*adding_)[static_cast<std::size_t>(index)] =
+        platform::db::Coerce(kinds_[static_cast<std::size_t>(index)], value);
     set_[static_cast<std::size_t>(index)] = true;
 }
 
-void WorkTable::Set(const std::string& name, const Value& value) { Set(IndexOf(name), value); }
+void WorkTable::Set(const std::string& name, const Value& value) {
+    Set(IndexOf(name), value);
+}
 
 Value WorkTable::Get(const std::string& name) const {
     const int index = IndexOf(name);

@@ -12,7 +12,9 @@
 #include <map>
 
 // The button pictures are built into the window library.
-static void InitWindowResources() { Q_INIT_RESOURCE(window); }
+static void InitWindowResources() {
+    Q_INIT_RESOURCE(window);
+}
 
 namespace torvex::window {
 

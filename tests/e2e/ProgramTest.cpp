@@ -16,9 +16,11 @@ namespace {
 class Program : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::copy(TORVEX_SOURCE_DIR "/sample/plant", Plant(), std::filesystem::copy_options::recursive);
+        std::filesystem::copy(TORVEX_SOURCE_DIR "/sample/plant", Plant(),
+                              std::filesystem::copy_options::recursive);
         const std::string pictures = TORVEX_SOURCE_DIR "/sample/pictures/";
-        for (const char* name : {"Material_1_800.gif", "Material_2_800.gif", "Material_3_800.gif", "Empty_800.gif"})
+        for (const char* name :
+             {"Material_1_800.gif", "Material_2_800.gif", "Material_3_800.gif", "Empty_800.gif"})
             test::WriteFile(Plant() + "/Standard/" + name, test::ReadFile(pictures + name));
         for (const char* name : {"Torvex_BobbinSymbol_1_800.gif", "Torvex_BobbinSymbol_2_800.gif"})
             test::WriteFile(Plant() + "/Torvex/" + name, test::ReadFile(pictures + name));
@@ -31,9 +33,10 @@ protected:
 
     // Runs the program with `arguments`; returns its exit status.
     int Run(const std::string& arguments, const std::string& environment = "QT_QPA_PLATFORM=") {
-        const std::string command = "cd '" + Plant() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " + environment +
-                                    " PELZO_SERVICEPACK_LOG='" + Log() + "' ./Torvex/Torvex_Config " + arguments +
-                                    " 2>'" + (dir_ / "stderr.txt") + "'";
+        const std::string command = "cd '" + Plant() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                    environment + " PELZO_SERVICEPACK_LOG='" + Log() +
+                                    "' ./Torvex/Torvex_Config " + arguments + " 2>'" + (dir_ / "stderr.txt") +
+                                    "'";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -48,23 +51,28 @@ TEST_F(Program, SilentRunWritesSettingsEditRecordAndPresetDatabase) {
     before.erase(before.find("OnlyBlank4=false\r\n"), 18); // a key that the run must write again
     test::WriteFile(Plant() + "/parameter/Program.ini", before);
     ASSERT_EQ(Run("/EXTERNAL=SILENT", "-u QT_QPA_PLATFORM"), 0) << Stderr();
-    EXPECT_EQ(test::QueryOne(Preset(), "SELECT count(*) || ' ' || min(ID) || ' ' || max(ID) FROM PRESET_DEFS"),
-              "70 1 70");
-    EXPECT_EQ(test::QueryOne(Preset(), "SELECT var_name FROM PRESET_DEFS WHERE ID = 36"), "Sachet 3_Reel_LineSpeed");
+    EXPECT_EQ(
+        test::QueryOne(Preset(), "SELECT count(*) || ' ' || min(ID) || ' ' || max(ID) FROM PRESET_DEFS"),
+        "70 1 70");
+    EXPECT_EQ(test::QueryOne(Preset(), "SELECT var_name FROM PRESET_DEFS WHERE ID = 36"),
+              "Sachet 3_Reel_LineSpeed");
     const std::string ini = test::ReadFile(Plant() + "/parameter/Program.ini");
     EXPECT_NE(ini.find("BobbinSym3=0\r\nTensionArmWithoutSplicePosition4=false"), std::string::npos);
-    EXPECT_NE(ini.find("WithoutTensionArm4=false\r\nOnlyBlank4=false\r\nBobbinMaterialSym4=0"), std::string::npos);
+    EXPECT_NE(ini.find("WithoutTensionArm4=false\r\nOnlyBlank4=false\r\nBobbinMaterialSym4=0"),
+              std::string::npos);
     EXPECT_NE(ini.find("[Machine3]\r\nMachineName=Sachet 3\r\nNoBobbinChanger=true\r\n"), std::string::npos);
     EXPECT_NE(ini.find("[Machine2]\r\nMachineName=Flowpack 2\r\n\r\n[Machine3]"), std::string::npos)
         << "a machine without the component is not touched";
-    EXPECT_NE(test::ReadFile(Plant() + "/Torvex/Torvex.cfg").find("S_Prog=1.0.1 - Standalone\r\n"), std::string::npos);
+    EXPECT_NE(test::ReadFile(Plant() + "/Torvex/Torvex.cfg").find("S_Prog=1.0.1 - Standalone\r\n"),
+              std::string::npos);
     EXPECT_FALSE(test::Exists(Log()));
     EXPECT_FALSE(test::Exists(Plant() + "/HX5cfglog.txt"));
 }
 
 TEST_F(Program, TunedLimitsSurviveTheNextRun) {
     ASSERT_EQ(Run("/EXTERNAL=SILENT"), 0) << Stderr();
-    test::MakeDatabase(Preset(), "UPDATE PRESET_DEFS SET abs_min = -42, pass = 9 WHERE var_name = 'Sachet 3_Bob1_Tension'");
+    test::MakeDatabase(
+        Preset(), "UPDATE PRESET_DEFS SET abs_min = -42, pass = 9 WHERE var_name = 'Sachet 3_Bob1_Tension'");
     ASSERT_EQ(Run("/external=silent"), 0) << Stderr();
     EXPECT_EQ(test::QueryOne(Preset(), "SELECT abs_min || ' ' || pass FROM PRESET_DEFS WHERE var_name = "
                                        "'Sachet 3_Bob1_Tension'"),

@@ -15,8 +15,8 @@ class ResultPin : public test::PresetFixture {};
 
 std::string Old(int k, const std::string& machineType, const std::string& var, const std::string& offset) {
     const std::string n = std::to_string(k);
-    return "(" + n + ", " + machineType + ", 1, 1, '" + var + "', 7, 0, " + offset + ", 'old', 'p', -" + n + ", " +
-           std::to_string(100 + k) + ", " + n + ", " + std::to_string(50 + k) + ", " + n + ")";
+    return "(" + n + ", " + machineType + ", 1, 1, '" + var + "', 7, 0, " + offset + ", 'old', 'p', -" + n +
+           ", " + std::to_string(100 + k) + ", " + n + ", " + std::to_string(50 + k) + ", " + n + ")";
 }
 
 TEST_F(ResultPin, RegeneratedRowsAreExactlyWhatTheStepByStepSequenceGives) {
@@ -41,14 +41,14 @@ TEST_F(ResultPin, RegeneratedRowsAreExactlyWhatTheStepByStepSequenceGives) {
                Old(9, "'REEL'", "Gone", "9"));
     Run();
     const Rows expected = {
-        {"1", "REEL", "M1_Speed", "1", "-1.0", "101.0", "1.0", "51.0", "1"},      // old row 1, renamed first
-        {"2", "REEL", "M1_Speed", "1", "0.0", "100.0", "10.0", "90.0", "1"},      // same keys: not the first
-        {"3", "Reel\"Q", "A_x", "2", "0.0", "100.0", "10.0", "90.0", "1"},        // old row 3 renamed on to C_x
-        {"4", "NULL", "M1_Zug", "3", "0.0", "100.0", "10.0", "90.0", "1"},        // null key: no partner
-        {"5", "REEL", "M1_Lauf", "NULL", "0.0", "100.0", "10.0", "90.0", "1"},    // null offset: skipped
-        {"6", "REEL", "C_x", "4", "-7.0", "107.0", "7.0", "57.0", "7"},           // b_x -> A_x -> C_x
-        {"7", "REEL", "M1_Q\"t", "5", "-8.0", "108.0", "8.0", "58.0", "8"},       // quote, other case
-        {"8", "REEL", "Mü_Speed", "1", "-6.0", "106.0", "6.0", "56.0", "6"},      // rows 2 and 6: the later wins
+        {"1", "REEL", "M1_Speed", "1", "-1.0", "101.0", "1.0", "51.0", "1"},   // old row 1, renamed first
+        {"2", "REEL", "M1_Speed", "1", "0.0", "100.0", "10.0", "90.0", "1"},   // same keys: not the first
+        {"3", "Reel\"Q", "A_x", "2", "0.0", "100.0", "10.0", "90.0", "1"},     // old row 3 renamed on to C_x
+        {"4", "NULL", "M1_Zug", "3", "0.0", "100.0", "10.0", "90.0", "1"},     // null key: no partner
+        {"5", "REEL", "M1_Lauf", "NULL", "0.0", "100.0", "10.0", "90.0", "1"}, // null offset: skipped
+        {"6", "REEL", "C_x", "4", "-7.0", "107.0", "7.0", "57.0", "7"},        // b_x -> A_x -> C_x
+        {"7", "REEL", "M1_Q\"t", "5", "-8.0", "108.0", "8.0", "58.0", "8"},    // quote, other case
+        {"8", "REEL", "Mü_Speed", "1", "-6.0", "106.0", "6.0", "56.0", "6"},   // rows 2 and 6: the later wins
         {"9", "REEL", "Mü_Speed", "1", "0.0", "100.0", "10.0", "90.0", "1"},
         {"10", "Reel\"Q", "A_x", "2", "0.0", "100.0", "10.0", "90.0", "1"},
         {"11", "NULL", "Mü_Zug", "3", "0.0", "100.0", "10.0", "90.0", "1"},
@@ -56,7 +56,8 @@ TEST_F(ResultPin, RegeneratedRowsAreExactlyWhatTheStepByStepSequenceGives) {
         {"13", "REEL", "C_x", "4", "0.0", "100.0", "10.0", "90.0", "1"},
         {"14", "REEL", "Mü_Q\"t", "5", "0.0", "100.0", "10.0", "90.0", "1"},
     };
-    EXPECT_EQ(Table("ID, machine_type, var_name, offset_or_bitno, abs_min, abs_max, min, max, pass"), expected);
+    EXPECT_EQ(Table("ID, machine_type, var_name, offset_or_bitno, abs_min, abs_max, min, max, pass"),
+              expected);
     EXPECT_EQ(test::ReadFile(Preset()), test::ReadFile(Template()));
     EXPECT_FALSE(test::Exists(ErrorLog()));
 }

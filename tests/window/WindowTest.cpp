@@ -36,7 +36,7 @@ public:
         if (answers.empty()) {
             ++unexpected;
             return box.buttons == platform::Buttons::Ok ? Answer::Ok
-                                                         : (box.defaultButton == 1 ? Answer::Yes : Answer::No);
+                                                        : (box.defaultButton == 1 ? Answer::Yes : Answer::No);
         }
         const Answer a = answers.front();
         answers.pop_front();
@@ -57,17 +57,20 @@ struct Plant {
     std::string ServicePackLog() const { return dir / "sp.log"; }
 
     Plant() {
-        test::WriteFile(ProgramIni(), "[Project]\r\nNumberOfMachines=3\r\n"
-                                      "[Machine1]\r\nMachineName=Alpha\r\nBobbin1=true\r\nBobbinMaterialSym1=2\r\n"
-                                      "Bobbin2=false\r\nOnlyBlank2=true\r\nBobbinSym2=1\r\nOther=keep\r\n"
-                                      "[Machine2]\r\nMachineName=Beta\r\nBobbin1=TRUE\r\n"
-                                      "[Machine3]\r\nMachineName=Gamma\r\nNoBobbinChanger=true\r\nBobbinSym3=-5\r\n"
-                                      "[Elsewhere]\r\nx=1\r\n");
+        test::WriteFile(ProgramIni(),
+                        "[Project]\r\nNumberOfMachines=3\r\n"
+                        "[Machine1]\r\nMachineName=Alpha\r\nBobbin1=true\r\nBobbinMaterialSym1=2\r\n"
+                        "Bobbin2=false\r\nOnlyBlank2=true\r\nBobbinSym2=1\r\nOther=keep\r\n"
+                        "[Machine2]\r\nMachineName=Beta\r\nBobbin1=TRUE\r\n"
+                        "[Machine3]\r\nMachineName=Gamma\r\nNoBobbinChanger=true\r\nBobbinSym3=-5\r\n"
+                        "[Elsewhere]\r\nx=1\r\n");
         test::WriteFile(Cfg(), "[Project]\r\nForMachine1=true\r\nForMachine2=false\r\nForMachine3=true\r\n");
         const auto copy = [this](const std::string& name, const std::string& folder) {
-            test::WriteFile(P() + "/" + folder + "/" + name, test::ReadFile(TORVEX_SAMPLE_PICTURES "/" + name));
+            test::WriteFile(P() + "/" + folder + "/" + name,
+                            test::ReadFile(TORVEX_SAMPLE_PICTURES "/" + name));
         };
-        for (const char* name : {"Material_1_800.gif", "Material_2_800.gif", "Material_3_800.gif", "Empty_800.gif"})
+        for (const char* name :
+             {"Material_1_800.gif", "Material_2_800.gif", "Material_3_800.gif", "Empty_800.gif"})
             copy(name, "Standard");
         for (const char* name : {"Torvex_BobbinSymbol_1_800.gif", "Torvex_BobbinSymbol_2_800.gif"})
             copy(name, "Torvex");
@@ -85,13 +88,9 @@ struct Harness {
     runtime::Runtime rt;
     window::ConfigWindow window;
 
-    template <class T>
-    T& Get(const std::string& name, int index = 0) {
-        return window.Get<T>(name, index);
-    }
+    template <class T> T& Get(const std::string& name, int index = 0) { return window.Get<T>(name, index); }
     // Runs a handler that ends the program; returns the exit status (-1: it did not end).
-    template <class F>
-    int Ends(F&& f) {
+    template <class F> int Ends(F&& f) {
         try {
             f();
         } catch (const platform::ProgramEnd& end) {
@@ -168,9 +167,9 @@ void WindowTest::columnSwitchHidesButKeepsValues() {
     QTest::mouseClick(bobbin.Widget(), Qt::LeftButton, {}, QPoint(8, bobbin.Widget()->height() / 2));
     QCOMPARE(bobbin.Value(), 1);
     QVERIFY(h.window.BobbinSettings.At(1, 2).Bobbin);
-    for (const char* name : {"CheckBlank", "CheckTensionArmWithoutSplicePosition", "ComboMaterial", "ComboSymbol",
-                             "ImageMaterial", "ImageSymbol", "CheckWithoutBobbin", "CheckWithoutTensionArm",
-                             "CheckOnlyBlank"})
+    for (const char* name :
+         {"CheckBlank", "CheckTensionArmWithoutSplicePosition", "ComboMaterial", "ComboSymbol",
+          "ImageMaterial", "ImageSymbol", "CheckWithoutBobbin", "CheckWithoutTensionArm", "CheckOnlyBlank"})
         QVERIFY2(h.window.Find(name, 2).Visible(), name);
     onlyBlank.UserClick();
     QVERIFY(!h.window.BobbinSettings.At(1, 2).OnlyBlank);
@@ -189,12 +188,14 @@ void WindowTest::comboStoresNumberAndShowsPicture() {
     auto& symbol = h.Get<ComboControl>("ComboSymbol", 3);
     symbol.UserChoose(2);
     QCOMPARE(h.window.BobbinSettings.At(1, 3).BobbinSym, std::int16_t{2});
-    QCOMPARE(h.Get<ImageControl>("ImageSymbol", 3).PicturePath(), plant.P() + "/Torvex/Torvex_BobbinSymbol_2_800.gif");
+    QCOMPARE(h.Get<ImageControl>("ImageSymbol", 3).PicturePath(),
+             plant.P() + "/Torvex/Torvex_BobbinSymbol_2_800.gif");
     symbol.UserChoose(0);
     QCOMPARE(h.window.BobbinSettings.At(1, 3).BobbinSym, std::int16_t{0});
     QCOMPARE(h.Get<ImageControl>("ImageSymbol", 3).PicturePath(), plant.P() + "/Standard/Empty_800.gif");
     h.Get<ComboControl>("ComboMaterial", 3).UserChoose(3);
-    QCOMPARE(h.Get<ImageControl>("ImageMaterial", 3).PicturePath(), plant.P() + "/Standard/Material_3_800.gif");
+    QCOMPARE(h.Get<ImageControl>("ImageMaterial", 3).PicturePath(),
+             plant.P() + "/Standard/Material_3_800.gif");
     QCOMPARE(h.dialogs.unexpected, 0);
 }
 
@@ -230,8 +231,9 @@ void WindowTest::controlsRaiseClickOnlyOnChange() {
 
 void WindowTest::infoModeExplainsInsteadOfEditing() {
     Plant plant;
-    test::WriteFile(plant.LanguageFile(), "[Language]\r\nLanguage=1031\r\n[1031]\r\nHelp12=Bobine<crlf>vorhanden\r\n"
-                                          "Help14=Pendel\r\nHelp1=OK\r\nHelp2=Abbruch\r\nHelp15=Material\r\n");
+    test::WriteFile(plant.LanguageFile(),
+                    "[Language]\r\nLanguage=1031\r\n[1031]\r\nHelp12=Bobine<crlf>vorhanden\r\n"
+                    "Help14=Pendel\r\nHelp1=OK\r\nHelp2=Abbruch\r\nHelp15=Material\r\n");
     Harness h(plant);
     h.window.Form_Load();
     auto& quest = h.Get<ButtonControl>("CommandQuest");
@@ -293,10 +295,11 @@ void WindowTest::okWritesEveryEnabledMachine() {
         for (const char* key : {"NoBobbinChanger="})
             keys += section(machine).find(key) != std::string::npos;
         for (int c = 1; c <= 4; ++c)
-            for (const char* key : {"TensionArmWithoutSplicePosition", "BobbinWithBlankLenght", "Bobbin",
-                                    "WithoutBobbin", "WithoutTensionArm", "OnlyBlank", "BobbinMaterialSym",
-                                    "BobbinSym"})
-                keys += section(machine).find("\n" + std::string(key) + std::to_string(c) + "=") != std::string::npos;
+            for (const char* key :
+                 {"TensionArmWithoutSplicePosition", "BobbinWithBlankLenght", "Bobbin", "WithoutBobbin",
+                  "WithoutTensionArm", "OnlyBlank", "BobbinMaterialSym", "BobbinSym"})
+                keys += section(machine).find("\n" + std::string(key) + std::to_string(c) + "=") !=
+                        std::string::npos;
         QCOMPARE(keys, 33);
     }
     QCOMPARE(section("Machine2"), std::string("[Machine2]\r\nMachineName=Beta\r\nBobbin1=TRUE\r\n"));
@@ -350,8 +353,9 @@ void WindowTest::languageFileIsSeeded() {
 
 void WindowTest::languageFileTranslates() {
     Plant plant;
-    test::WriteFile(plant.LanguageFile(), "[Language]\r\nLanguage=1033\r\n[1033]\r\nCaption_LabelMaterial_NoTTT=Material type\r\n"
-                                          "TTT_CommandOK_=Save and regenerate\r\nCaption_LabelSymbol_NoTTT=0\r\n");
+    test::WriteFile(plant.LanguageFile(),
+                    "[Language]\r\nLanguage=1033\r\n[1033]\r\nCaption_LabelMaterial_NoTTT=Material type\r\n"
+                    "TTT_CommandOK_=Save and regenerate\r\nCaption_LabelSymbol_NoTTT=0\r\n");
     Harness h(plant);
     h.window.Form_Load();
     QCOMPARE(h.Get<LabelControl>("LabelMaterial").Caption(), std::string("Material type"));
@@ -362,10 +366,12 @@ void WindowTest::languageFileTranslates() {
     QVERIFY(file.find("Caption_LabelSymbol_NoTTT=0\r\n") != std::string::npos);
     QVERIFY(file.find("Help13=0\r\n") != std::string::npos);
 
-    test::WriteFile(plant.LanguageFile(), "[Language]\r\nLanguage=1031\r\n[1031]\r\nCaption_LabelSymbol_NoTTT=0\r\n");
+    test::WriteFile(plant.LanguageFile(),
+                    "[Language]\r\nLanguage=1031\r\n[1031]\r\nCaption_LabelSymbol_NoTTT=0\r\n");
     Harness again(plant);
     again.window.Form_Load();
-    QVERIFY(test::ReadFile(plant.LanguageFile()).find("Caption_LabelSymbol_NoTTT=Symbol\r\n") != std::string::npos);
+    QVERIFY(test::ReadFile(plant.LanguageFile()).find("Caption_LabelSymbol_NoTTT=Symbol\r\n") !=
+            std::string::npos);
 }
 
 void WindowTest::noEnabledMachineStillSaves() {

@@ -54,7 +54,9 @@ Statement::~Statement() {
     sqlite3_finalize(stmt_);
 }
 
-Statement& Statement::Bind(int index, const Value& value) { return Bind(index, value, false); }
+Statement& Statement::Bind(int index, const Value& value) {
+    return Bind(index, value, false);
+}
 
 Statement& Statement::Bind(int index, const Value& value, bool keptAlive) {
     const auto lifetime = keptAlive ? SQLITE_STATIC : SQLITE_TRANSIENT;
@@ -68,9 +70,17 @@ Statement& Statement::Bind(int index, const Value& value, bool keptAlive) {
     else if (const auto* b = std::get_if<bool>(&value))
         rc = sqlite3_bind_int(stmt_, index, *b ? 1 : 0);
     else if (const auto* date = std::get_if<Date>(&value))
-        rc = sqlite3_bind_text(stmt_, index, date->text.data(), static_cast<int>(date->text.size()), lifetime);
+        rc =
+            sqlite3_bind_text(stmt_, index, date->text.data(), static_cast<int>(date->text.size()), lifetime);
     else
         rc = sqlite3_bind_null(stmt_, index);
+    if (rc != SQLITE_OK)
+        FailWith(db_, rc, {});
+    return *this;
+}
+
+Statement& Statement::BindBlob(int index, const void* data, std::size_t size) {
+    const int rc = sqlite3_bind_blob64(stmt_, index, data, size, SQLITE_TRANSIENT);
     if (rc != SQLITE_OK)
         FailWith(db_, rc, {});
     return *this;
@@ -139,7 +149,9 @@ Connection::Connection(const std::string& path) : path_(path) {
     (void)configured;
     if (IsJetFile(path))
         throw Failure(SQLITE_NOTADB, kDatabaseSource,
-                      "The file \"" + path + "\" is an old Access (Jet) database and must be imported first");
+                      "The file \"" + path +
+                          "\" is an old Access (Jet) database and must be imported first: " +
+                          "Torvex_ImportJet --in-place \"" + path + "\"");
     // One thread uses a connection: SQLite's own locking would only cost time.
     const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -270,6 +282,8 @@ bool Connection::InTransaction() const {
     return !sqlite3_get_autocommit(db_);
 }
 
-std::int64_t Connection::LastInsertRowid() const { return sqlite3_last_insert_rowid(db_); }
+std::int64_t Connection::LastInsertRowid() const {
+    return sqlite3_last_insert_rowid(db_);
+}
 
 } // namespace torvex::platform::db

@@ -2,11 +2,11 @@
 
 #include "platform/database/Value.h"
 
-#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -37,6 +37,8 @@ public:
     // The same without copying a text: the caller keeps `value` alive until
     // the statement has run.
     Statement& Bind(int index, const Value& value, bool keptAlive);
+    // Binds bytes as a BLOB.
+    Statement& BindBlob(int index, const void* data, std::size_t size);
     // Steps once; true while a row is there.
     bool Step();
     // Steps until done, for statements that return no rows.

@@ -150,12 +150,14 @@ const std::string& Recordset::UpdateSql() {
             names += (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(written[k])].name);
             marks += k ? ", ?" : "?";
         }
-        sql = written.empty() ? "INSERT INTO " + QuoteIdentifier(table_) + " DEFAULT VALUES"
-                              : "INSERT INTO " + QuoteIdentifier(table_) + " (" + names + ") VALUES (" + marks + ")";
+        sql = written.empty()
+                  ? "INSERT INTO " + QuoteIdentifier(table_) + " DEFAULT VALUES"
+                  : "INSERT INTO " + QuoteIdentifier(table_) + " (" + names + ") VALUES (" + marks + ")";
     } else {
         sql = "UPDATE " + QuoteIdentifier(table_) + " SET ";
         for (std::size_t k = 0; k < written.size(); ++k)
-            sql += (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(written[k])].name) + " = ?";
+            sql += (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(written[k])].name) +
+                   " = ?";
         sql += " WHERE rowid = ?";
     }
     return sql;
@@ -178,7 +180,8 @@ void Recordset::Update() {
     stmt.Reset(); // no binding may outlive the pending values
     if (mode_ == Mode::Editing)
         for (auto& [index, value] : pending_) {
-            auto old = std::find_if(edited_.begin(), edited_.end(), [&](const auto& e) { return e.first == index; });
+            auto old =
+                std::find_if(edited_.begin(), edited_.end(), [&](const auto& e) { return e.first == index; });
             if (old != edited_.end())
                 old->second = std::move(value);
             else

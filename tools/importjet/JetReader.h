@@ -1,0 +1,73 @@
+#pragma once
+
+/* Reading old Access (Jet 3 / Jet 4) database files through mdbtools'
+ * library, kept behind this small C interface: the library's header pulls
+ * in glib inside extern "C", which C++ cannot include. */
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct JetFile JetFile;
+
+/* Column types as the Jet engine knows them. */
+enum JetType {
+    JET_BOOLEAN = 1,
+    JET_BYTE = 2,
+    JET_INTEGER = 3,
+    JET_LONG = 4,
+    JET_CURRENCY = 5,
+    JET_SINGLE = 6,
+    JET_DOUBLE = 7,
+    JET_DATETIME = 8,
+    JET_BINARY = 9,
+    JET_TEXT = 10,
+    JET_OLE = 11,
+    JET_MEMO = 12,
+    JET_GUID = 15,
+    JET_NUMERIC = 16
+};
+
+enum JetValueKind { JETV_NULL, JETV_WHOLE, JETV_NUMBER, JETV_TEXT, JETV_BLOB, JETV_DATE };
+
+/* One value of the current row. `text` points into the reader's buffers and
+ * stays valid until the next row is read. A date is the Jet day number:
+ * days since 1899-12-30, the time of day as the fraction. */
+typedef struct {
+    enum JetValueKind kind;
+    long long whole;
+    double number;
+    const char* text;
+    size_t length;
+} JetValue;
+
+/* Opens a Jet file for reading; NULL on failure, with a reason in `error`. */
+JetFile* jet_open(const char* path, char* error, size_t error_size);
+void jet_close(JetFile* file);
+/* 3 for Jet 3, 4 for Jet 4, larger for the ACE formats. */
+int jet_version(const JetFile* file);
+
+int jet_table_count(const JetFile* file);
+const char* jet_table_name(const JetFile* file, int table);
+
+/* Makes `table` the current table; 0 on failure. */
+int jet_use_table(JetFile* file, int table);
+int jet_column_count(const JetFile* file);
+const char* jet_column_name(const JetFile* file, int column);
+int jet_column_type(const JetFile* file, int column);
+/* The size as the file gives it (bytes; Jet 4 texts take two per character). */
+int jet_column_size(const JetFile* file, int column);
+int jet_column_precision(const JetFile* file, int column);
+int jet_column_scale(const JetFile* file, int column);
+long jet_row_count(const JetFile* file);
+
+/* Reads the next row of the current table: 1 when there is one, 0 at the end. */
+int jet_next_row(JetFile* file);
+/* The value of `column` in the current row; 0 when it cannot be read. */
+int jet_value(JetFile* file, int column, JetValue* value);
+
+#ifdef __cplusplus
+}
+#endif
