@@ -12,6 +12,7 @@
 
 #include <chrono>
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <unistd.h>
@@ -68,6 +69,9 @@ private:
 
 int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
+    // A file that may not grow further fails the write that tries it (and is
+    // reported); it must not end the program in the middle of a write.
+    std::signal(SIGXFSZ, SIG_IGN);
     const auto identity = platform::ProcessIdentity::FromSystem(
         argc, argv, environ, {TORVEX_VERSION_MAJOR, TORVEX_VERSION_MINOR, TORVEX_VERSION_PATCH});
     if (::access(identity.programFolder.c_str(), R_OK | X_OK) != 0) {

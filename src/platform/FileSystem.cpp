@@ -193,6 +193,20 @@ void CopyFileAtomic(const std::string& source, const std::string& target) {
         Raise(errnum::PathFileAccess, "Path/File access error: " + target + " (" + std::strerror(err) + ")");
 }
 
+void KeepPreviousVersion(const std::string& path, const std::string& backup) {
+    const std::string staged = backup + ".tmp";
+    ::unlink(staged.c_str());
+    if (::link(path.c_str(), staged.c_str()) == 0) {
+        if (::rename(staged.c_str(), backup.c_str()) == 0)
+            return;
+        const int err = errno;
+        ::unlink(staged.c_str());
+        Raise(err == EACCES || err == EPERM || err == EROFS ? errnum::PermissionDenied : errnum::PathFileAccess,
+              "Path/File access error: " + backup + " (" + std::strerror(err) + ")");
+    }
+    CopyFileAtomic(path, backup);
+}
+
 bool AppendLine(const std::string& path, std::string_view text) {
     if (path.empty())
         return false;

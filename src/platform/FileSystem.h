@@ -29,6 +29,12 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes);
 // file access error) naming the file that failed.
 void CopyFileAtomic(const std::string& source, const std::string& target);
 
+// Makes `backup` a copy of `path` as it is now, replacing an older backup
+// atomically: a second name for the same file where the file system allows
+// it (the file itself is then replaced, never changed, by the caller), a
+// full copy otherwise. Throws a platform::Failure like CopyFileAtomic.
+void KeepPreviousVersion(const std::string& path, const std::string& backup);
+
 // Appends `text` and CR LF to a text file, creating it when missing.
 // Returns false when the file cannot be opened or written.
 bool AppendLine(const std::string& path, std::string_view text);

@@ -154,7 +154,21 @@ void PresetGeneration::WorkOnMDB() {
                                         : "the template database could not be opened."));
         return;
     }
-    guard([&] { platform::CopyFileAtomic(rt_.GetPathSourceOCXMDB(), rt_.GetPathOCXMDB()); });
+    // The previous preset database is kept as <component>.mdb.bak (one
+    // generation), so that a regeneration that dropped tuned rows can be
+    // undone by hand. Without that copy the old file is not replaced.
+    std::string target;
+    const bool kept = guard([&] {
+        target = rt_.GetPathOCXMDB();
+        if (platform::IsOrdinaryFile(target))
+            platform::KeepPreviousVersion(target, target + ".bak");
+    });
+    if (!kept) {
+        rt_.ShowOrLogMessage("The preset database \"" + target + "\" was left unchanged: its previous version "
+                             "could not be kept as \"" + target + ".bak\".");
+        return;
+    }
+    guard([&] { platform::CopyFileAtomic(rt_.GetPathSourceOCXMDB(), target); });
     guard([&] { platform::RestoreLastWriteTime(rt_.GetPathSourceOCXMDB(), TemplateFileTimes); });
 }
 

@@ -1,3 +1,4 @@
+#include "platform/Failure.h"
 #include "platform/Text.h"
 #include "runtime/Guard.h"
 #include "runtime/Runtime.h"
@@ -33,6 +34,14 @@ std::string EditorMark(std::string_view environmentEntry) {
     return mark;
 }
 
+// A write of the edit record that the file refused is a failure: nothing
+// else would tell that the record was not kept.
+void Runtime::Written(std::int16_t saved) {
+    if (saved == 0)
+        platform::Raise(platform::errnum::PathFileAccess,
+                        "The edit record was not saved: \"" + GetCFGPath() + "\" cannot be written.");
+}
+
 void Runtime::WriteEditInfo() {
     Guard guard(*this, "WriteEditInfo");
     guard([&] {
@@ -40,11 +49,11 @@ void Runtime::WriteEditInfo() {
         const std::string prog = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
                                  std::to_string(v.revision) +
                                  (IntegratedMode ? " - Integrated" : " - Standalone");
-        SaveIni(prog, "Info", "S_Prog", GetCFGPath());
+        Written(SaveIni(prog, "Info", "S_Prog", GetCFGPath()));
     });
     std::string mark;
     guard([&] { mark = EditorMark(identity_.firstEnvironmentEntry); });
-    guard([&] { SaveIni(mark, "Info", "S_Editor", GetCFGPath()); });
+    guard([&] { Written(SaveIni(mark, "Info", "S_Editor", GetCFGPath())); });
 }
 
 } // namespace torvex::runtime

@@ -103,6 +103,7 @@ public:
 
 private:
     std::string ErrorLogPath();
+    void Written(std::int16_t saved);
     // The component name for reports, which must not ask GetOCXName again.
     std::string ReportComponentName() const;
     std::string ComponentFile(std::string_view suffix);

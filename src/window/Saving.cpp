@@ -1,4 +1,5 @@
 #include "presetdb/PresetGeneration.h"
+#include "platform/Failure.h"
 #include "runtime/Guard.h"
 #include "window/ConfigWindow.h"
 
@@ -32,20 +33,26 @@ void ConfigWindow::CloseMe() {
     rt_.EndNormally();
 }
 
+// Writes the 33 keys of machine `n`. A write that the file refuses is a
+// failure: the edits of that machine were not saved, and the user must know.
 void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
     const std::string section = "Machine" + std::to_string(n);
     MachineBobbins& machine = BobbinSettings.Machine(n);
-    rt_.SaveIni(machine.NoBobbinChanger, section, "NoBobbinChanger", writeIni);
+    int written = rt_.SaveIni(machine.NoBobbinChanger, section, "NoBobbinChanger", writeIni);
     for (std::size_t c = 1; c <= 4; ++c) {
         const BobbinColumn& column = machine.columns[c];
         for (const ColumnKey& key : kColumnKeys) {
             const std::string name = key.key + std::to_string(c);
             if (key.flag)
-                rt_.SaveIni(column.*key.flag, section, name, writeIni);
+                written += rt_.SaveIni(column.*key.flag, section, name, writeIni);
             else
-                rt_.SaveIni(column.*key.number, section, name, writeIni);
+                written += rt_.SaveIni(column.*key.number, section, name, writeIni);
         }
     }
+    if (written != 33)
+        platform::Raise(platform::errnum::PathFileAccess, "The settings of machine " + std::to_string(n) +
+                                                               " were not saved: \"" + writeIni +
+                                                               "\" cannot be written.");
 }
 
 // Writes all 33 keys of every enabled machine and the edit record.

@@ -39,6 +39,17 @@ TEST_F(WorkSequence, PublishesAByteCopyAndKeepsTheTemplateTime) {
               "Source_DEFS,Source_PRESET_DEFS,PRESET_DEFS");
 }
 
+TEST_F(WorkSequence, ThePreviousPresetDatabaseIsKeptAsBackup) {
+    MakeTemplate(kDefs, kRow);
+    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    const std::string before = test::ReadFile(Preset());
+    test::WriteFile(Preset() + ".bak", "an older backup");
+    Run();
+    EXPECT_EQ(test::ReadFile(Preset() + ".bak"), before);
+    EXPECT_EQ(test::ReadFile(Preset()), test::ReadFile(Template()));
+    EXPECT_FALSE(test::Exists(Preset() + ".bak.tmp"));
+}
+
 TEST_F(WorkSequence, MissingTemplateTouchesNothing) {
     MakePreset("");
     const std::string before = test::ReadFile(Preset());
