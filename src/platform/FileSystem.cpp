@@ -176,7 +176,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
-    return !path.empty() && ReplaceFile(path, bytes, ModeFor(path)) == 0;
+    // A read-only file stays as it is, although its folder would allow replacing it.
+    if (path.empty() || (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0))
+        return false;
+    return ReplaceFile(path, bytes, ModeFor(path)) == 0;
 }
 
 void CopyFileAtomic(const std::string& source, const std::string& target) {
@@ -186,7 +189,11 @@ void CopyFileAtomic(const std::string& source, const std::string& target) {
         Raise(err == ENOENT ? errnum::FileNotFound : errnum::PathFileAccess,
               "File not found or not readable: " + source + " (" + std::strerror(err) + ")");
     }
-    const int err = target.empty() ? ENOENT : ReplaceFile(target, in.Get(), ModeFor(target));
+    int err = target.empty() ? ENOENT : 0;
+    if (err == 0 && ::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+        err = EACCES; // a read-only file stays as it is
+    if (err == 0)
+        err = ReplaceFile(target, in.Get(), ModeFor(target));
     if (err == EACCES || err == EPERM || err == EROFS)
         Raise(errnum::PermissionDenied, "Permission denied: " + target);
     if (err != 0)
@@ -201,7 +208,8 @@ void KeepPreviousVersion(const std::string& path, const std::string& backup) {
             return;
         const int err = errno;
         ::unlink(staged.c_str());
-        Raise(err == EACCES || err == EPERM || err == EROFS ? errnum::PermissionDenied : errnum::PathFileAccess,
+        Raise(err == EACCES || err == EPERM || err == EROFS ? errnum::PermissionDenied
+                                                            : errnum::PathFileAccess,
               "Path/File access error: " + backup + " (" + std::strerror(err) + ")");
     }
     CopyFileAtomic(path, backup);

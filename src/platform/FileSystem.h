@@ -21,7 +21,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // Replaces (or creates) `path` with `bytes` atomically: a temporary file in
 // the same folder is written, flushed and renamed over the target, keeping
 // the target's permission bits. Returns false, leaving any old file as it
-// was, when the folder is missing or not writable or the disk is full.
+// was, when the file is read-only, the folder is missing or not writable, or
+// the disk is full.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes);
 
 // Copies `source` over `target` atomically (as WriteFileAtomic). Throws a

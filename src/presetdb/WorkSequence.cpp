@@ -113,8 +113,12 @@ void PresetGeneration::WorkOnMDB() {
             }
         }
     } storeOnExit{*this, work};
-    if (work)
+    // The work table is rebuilt and filled in one transaction: a run that
+    // cannot store it leaves the template as it was.
+    if (work) {
+        guard([&] { work->Begin(); });
         RebuildPresetDefs(*work);
+    }
     CategorieNachCategoryID();
     guard([&] {
         if (!work)
@@ -140,18 +144,26 @@ void PresetGeneration::WorkOnMDB() {
         presetUnreadable = preset_->Failed();
         guard([&] { preset_->Close(); });
     }
-    guard([&] {
-        if (work)
-            StoreWorkTable(*work);
+    const bool built = work_ != nullptr;
+    const bool stored = guard([&] {
+        if (!work)
+            return;
+        StoreWorkTable(*work);
+        work->Commit();
     });
+    if (!stored)
+        guard([&] { work->Rollback(); });
     guard([&] { work.reset(); });
 
-    // Replacing the preset database by a template that could not be worked
-    // on, or while the old one could not be read, would lose its tuned values.
-    if (!generated || presetUnreadable) {
-        rt_.ShowOrLogMessage("The preset database \"" + presetPath + "\" was left unchanged: " +
-                             (generated ? "it could not be read, so its values could not be taken over."
-                                        : "the template database could not be opened."));
+    // Replacing the preset database by a template whose work table could not
+    // be built and stored, or while the old one could not be read, would lose
+    // its tuned values.
+    if (!generated || !built || !stored || presetUnreadable) {
+        const std::string reason = !generated ? "the template database could not be opened."
+                                   : !built || !stored
+                                       ? "the new preset table could not be built in the template database."
+                                       : "it could not be read, so its values could not be taken over.";
+        rt_.ShowOrLogMessage("The preset database \"" + presetPath + "\" was left unchanged: " + reason);
         return;
     }
     // The previous preset database is kept as <component>.mdb.bak (one
@@ -164,8 +176,10 @@ void PresetGeneration::WorkOnMDB() {
             platform::KeepPreviousVersion(target, target + ".bak");
     });
     if (!kept) {
-        rt_.ShowOrLogMessage("The preset database \"" + target + "\" was left unchanged: its previous version "
-                             "could not be kept as \"" + target + ".bak\".");
+        rt_.ShowOrLogMessage("The preset database \"" + target +
+                             "\" was left unchanged: its previous version "
+                             "could not be kept as \"" +
+                             target + ".bak\".");
         return;
     }
     guard([&] { platform::CopyFileAtomic(rt_.GetPathSourceOCXMDB(), target); });

@@ -1,0 +1,99 @@
+#include "support/PlantRunner.h"
+
+#include "support/SqlHelpers.h"
+#include "support/TempDir.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace torvex::test {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+} // namespace
+
+bool RunningAsRoot() {
+    return ::geteuid() == 0;
+}
+
+DemoPlant::DemoPlant(std::string folder) : p_(std::move(folder)) {
+    std::filesystem::copy(TORVEX_SOURCE_DIR "/sample/plant", p_, std::filesystem::copy_options::recursive);
+    const std::string pictures = TORVEX_SOURCE_DIR "/sample/pictures/";
+    for (const char* name :
+         {"Material_1_800.gif", "Material_2_800.gif", "Material_3_800.gif", "Empty_800.gif"})
+        WriteFile(p_ + "/Standard/" + name, ReadFile(pictures + name));
+    for (const char* name : {"Torvex_BobbinSymbol_1_800.gif", "Torvex_BobbinSymbol_2_800.gif"})
+        WriteFile(p_ + "/Torvex/" + name, ReadFile(pictures + name));
+    WriteFile(Template(), ReadFile(TORVEX_SAMPLE_TEMPLATE));
+    std::filesystem::copy_file(TORVEX_PROGRAM, p_ + "/Torvex/Torvex_Config");
+}
+
+DemoPlant DemoPlant::At(std::string folder) {
+    DemoPlant plant;
+    plant.p_ = std::move(folder);
+    return plant;
+}
+
+void DemoPlant::GrowTemplate(int rowsPerMachine) const {
+    MakeDatabase(Template(),
+                 "WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                     std::to_string(1000 + rowsPerMachine - 36) +
+                     ") INSERT INTO Source_PRESET_DEFS SELECT i * 10, 'REEL', 1, 1 + i % 6, 'Extra' || i, "
+                     "11, 0, i % 32, 'Extra preset ' || i || ' of ###machine', 'Extra', 0, 100, 10, 90, 1 "
+                     "FROM n;");
+}
+
+void DemoPlant::HandToUnprivilegedUser() const {
+    if (!RunningAsRoot())
+        return;
+    ::chmod(std::filesystem::path(p_).parent_path().c_str(), 0755);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(p_))
+        ::chown(entry.path().c_str(), kNobody, kNobody);
+    ::chown(p_.c_str(), kNobody, kNobody);
+}
+
+RunResult DemoPlant::Run(const RunOptions& options) const {
+    const std::string errors = p_ + "/../stderr.txt";
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(p_.c_str()) != 0)
+            ::_exit(126);
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ::dup2(err, 2);
+        if (options.fileSizeLimit) {
+            const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
+                               static_cast<rlim_t>(*options.fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.unprivileged && RunningAsRoot() && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(125);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::unsetenv("QT_QPA_PLATFORM");
+        ::setenv("PELZO_SERVICEPACK_LOG", ServicePackLog().c_str(), 1);
+        const std::string exe = p_ + "/Torvex/Torvex_Config";
+        ::execl(exe.c_str(), exe.c_str(), options.arguments.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (options.killAfter) {
+        std::this_thread::sleep_for(*options.killAfter);
+        ::kill(pid, SIGKILL);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    RunResult result;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.errors = ReadFile(errors);
+    return result;
+}
+
+} // namespace torvex::test

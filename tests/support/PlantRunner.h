@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace torvex::test {
+
+// How to run the built program.
+struct RunOptions {
+    std::string arguments = "/EXTERNAL=SILENT";
+    std::optional<long> fileSizeLimit;                  // RLIMIT_FSIZE in bytes
+    bool unprivileged = false;                          // run as "nobody" when the tests run as root
+    std::optional<std::chrono::microseconds> killAfter; // SIGKILL after this long
+};
+
+struct RunResult {
+    int exitStatus = -1; // -1 when it was killed
+    double seconds = 0;
+    std::string errors; // what it wrote to standard error
+};
+
+// The demo plant, laid out in `folder` with the built program in its
+// component folder, run as an operator or HX5CFG would run it.
+class DemoPlant {
+public:
+    explicit DemoPlant(std::string folder);
+    // A plant that is already laid out in `folder`.
+    static DemoPlant At(std::string folder);
+
+    const std::string& P() const { return p_; }
+    std::string ProgramIni() const { return p_ + "/parameter/Program.ini"; }
+    std::string Cfg() const { return p_ + "/Torvex/Torvex.cfg"; }
+    std::string Template() const { return p_ + "/Torvex/Torvex_Source.mdb"; }
+    std::string Preset() const { return p_ + "/Torvex/Torvex.mdb"; }
+    std::string ServicePackLog() const { return p_ + "/servicepack.log"; }
+    std::string ErrorLog() const { return p_ + "/HX5cfglog.txt"; }
+
+    // Makes the template generate `rowsPerMachine` rows per machine.
+    void GrowTemplate(int rowsPerMachine) const;
+    // Hands the whole plant to the unprivileged user that RunOptions::unprivileged runs as.
+    void HandToUnprivilegedUser() const;
+
+    RunResult Run(const RunOptions& options = {}) const;
+
+private:
+    DemoPlant() = default;
+    std::string p_;
+};
+
+// True when the tests run as root: file permissions then only bind another user.
+bool RunningAsRoot();
+
+} // namespace torvex::test
