@@ -10,6 +10,7 @@ TORVEX_PACKAGES=(
     clang-format
     qt6-base-dev libgl-dev fonts-liberation2
     mdbtools mdbtools-dev
+    clang libclang-rt-14-dev
 )
 
 torvex_install_missing() {

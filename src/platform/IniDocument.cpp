@@ -142,6 +142,23 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
                   ParseLine(std::string(keyName) + "=" + std::string(value), eol));
 }
 
+std::vector<std::pair<std::string, std::string>> IniDocument::Entries() const {
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::string section;
+    bool inSection = false;
+    for (const Line& line : lines_) {
+        const std::string_view body = SkipLeadingBlanks(line.text);
+        if (line.kind == Kind::Section) {
+            const auto close = body.find(']');
+            section = TrimBlanks(body.substr(1, close == npos ? npos : close - 1));
+            inSection = true;
+        } else if (line.kind == Kind::Key && inSection) {
+            entries.emplace_back(section, TrimBlanks(body.substr(0, body.find('='))));
+        }
+    }
+    return entries;
+}
+
 std::string IniDocument::Serialize() const {
     std::string text;
     for (const Line& line : lines_) {

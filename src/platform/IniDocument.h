@@ -29,6 +29,10 @@ public:
     // goes after the last key line of the section, a new section at the end.
     void Set(std::string_view section, std::string_view key, std::string_view value);
 
+    // The (section, key) names of every key line below a section header, in
+    // file order, as they stand in the file.
+    std::vector<std::pair<std::string, std::string>> Entries() const;
+
     // The file's bytes in its own encoding.
     std::string Serialize() const;
 

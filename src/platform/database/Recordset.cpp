@@ -179,13 +179,14 @@ void Recordset::Update() {
     stmt.Run();
     stmt.Reset(); // no binding may outlive the pending values
     if (mode_ == Mode::Editing)
-        for (auto& [index, value] : pending_) {
-            auto old =
-                std::find_if(edited_.begin(), edited_.end(), [&](const auto& e) { return e.first == index; });
+        for (auto& change : pending_) {
+            const int index = change.first;
+            auto old = std::find_if(edited_.begin(), edited_.end(),
+                                    [index](const auto& e) { return e.first == index; });
             if (old != edited_.end())
-                old->second = std::move(value);
+                old->second = std::move(change.second);
             else
-                edited_.emplace_back(index, std::move(value));
+                edited_.push_back(std::move(change));
         }
     mode_ = Mode::None;
     pending_.clear();
