@@ -40,6 +40,8 @@ void PresetGeneration::LoadVarNamePatterns(const std::string& templatePath) {
     std::optional<platform::db::Connection> db;
     std::optional<platform::db::Recordset> rows;
     guard([&] { db.emplace(templatePath); });
+    if (!db)
+        return; // reported: without the database there is nothing to read
     guard([&] { rows = platform::db::Recordset::OnTable(*db, "Source_DEFS"); });
     if (!rows)
         return; // nothing to read: the patterns stay as they are

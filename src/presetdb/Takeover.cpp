@@ -248,7 +248,7 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
     for (std::size_t k = 0; k < kTakenOver.size(); ++k)
         targets[k] = table->FindField(kTakenOver[k].first).value_or(-1);
     PartnerIndex partners;
-    guard([&] { partners = IndexRows(*table, *machineType, *varName, *offsetColumn); });
+    guard([&] { partners = IndexRows(*table, machineType.value(), varName.value(), offsetColumn.value()); });
     for (const auto& row : buffer) {
         const auto offset = OffsetKey(row[kOffset]);
         if (!offset)

@@ -10,6 +10,7 @@
 #include <QPalette>
 
 #include <map>
+#include <stdexcept>
 
 // The button pictures are built into the window library.
 static void InitWindowResources() {
@@ -30,52 +31,52 @@ ConfigWindow::ConfigWindow(runtime::Runtime& runtime, platform::EventBridge& eve
 
 ConfigWindow::~ConfigWindow() = default;
 
+namespace {
+
+template <class T>
+std::unique_ptr<Control> Make(const ControlSpec& design, QWidget* parent, platform::EventBridge& events) {
+    return std::make_unique<T>(design.name, design.index, design.tag, design.info, parent, events);
+}
+
+std::unique_ptr<Control> MakeControl(const ControlSpec& design, QWidget* parent,
+                                     platform::EventBridge& events) {
+    switch (design.kind) {
+    case ControlKind::Label:
+        return Make<LabelControl>(design, parent, events);
+    case ControlKind::CheckBox:
+        return Make<CheckBoxControl>(design, parent, events);
+    case ControlKind::ComboBox:
+        return Make<ComboControl>(design, parent, events);
+    case ControlKind::Image:
+        return Make<ImageControl>(design, parent, events);
+    case ControlKind::CommandButton:
+        return Make<ButtonControl>(design, parent, events);
+    case ControlKind::Frame:
+        return Make<FrameControl>(design, parent, events);
+    case ControlKind::TabStrip:
+        return Make<TabStripControl>(design, parent, events);
+    }
+    throw std::logic_error("unknown control kind");
+}
+
+} // namespace
+
 void ConfigWindow::BuildControls() {
     std::map<std::pair<std::string, int>, QWidget*> containers;
-    for (const ControlSpec& spec : WindowControls()) {
-        QWidget* parent = *spec.parent ? containers.at({spec.parent, spec.parentIndex}) : this;
-        std::unique_ptr<Control> control;
-        switch (spec.kind) {
-        case ControlKind::Label:
-            control =
-                std::make_unique<LabelControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
-            break;
-        case ControlKind::CheckBox:
-            control = std::make_unique<CheckBoxControl>(spec.name, spec.index, spec.tag, spec.info, parent,
-                                                        events_);
-            break;
-        case ControlKind::ComboBox:
-            control =
-                std::make_unique<ComboControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
-            break;
-        case ControlKind::Image:
-            control =
-                std::make_unique<ImageControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
-            break;
-        case ControlKind::CommandButton:
-            control =
-                std::make_unique<ButtonControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
-            break;
-        case ControlKind::Frame:
-            control =
-                std::make_unique<FrameControl>(spec.name, spec.index, spec.tag, spec.info, parent, events_);
-            break;
-        case ControlKind::TabStrip:
-            control = std::make_unique<TabStripControl>(spec.name, spec.index, spec.tag, spec.info, parent,
-                                                        events_);
-            break;
-        }
+    for (const ControlSpec& design : WindowControls()) {
+        QWidget* parent = *design.parent ? containers.at({design.parent, design.parentIndex}) : this;
+        std::unique_ptr<Control> control = MakeControl(design, parent, events_);
         QWidget* w = control->Widget();
-        w->setGeometry(Px(spec.left), Px(spec.top), Px(spec.width), Px(spec.height));
+        w->setGeometry(Px(design.left), Px(design.top), Px(design.width), Px(design.height));
         QFont font("MS Sans Serif");
-        font.setPointSizeF(spec.points);
+        font.setPointSizeF(design.points);
         font.setBold(true);
         w->setFont(font);
-        if (*spec.caption)
-            control->SetCaption(spec.caption);
-        w->setVisible(spec.visible);
-        if (spec.kind == ControlKind::Frame)
-            containers[{spec.name, spec.index}] = w;
+        if (*design.caption)
+            control->SetCaption(design.caption);
+        w->setVisible(design.visible);
+        if (design.kind == ControlKind::Frame)
+            containers[{design.name, design.index}] = w;
         controls_.push_back(std::move(control));
     }
     auto& tabs = Get<TabStripControl>("TabStripMachine");
