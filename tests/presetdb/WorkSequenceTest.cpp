@@ -91,6 +91,20 @@ TEST_F(WorkSequence, IntegratedWithoutMachineCopyNamesThePresetFileAndGoesOn) {
     EXPECT_EQ(Table("var_name"), (Rows{{"V_Speed"}}));
 }
 
+TEST_F(WorkSequence, AnUnattendedRunLogsTheMissingMachineCopyInsteadOfWaitingForAnAnswer) {
+    test::WriteFile(HX5Ini(), "[Common]\r\nNameM1=M1\r\nSaveAndRestore=" + (dir_ / "save") + "\r\n");
+    MakeTemplate(kDefs, kRow);
+    auto& rt = MakeRuntime("/EXTERNAL=HX5CFG");
+    rt.GetStartModeIntegrated();
+    rt.GetExistingMachines(HX5Ini());
+    rt.SilentMode = true; // nobody would be there to answer a box
+    presetdb::PresetGeneration(rt).WorkOnMDB();
+    EXPECT_TRUE(dialogs_.Shown().empty());
+    EXPECT_NE(test::ReadFile(ServicePackLog()).find("! Fault Torvex_Config: Konnte die Datei:\"Torvex.mdb\""),
+              std::string::npos);
+    EXPECT_EQ(Table("var_name"), (Rows{{"V_Speed"}}));
+}
+
 TEST_F(WorkSequence, JetFilesAreRefusedAndNothingChanges) {
     MakeTemplate(kDefs, kRow);
     std::string jet(2048, '\0');

@@ -117,6 +117,7 @@ private slots:
     void languageFileIsSeeded();
     void languageFileTranslates();
     void noEnabledMachineStillSaves();
+    void missingProgramIniIsToldNotCreated();
 };
 
 void WindowTest::tabsOnlyForEnabledMachines() {
@@ -384,6 +385,20 @@ void WindowTest::noEnabledMachineStillSaves() {
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 0);
     QCOMPARE(h.dialogs.unexpected, 0);
     QVERIFY(!test::Exists(plant.P() + "/HX5cfglog.txt"));
+}
+
+void WindowTest::missingProgramIniIsToldNotCreated() {
+    Plant plant;
+    Harness h(plant);
+    h.window.Form_Load();
+    std::filesystem::remove(plant.ProgramIni());
+    h.dialogs.answers = {Answer::Ok};
+    QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 0);
+    QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
+    QCOMPARE(h.dialogs.shown[0].text, "The settings were not saved: the program ini \"" + plant.P() +
+                                          "/parameter/Program.ini\" does not exist.");
+    QVERIFY(!test::Exists(plant.ProgramIni()));
+    QVERIFY(!test::Exists(plant.P() + "/Program.ini"));
 }
 
 QTEST_MAIN(WindowTest)
