@@ -13,9 +13,7 @@ void PresetGeneration::ChooseNamingScheme() {
         VisiWinSystem = rt_.LoadIniBoolean("Project", "VWStudio", rt_.ProgramIniPath, false) ? 1 : 0;
 }
 
-namespace {
-
-std::size_t PartIndex(const Value& part) {
+std::size_t PartNumber(const Value& part) {
     if (std::holds_alternative<std::monostate>(part))
         platform::Raise(platform::errnum::InvalidUseOfNull, "Invalid use of Null");
     const auto p = std::get<std::int64_t>(platform::db::Coerce(platform::db::Kind::Whole, part));
@@ -23,6 +21,8 @@ std::size_t PartIndex(const Value& part) {
         platform::Raise(platform::errnum::SubscriptOutOfRange, "Subscript out of range");
     return static_cast<std::size_t>(p);
 }
+
+namespace {
 
 std::string PatternText(const Value& value) {
     if (std::holds_alternative<std::monostate>(value))
@@ -66,7 +66,7 @@ void PresetGeneration::LoadVarNamePatterns(const std::string& templatePath) {
             });
             if (matches)
                 absorb([&] {
-                    const std::size_t part = PartIndex(rows->Get("Part"));
+                    const std::size_t part = PartNumber(rows->Get("Part"));
                     VarNamePattern[static_cast<std::size_t>(scheme)][part] =
                         PatternText(rows->Get("Var_Name"));
                 });

@@ -33,19 +33,6 @@ std::string PresetGeneration::ReplaceSearchItem(std::string_view source, std::st
     return result;
 }
 
-namespace {
-
-std::size_t PartOf(const Value& part) {
-    if (std::holds_alternative<std::monostate>(part))
-        platform::Raise(platform::errnum::InvalidUseOfNull, "Invalid use of Null");
-    const auto p = std::get<std::int64_t>(platform::db::Coerce(platform::db::Kind::Whole, part));
-    if (p < 1 || p > 50)
-        platform::Raise(platform::errnum::SubscriptOutOfRange, "Subscript out of range");
-    return static_cast<std::size_t>(p);
-}
-
-} // namespace
-
 // Fills the empty PRESET_DEFS of the template database: for every enabled
 // machine in ascending number, one row per template row in template ID
 // order, IDs 1, 2, 3, ... over all machines, placeholders filled in.
@@ -116,7 +103,7 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
                 if (f == varNameColumn) {
                     for (std::size_t k = 0; k < 2; ++k) {
                         guard([&] {
-                            const std::size_t p = PartOf(destination->Get("part"));
+                            const std::size_t p = PartNumber(destination->Get("part"));
                             schemeVarNames[k] = ReplaceSearchItem(VarNamePattern[k][p], "###Var_Name", text);
                         });
                         schemeVarNames[k] = ReplaceSearchItem(schemeVarNames[k], "###machine", machine);

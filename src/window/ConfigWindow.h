@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace torvex::runtime {
+class Guard;
+}
+
 namespace torvex::window {
 
 // The program's only window, "Torvex_Config": one tab per machine that
@@ -89,6 +93,7 @@ private:
     void BuildControls();
     void ConnectHandlers();
     std::size_t CurrentMachine() const;
+    bool CheckBoxClicked(runtime::Guard& guard, CheckBoxControl& box, std::size_t& m);
     void OptionClick(const char* handler, const char* control, bool BobbinColumn::*field, int c);
     void ComboClick(const char* handler, const char* combo, const char* image,
                     std::int16_t BobbinColumn::*field, int c);

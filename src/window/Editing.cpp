@@ -8,17 +8,26 @@
 
 namespace torvex::window {
 
+// The start of every check box handler: finds the current machine, and in
+// info mode undoes the click and explains instead. Returns false when the
+// handler has nothing more to do.
+bool ConfigWindow::CheckBoxClicked(runtime::Guard& guard, CheckBoxControl& box, std::size_t& m) {
+    if (!guard([&] { m = CurrentMachine(); }))
+        return false;
+    if (InfoMode) {
+        guard([&] { ShowCheckBoxInfo(box); });
+        return false;
+    }
+    return true;
+}
+
 // The five check boxes with one setting each, and the bobbin changer.
 void ConfigWindow::OptionClick(const char* handler, const char* control, bool BobbinColumn::*field, int c) {
     runtime::Guard guard(rt_, handler);
     auto& box = Get<CheckBoxControl>(control, c);
     std::size_t m = 0;
-    if (!guard([&] { m = CurrentMachine(); }))
+    if (!CheckBoxClicked(guard, box, m))
         return;
-    if (InfoMode) {
-        guard([&] { ShowCheckBoxInfo(box); });
-        return;
-    }
     guard([&] {
         if (field)
             BobbinSettings.At(m, static_cast<std::size_t>(c)).*field = box.Value() == 1;
@@ -53,12 +62,8 @@ void ConfigWindow::CheckBobbinOk_Click(int c) {
     runtime::Guard guard(rt_, "CheckBobbinOk_Click");
     auto& box = Get<CheckBoxControl>("CheckBobbinOk", c);
     std::size_t m = 0;
-    if (!guard([&] { m = CurrentMachine(); }))
+    if (!CheckBoxClicked(guard, box, m))
         return;
-    if (InfoMode) {
-        guard([&] { ShowCheckBoxInfo(box); });
-        return;
-    }
     const bool on = box.Value() == 1;
     if (!guard([&] { BobbinSettings.At(m, static_cast<std::size_t>(c)).Bobbin = on; }))
         return;
