@@ -13,8 +13,13 @@
 #include <string_view>
 #include <vector>
 
+namespace torvex::runtime {
+class Guard;
+}
+
 namespace torvex::presetdb {
 
+class OldRow;
 class PresetSession;
 
 // The part number 1..50 of a `part` value; a null is a failure (94), any
@@ -57,6 +62,18 @@ public:
 
 private:
     void RebuildPresetDefs(platform::db::Connection& database);
+    static platform::db::Connection& Opened(const std::unique_ptr<platform::db::Connection>& database);
+    void StartFromMachineCopy(runtime::Guard& guard, const std::string& machineCopyPath,
+                              const std::string& presetPath);
+    bool TakeOverFromPresetDatabase(runtime::Guard& guard,
+                                    const std::unique_ptr<platform::db::Connection>& work,
+                                    const std::string& presetPath);
+    void Publish(runtime::Guard& guard);
+    void WarnAboutFieldsNotTakenOver(platform::db::Connection& database);
+    std::vector<OldRow> ReadOldRows(runtime::Guard& guard, std::optional<platform::db::Recordset>& oldRows);
+    bool RowQueriesCanRun(runtime::Guard& guard, platform::db::Connection& database);
+    void ApplyOldRows(runtime::Guard& guard, platform::db::Connection& database,
+                      const std::vector<OldRow>& buffer);
     [[noreturn]] void AbortRun(platform::db::Connection& database, const std::string& logLine);
     // Writes the rows of the work table that are not stored yet.
     void StoreWorkTable(platform::db::Connection& database);

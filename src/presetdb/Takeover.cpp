@@ -44,29 +44,6 @@ std::optional<double> OffsetKey(const Value& value) {
     }
 }
 
-// The values of an old row that are used after reading: the three keys and
-// the five columns taken over, addressed by buffer column.
-class OldRow {
-public:
-    // The slot of a buffer column, or std::nullopt for a column that is only read.
-    static std::optional<std::size_t> Slot(std::size_t column) {
-        if (column == kMachineType)
-            return 0;
-        if (column == kVarName)
-            return 1;
-        if (column == kOffset)
-            return 2;
-        if (column >= 10 && column <= 14)
-            return column - 7;
-        return std::nullopt;
-    }
-    const Value& operator[](std::size_t column) const { return values_[Slot(column).value()]; }
-    Value& operator[](std::size_t column) { return values_[Slot(column).value()]; }
-
-private:
-    std::array<Value, 8> values_{};
-};
-
 using RowKey = std::tuple<std::string, std::string, double>;
 
 struct RowKeyHash {
@@ -105,6 +82,29 @@ PartnerIndex IndexRows(const WorkTable& table, int machineType, int varName, int
 
 } // namespace
 
+// The values of an old row that are used after reading: the three keys and
+// the five columns taken over, addressed by buffer column.
+class OldRow {
+public:
+    // The slot of a buffer column, or std::nullopt for a column that is only read.
+    static std::optional<std::size_t> Slot(std::size_t column) {
+        if (column == kMachineType)
+            return 0;
+        if (column == kVarName)
+            return 1;
+        if (column == kOffset)
+            return 2;
+        if (column >= 10 && column <= 14)
+            return column - 7;
+        return std::nullopt;
+    }
+    const Value& operator[](std::size_t column) const { return values_[Slot(column).value()]; }
+    Value& operator[](std::size_t column) { return values_[Slot(column).value()]; }
+
+private:
+    std::array<Value, 8> values_{};
+};
+
 std::string PresetGeneration::ComponentUpper() {
     return platform::UpperCase(rt_.GetOCXName());
 }
@@ -132,33 +132,45 @@ void PresetGeneration::AbortRun(platform::db::Connection& database, const std::s
 void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& database,
                                                   std::optional<Recordset>& oldRows) {
     runtime::Guard guard(rt_, "TakeoverMachineCopyMDBData");
-    const std::string c = ComponentUpper();
     int fieldCount = 0;
     guard([&] { fieldCount = oldRows.value().FieldCount(); });
-    if (fieldCount > 15 && AdditionalFieldCount == 0) {
-        const std::string lines[] = {
-            "WARNING!", "Machinecopy contains data in fields that won't be taken over!",
-            "Configurationfile \"" + c + ".CFG\", missing entry \"DataBaseAdditionalFields \"",
-            "If you continue now this data will be lost.", "Continue?"};
-        if (rt_.SilentMode) {
-            rt_.WriteServicePackLog(lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
-        } else {
-            std::string text;
-            for (const auto& line : lines)
-                text += (text.empty() ? "" : std::string(runtime::LFCR)) + line;
-            const auto answer = rt_.ShowMessage({text, rt_.Identity().programFileName,
-                                                 platform::Buttons::YesNo, platform::Icon::Exclamation, 2});
-            if (answer != platform::Answer::Yes)
-                AbortRun(database, rt_.Identity().programFileName +
-                                       " :Database-Error - Contact Administrator!" +
-                                       " Configurationprogram \"" + c + "\" terminated." +
-                                       " Please check Configuration in \"" + c + ".CFG\"" + " Restart " +
-                                       platform::UpperCase(rt_.Identity().programFolder + "/" +
-                                                           rt_.Identity().programFileName + ".EXE!"));
-        }
-    }
+    if (fieldCount > 15 && AdditionalFieldCount == 0)
+        WarnAboutFieldsNotTakenOver(database);
+    const std::vector<OldRow> buffer = ReadOldRows(guard, oldRows);
+    oldRows.reset();
+    if (buffer.empty() || !RowQueriesCanRun(guard, database))
+        return;
+    ApplyOldRows(guard, database, buffer);
+}
 
-    // Read the old rows.
+// The old table has columns that nothing carries over: ask (or, unattended,
+// log) before their data is lost.
+void PresetGeneration::WarnAboutFieldsNotTakenOver(platform::db::Connection& database) {
+    const std::string c = ComponentUpper();
+    const std::string lines[] = {"WARNING!", "Machinecopy contains data in fields that won't be taken over!",
+                                 "Configurationfile \"" + c +
+                                     ".CFG\", missing entry \"DataBaseAdditionalFields \"",
+                                 "If you continue now this data will be lost.", "Continue?"};
+    if (rt_.SilentMode) {
+        rt_.WriteServicePackLog(lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
+        return;
+    }
+    std::string text;
+    for (const auto& line : lines)
+        text += (text.empty() ? "" : std::string(runtime::LFCR)) + line;
+    const auto& id = rt_.Identity();
+    if (rt_.ShowMessage({text, id.programFileName, platform::Buttons::YesNo, platform::Icon::Exclamation,
+                         2}) == platform::Answer::Yes)
+        return;
+    AbortRun(database, id.programFileName + " :Database-Error - Contact Administrator!" +
+                           " Configurationprogram \"" + c + "\" terminated." +
+                           " Please check Configuration in \"" + c + ".CFG\"" + " Restart " +
+                           platform::UpperCase(id.programFolder + "/" + id.programFileName + ".EXE!"));
+}
+
+// Reads the fourteen fields of every old row; a field that cannot be read
+// is reported and stays empty.
+std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, std::optional<Recordset>& oldRows) {
     std::vector<OldRow> buffer;
     guard([&] {
         Recordset& rows = oldRows.value();
@@ -193,44 +205,44 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
             guard([&] { rows.MoveNext(); });
         }
     });
-    oldRows.reset();
-    if (buffer.empty())
-        return;
+    return buffer;
+}
 
-    // Every row query asks for the same columns of the same table: when one of
-    // them is missing, each query fails and every row is skipped silently.
+// Every row query asks for the same columns of the same table: when one of
+// them is missing, each query fails and every row is skipped silently. Before
+// that, every additional field must exist, spelled exactly, or the run ends.
+bool PresetGeneration::RowQueriesCanRun(runtime::Guard& guard, platform::db::Connection& database) {
     bool queryable = true;
     guard([&] {
         const auto columns = database.Columns("PRESET_DEFS");
-        std::vector<std::string> wanted(kRowQueryColumns.begin(), kRowQueryColumns.end());
-        if (AdditionalFields)
-            wanted.insert(wanted.end(), AdditionalFields->begin() + 1, AdditionalFields->end());
-        for (const auto& name : wanted) {
-            bool found = false;
-            for (const auto& col : columns)
-                found = found || platform::EqualsNoCase(col.name, name);
-            queryable = queryable && found;
+        const auto has = [&](const std::string& name, bool exactly, std::size_t from) {
+            for (std::size_t f = from; f < columns.size(); ++f)
+                if (exactly ? columns[f].name == name : platform::EqualsNoCase(columns[f].name, name))
+                    return true;
+            return false;
+        };
+        const std::size_t extra = AdditionalFields ? AdditionalFields->size() : 0;
+        for (std::size_t j = 1; j < extra; ++j) {
+            const std::string& field = (*AdditionalFields)[j];
+            if (!has(field, true, 1))
+                AbortRun(database, "Conflict while attempting to extend database!Configurationsfile \"" +
+                                       ComponentUpper() + ".CFG\", demanded field \"" +
+                                       platform::UpperCase(field) + "\"missing in machinecopy-database" +
+                                       std::string(runtime::LFCR) + "Configuration of \"" + ComponentUpper() +
+                                       "\" aborted.");
+            queryable = queryable && has(field, false, 0);
         }
-        // The extension check: every additional field must exist, spelled exactly.
-        if (!AdditionalFields)
-            return;
-        for (std::size_t j = 1; j < AdditionalFields->size(); ++j) {
-            bool found = false;
-            for (std::size_t f = 1; f < columns.size() && !found; ++f)
-                found = columns[f].name == (*AdditionalFields)[j];
-            if (!found)
-                AbortRun(database, "Conflict while attempting to extend database!Configurationsfile \"" + c +
-                                       ".CFG\", demanded field \"" +
-                                       platform::UpperCase((*AdditionalFields)[j]) +
-                                       "\"missing in machinecopy-database" + std::string(runtime::LFCR) +
-                                       "Configuration of \"" + c + "\" aborted.");
-        }
+        for (const char* name : kRowQueryColumns)
+            queryable = queryable && has(name, false, 0);
     });
-    if (!queryable)
-        return;
+    return queryable;
+}
 
-    // The regenerated rows are still in the work table; without one (the
-    // take-over on its own), the rows stored in the table are worked on.
+// Gives each old row's five values to its partner among the regenerated
+// rows. Those are still in the work table; without one (the take-over on its
+// own), the rows stored in the table are worked on.
+void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connection& database,
+                                    const std::vector<OldRow>& buffer) {
     std::unique_ptr<WorkTable> loaded;
     WorkTable* table = work_.get();
     if (!table) {
@@ -241,14 +253,15 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
             return;
         table = loaded.get();
     }
-    const auto machineType = table->FindField("machine_type");
-    const auto varName = table->FindField("var_name");
-    const auto offsetColumn = table->FindField("offset_or_bitno");
     std::array<int, kTakenOver.size()> targets{};
     for (std::size_t k = 0; k < kTakenOver.size(); ++k)
         targets[k] = table->FindField(kTakenOver[k].first).value_or(-1);
     PartnerIndex partners;
-    guard([&] { partners = IndexRows(*table, machineType.value(), varName.value(), offsetColumn.value()); });
+    guard([&] {
+        partners =
+            IndexRows(*table, table->FindField("machine_type").value(), table->FindField("var_name").value(),
+                      table->FindField("offset_or_bitno").value());
+    });
     for (const auto& row : buffer) {
         const auto offset = OffsetKey(row[kOffset]);
         if (!offset)

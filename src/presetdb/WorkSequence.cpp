@@ -80,25 +80,13 @@ void PresetGeneration::WorkOnMDB() {
         }))
         return;
     TemplateFileTimes = platform::GetFileTimes(templatePath);
-
-    if (integrated) {
-        if (machineCopyPath.empty()) {
-            const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(presetPath));
-            // Nobody could answer a box in an unattended run.
-            if (rt_.SilentMode)
-                rt_.WriteServicePackLog(text);
-            else
-                rt_.ShowMessage({text, std::nullopt, platform::Buttons::Ok, platform::Icon::Information, 1});
-        } else {
-            guard([&] { platform::CopyFileAtomic(machineCopyPath, presetPath); });
-        }
-    }
-
+    if (integrated)
+        StartFromMachineCopy(guard, machineCopyPath, presetPath);
     LoadVarNamePatterns(templatePath);
 
     std::unique_ptr<Connection> work;
     guard([&] { work = std::make_unique<Connection>(templatePath); });
-    const bool generated = work != nullptr;
+    const bool opened = work != nullptr;
     // Whatever ends the run from here on, the rows generated so far are
     // stored in the work table, as each row was stored when it was made.
     struct StoreOnExit {
@@ -120,55 +108,77 @@ void PresetGeneration::WorkOnMDB() {
         RebuildPresetDefs(*work);
     }
     CategorieNachCategoryID();
-    guard([&] {
-        if (!work)
-            platform::Raise(platform::errnum::ObjectNotSet, "Object variable or With block variable not set");
-        CreateRecordSets(*work);
-    });
-
-    bool presetUnreadable = false;
-    if (guard.Test([&] { return platform::IsOrdinaryFile(presetPath); })) {
-        guard([&] {
-            Connection& preset = preset_->Open(presetPath);
-            preset_->Flush();
-            const auto tables = preset.TableNames();
-            if (std::find(tables.begin(), tables.end(), "PRESET_DEFS") == tables.end())
-                return;
-            std::optional<Recordset> oldRows = Recordset::OnTable(preset, "PRESET_DEFS");
-            GetAddFields();
-            if (!work)
-                platform::Raise(platform::errnum::ObjectNotSet,
-                                "Object variable or With block variable not set");
-            TakeoverMachineCopyMDBData(*work, oldRows);
-        });
-        presetUnreadable = preset_->Failed();
-        guard([&] { preset_->Close(); });
-    }
-    const bool built = work_ != nullptr;
-    const bool stored = guard([&] {
-        if (!work)
-            return;
-        StoreWorkTable(*work);
-        work->Commit();
-    });
-    if (!stored)
+    guard([&] { CreateRecordSets(Opened(work)); });
+    const bool presetReadable = TakeOverFromPresetDatabase(guard, work, presetPath);
+    const bool stored = work && work_ && guard([&] {
+                            StoreWorkTable(*work);
+                            work->Commit();
+                        });
+    if (work && !stored)
         guard([&] { work->Rollback(); });
     guard([&] { work.reset(); });
 
     // Replacing the preset database by a template whose work table could not
     // be built and stored, or while the old one could not be read, would lose
     // its tuned values.
-    if (!generated || !built || !stored || presetUnreadable) {
-        const std::string reason = !generated ? "the template database could not be opened."
-                                   : !built || !stored
-                                       ? "the new preset table could not be built in the template database."
+    if (!stored || !presetReadable) {
+        const char* reason = !opened   ? "the template database could not be opened."
+                             : !stored ? "the new preset table could not be built in the template database."
                                        : "it could not be read, so its values could not be taken over.";
         rt_.ShowOrLogMessage("The preset database \"" + presetPath + "\" was left unchanged: " + reason);
         return;
     }
-    // The previous preset database is kept as <component>.mdb.bak (one
-    // generation), so that a regeneration that dropped tuned rows can be
-    // undone by hand. Without that copy the old file is not replaced.
+    Publish(guard);
+}
+
+Connection& PresetGeneration::Opened(const std::unique_ptr<Connection>& database) {
+    if (!database)
+        platform::Raise(platform::errnum::ObjectNotSet, "Object variable or With block variable not set");
+    return *database;
+}
+
+// Replaces the preset database by the machine copy of the save-and-restore
+// folder, or says that there is none (a new machine).
+void PresetGeneration::StartFromMachineCopy(runtime::Guard& guard, const std::string& machineCopyPath,
+                                            const std::string& presetPath) {
+    if (!machineCopyPath.empty()) {
+        guard([&] { platform::CopyFileAtomic(machineCopyPath, presetPath); });
+        return;
+    }
+    const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(presetPath));
+    if (rt_.SilentMode) // nobody could answer a box in an unattended run
+        rt_.WriteServicePackLog(text);
+    else
+        rt_.ShowMessage({text, std::nullopt, platform::Buttons::Ok, platform::Icon::Information, 1});
+}
+
+// Takes the tuned values of the preset database's old rows over, when it has
+// a PRESET_DEFS. Returns false when the preset database could not be read.
+bool PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
+                                                  const std::unique_ptr<Connection>& work,
+                                                  const std::string& presetPath) {
+    if (!guard.Test([&] { return platform::IsOrdinaryFile(presetPath); }))
+        return true;
+    guard([&] {
+        Connection& preset = preset_->Open(presetPath);
+        preset_->Flush();
+        const auto tables = preset.TableNames();
+        if (std::find(tables.begin(), tables.end(), "PRESET_DEFS") == tables.end())
+            return;
+        std::optional<Recordset> oldRows = Recordset::OnTable(preset, "PRESET_DEFS");
+        GetAddFields();
+        TakeoverMachineCopyMDBData(Opened(work), oldRows);
+    });
+    const bool readable = !preset_->Failed();
+    guard([&] { preset_->Close(); });
+    return readable;
+}
+
+// Copies the template over the preset database and puts the template's
+// last-write time back. The previous preset database is kept as
+// <component>.mdb.bak (one generation), so that a regeneration that dropped
+// tuned rows can be undone by hand; without that copy the old file stays.
+void PresetGeneration::Publish(runtime::Guard& guard) {
     std::string target;
     const bool kept = guard([&] {
         target = rt_.GetPathOCXMDB();
@@ -177,8 +187,7 @@ void PresetGeneration::WorkOnMDB() {
     });
     if (!kept) {
         rt_.ShowOrLogMessage("The preset database \"" + target +
-                             "\" was left unchanged: its previous version "
-                             "could not be kept as \"" +
+                             "\" was left unchanged: its previous version " + "could not be kept as \"" +
                              target + ".bak\".");
         return;
     }
