@@ -31,17 +31,34 @@ platform::db::Connection& PresetSession::Open(const std::string& path) {
     return *conn_;
 }
 
+PresetSession::NameEntry* PresetSession::Entry(const std::string& folded, bool create) {
+    const std::uint64_t hash = FlatIndex::Hash(folded);
+    NameEntry* found = nullptr;
+    index_.Find(hash, [&](std::uint32_t i) {
+        if (names_[i].folded != folded)
+            return false;
+        found = &names_[i];
+        return true;
+    });
+    if (found || !create)
+        return found;
+    index_.Insert(hash, static_cast<std::uint32_t>(names_.size()));
+    names_.push_back({folded, {}});
+    return &names_.back();
+}
+
 void PresetSession::LoadIndex() {
-    auto& stmt = conn_->Prepare("SELECT rowid, var_name FROM PRESET_DEFS");
-    std::unordered_map<std::string, std::vector<std::int64_t>> index;
     auto& count = conn_->Prepare("SELECT count(*) FROM PRESET_DEFS");
-    if (count.Step())
-        index.reserve(static_cast<std::size_t>(count.ColumnInt(0)));
+    if (count.Step()) {
+        const auto rows = static_cast<std::size_t>(count.ColumnInt(0));
+        names_.reserve(rows + rows / 2);
+        index_.Reserve(rows + rows / 2);
+    }
     count.Reset();
+    auto& stmt = conn_->Prepare("SELECT rowid, var_name FROM PRESET_DEFS");
     while (stmt.Step())
         if (!stmt.ColumnIsNull(1))
-            index[FoldCase(stmt.ColumnText(1))].push_back(stmt.ColumnInt(0));
-    rowsByName_ = std::move(index);
+            Entry(FoldCase(stmt.ColumnText(1)), true)->rows.push_back(stmt.ColumnInt(0));
     indexed_ = true;
 }
 
@@ -60,17 +77,17 @@ void PresetSession::Rename(const std::string& path, const std::string& searched,
         }
     }
     const std::string from = FoldCase(searched);
-    auto it = rowsByName_.find(from);
-    if (it == rowsByName_.end())
+    NameEntry* source = Entry(from, false);
+    if (!source || source->rows.empty())
         return;
-    for (std::int64_t rowid : it->second)
+    for (std::int64_t rowid : source->rows)
         pending_[rowid] = replacement;
     const std::string to = FoldCase(replacement);
     if (to == from)
         return;
-    std::vector<std::int64_t> moved = std::move(it->second);
-    rowsByName_.erase(it);
-    auto& target = rowsByName_[to];
+    std::vector<std::int64_t> moved = std::move(source->rows);
+    source->rows.clear();
+    auto& target = Entry(to, true)->rows; // may move the entries: `source` is not used after this
     target.insert(target.end(), moved.begin(), moved.end());
 }
 

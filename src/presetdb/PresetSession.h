@@ -2,6 +2,7 @@
 
 #include "platform/Failure.h"
 #include "platform/database/Connection.h"
+#include "presetdb/FlatIndex.h"
 
 #include <cstdint>
 #include <memory>
@@ -41,7 +42,14 @@ private:
     std::unique_ptr<platform::db::Connection> conn_;
     bool failed_ = false;
     bool indexed_ = false;
-    std::unordered_map<std::string, std::vector<std::int64_t>> rowsByName_;
+    // The old rows by their folded var_name: one entry per name ever seen.
+    struct NameEntry {
+        std::string folded;
+        std::vector<std::int64_t> rows;
+    };
+    NameEntry* Entry(const std::string& folded, bool create);
+    std::vector<NameEntry> names_;
+    FlatIndex index_;
     std::unordered_map<std::int64_t, std::string> pending_;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
+#include "presetdb/FlatIndex.h"
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
@@ -7,8 +8,7 @@
 
 #include <array>
 #include <cmath>
-#include <tuple>
-#include <unordered_map>
+#include <cstring>
 
 namespace torvex::presetdb {
 
@@ -44,41 +44,66 @@ std::optional<double> OffsetKey(const Value& value) {
     }
 }
 
-using RowKey = std::tuple<std::string, std::string, double>;
-
-struct RowKeyHash {
-    std::size_t operator()(const RowKey& key) const {
-        const std::size_t a = std::hash<std::string>()(std::get<0>(key));
-        const std::size_t b = std::hash<std::string>()(std::get<1>(key));
-        const std::size_t c = std::hash<double>()(std::get<2>(key));
-        return a ^ (b * 0x9E3779B97F4A7C15ULL) ^ (c << 1);
+// The keys of one row as the row query compares them.
+struct RowKey {
+    std::string machineType; // folded
+    std::string varName;     // folded
+    double offset = 0;
+    bool operator==(const RowKey&) const = default;
+    std::uint64_t Hash() const {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &offset, sizeof bits);
+        return FlatIndex::Combine(FlatIndex::Combine(FlatIndex::Hash(machineType), FlatIndex::Hash(varName)),
+                                  bits);
     }
 };
-using PartnerIndex = std::unordered_map<RowKey, std::int64_t, RowKeyHash>;
 
 // Partners of old rows: the first row of the work table, in table order, for
 // each (machine_type, var_name, offset_or_bitno), texts compared as the
 // engine compares them. A key that the row query could not match (a null, an
 // offset column that holds no numbers) gives no partner.
-PartnerIndex IndexRows(const WorkTable& table, int machineType, int varName, int offset) {
-    PartnerIndex index;
-    index.reserve(table.RowCount());
-    const auto offsetKind = table.FieldKind(offset);
-    if (offsetKind != platform::db::Kind::Whole && offsetKind != platform::db::Kind::Number)
-        return index;
-    for (std::size_t r = 0; r < table.RowCount(); ++r) {
-        const Value& type = table.At(r, machineType);
-        const Value& name = table.At(r, varName);
-        const auto key = OffsetKey(table.At(r, offset));
-        if (std::holds_alternative<std::monostate>(type) || std::holds_alternative<std::monostate>(name) ||
-            !key)
-            continue;
-        index.try_emplace({platform::db::FoldCase(platform::db::ValueText(type)),
-                           platform::db::FoldCase(platform::db::ValueText(name)), *key},
-                          static_cast<std::int64_t>(r));
+class PartnerIndex {
+public:
+    PartnerIndex() = default;
+    PartnerIndex(const WorkTable& table, int machineType, int varName, int offset) {
+        const auto offsetKind = table.FieldKind(offset);
+        if (offsetKind != platform::db::Kind::Whole && offsetKind != platform::db::Kind::Number)
+            return;
+        index_.Reserve(table.RowCount());
+        for (std::size_t r = 0; r < table.RowCount(); ++r) {
+            const Value& type = table.At(r, machineType);
+            const Value& name = table.At(r, varName);
+            const auto key = OffsetKey(table.At(r, offset));
+            if (std::holds_alternative<std::monostate>(type) ||
+                std::holds_alternative<std::monostate>(name) || !key)
+                continue;
+            RowKey rowKey{platform::db::FoldCase(platform::db::ValueText(type)),
+                          platform::db::FoldCase(platform::db::ValueText(name)), *key};
+            if (Find(rowKey))
+                continue; // only the first row with these keys is a partner
+            index_.Insert(rowKey.Hash(), static_cast<std::uint32_t>(keys_.size()));
+            keys_.push_back(std::move(rowKey));
+            rows_.push_back(r);
+        }
     }
-    return index;
-}
+
+    // The row of the work table that is the partner of `key`, if any.
+    std::optional<std::size_t> Find(const RowKey& key) const {
+        std::optional<std::size_t> row;
+        index_.Find(key.Hash(), [&](std::uint32_t i) {
+            if (!(keys_[i] == key))
+                return false;
+            row = rows_[i];
+            return true;
+        });
+        return row;
+    }
+
+private:
+    FlatIndex index_;
+    std::vector<RowKey> keys_;
+    std::vector<std::size_t> rows_;
+};
 
 } // namespace
 
@@ -259,22 +284,20 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
     PartnerIndex partners;
     guard([&] {
         partners =
-            IndexRows(*table, table->FindField("machine_type").value(), table->FindField("var_name").value(),
-                      table->FindField("offset_or_bitno").value());
+            PartnerIndex(*table, table->FindField("machine_type").value(),
+                         table->FindField("var_name").value(), table->FindField("offset_or_bitno").value());
     });
     for (const auto& row : buffer) {
         const auto offset = OffsetKey(row[kOffset]);
         if (!offset)
             continue; // an empty or non-numeric offset makes the row query fail: skipped
-        const auto it =
-            partners.find({platform::db::FoldCase(platform::db::ValueText(row[kMachineType])),
+        const auto partner =
+            partners.Find({platform::db::FoldCase(platform::db::ValueText(row[kMachineType])),
                            platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
-        if (it == partners.end())
+        if (!partner)
             continue;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-            guard([&] {
-                table->Assign(static_cast<std::size_t>(it->second), targets[k], row[kTakenOver[k].second]);
-            });
+            guard([&] { table->Assign(*partner, targets[k], row[kTakenOver[k].second]); });
     }
     if (loaded)
         guard([&] { loaded->Store(database); });

@@ -104,6 +104,9 @@ void PresetGeneration::WorkOnMDB() {
     // The work table is rebuilt and filled in one transaction: a run that
     // cannot store it leaves the template as it was.
     if (work) {
+        // The whole new table is written in one transaction: a page cache that
+        // holds it keeps SQLite from spilling pages to the file half-way.
+        guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
         guard([&] { work->Begin(); });
         RebuildPresetDefs(*work);
     }

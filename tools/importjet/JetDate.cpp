@@ -33,7 +33,7 @@ std::string JetDateText(double days) {
     long long y = 0;
     unsigned m = 0, d = 0;
     CivilFromDays(day - 25569, y, m, d); // 1899-12-30 is 25,569 days before 1970-01-01
-    char text[40];
+    char text[96];
     std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02lld:%02lld:%02lld", y, m, d, seconds / 3600,
                   seconds / 60 % 60, seconds % 60);
     return text;
