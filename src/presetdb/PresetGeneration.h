@@ -21,12 +21,11 @@ namespace torvex::presetdb {
 
 class OldRow;
 class PresetSession;
+class WorkTable;
 
 // The part number 1..50 of a `part` value; a null is a failure (94), any
 // other number one too (9, subscript out of range).
 std::size_t PartNumber(const platform::db::Value& part);
-
-class WorkTable;
 
 // The preset database generation: rebuilds PRESET_DEFS of the template
 // database from Source_PRESET_DEFS for every enabled machine, carries the
