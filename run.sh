@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 source tools/install-deps.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build -j "$(nproc)" --target Torvex_Config sample_template
+cmake --build build -j "$(nproc)" --target Torvex_Config Torvex_ImportJet sample_template
 plant=build/demo-plant
 tools/lay-out-demo-plant.sh "$plant" build
 export PELZO_SERVICEPACK_LOG=${PELZO_SERVICEPACK_LOG:-$PWD/$plant/PelzoServicePack.log}
