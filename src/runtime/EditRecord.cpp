@@ -36,7 +36,7 @@ std::string EditorMark(std::string_view environmentEntry) {
 
 // A write of the edit record that the file refused is a failure: nothing
 // else would tell that the record was not kept.
-void Runtime::Written(std::int16_t saved) {
+void Runtime::RequireSaved(std::int16_t saved) {
     if (saved == 0)
         platform::Raise(platform::errnum::PathFileAccess,
                         "The edit record was not saved: \"" + GetCFGPath() + "\" cannot be written.");
@@ -49,11 +49,11 @@ void Runtime::WriteEditInfo() {
         const std::string prog = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
                                  std::to_string(v.revision) +
                                  (IntegratedMode ? " - Integrated" : " - Standalone");
-        Written(SaveIni(prog, "Info", "S_Prog", GetCFGPath()));
+        RequireSaved(SaveIni(prog, "Info", "S_Prog", GetCFGPath()));
     });
     std::string mark;
     guard([&] { mark = EditorMark(identity_.firstEnvironmentEntry); });
-    guard([&] { Written(SaveIni(mark, "Info", "S_Editor", GetCFGPath())); });
+    guard([&] { RequireSaved(SaveIni(mark, "Info", "S_Editor", GetCFGPath())); });
 }
 
 } // namespace torvex::runtime

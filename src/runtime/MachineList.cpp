@@ -2,8 +2,6 @@
 #include "runtime/Guard.h"
 #include "runtime/Runtime.h"
 
-#include <stdexcept>
-
 namespace torvex::runtime {
 
 void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
@@ -40,12 +38,6 @@ void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
 
 std::string Runtime::GetValidMachines() {
     return LoadIniString("Project", "ValidMachines", GetCFGPath(), false);
-}
-
-std::size_t Runtime::HighestMachineIndex() const {
-    if (MachineNames.empty())
-        throw std::out_of_range("MachineNames has no elements");
-    return MachineNames.size() - 1;
 }
 
 } // namespace torvex::runtime

@@ -96,14 +96,12 @@ public:
             services_.processEvents();
     }
 
-    // The highest index of MachineNames; a failure when the list has no elements.
-    std::size_t HighestMachineIndex() const;
     // The number of machines: the highest index, or 0 for a list without elements.
     std::size_t MachineCount() const { return MachineNames.empty() ? 0 : MachineNames.size() - 1; }
 
 private:
     std::string ErrorLogPath();
-    void Written(std::int16_t saved);
+    void RequireSaved(std::int16_t saved);
     // The component name for reports, which must not ask GetOCXName again.
     std::string ReportComponentName() const;
     std::string ComponentFile(std::string_view suffix);

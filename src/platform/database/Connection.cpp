@@ -106,14 +106,6 @@ void Statement::Reset() {
     sqlite3_clear_bindings(stmt_);
 }
 
-int Statement::ColumnCount() const {
-    return sqlite3_column_count(stmt_);
-}
-
-std::string Statement::ColumnName(int column) const {
-    return sqlite3_column_name(stmt_, column);
-}
-
 std::int64_t Statement::ColumnInt(int column) const {
     return sqlite3_column_int64(stmt_, column);
 }

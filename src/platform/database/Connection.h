@@ -44,8 +44,6 @@ public:
     // Steps until done, for statements that return no rows.
     void Run();
     void Reset();
-    int ColumnCount() const;
-    std::string ColumnName(int column) const;
     // The value of a column of the current row, read as a column of `kind`.
     Value Column(int column, Kind kind) const;
     std::int64_t ColumnInt(int column) const;

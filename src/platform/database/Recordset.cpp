@@ -132,35 +132,28 @@ void Recordset::Set(int index, const Value& value) {
     pending_.emplace_back(index, std::move(stored));
 }
 
-const std::string& Recordset::UpdateSql() {
-    written_.clear();
-    for (const auto& [index, value] : pending_)
-        written_.push_back(index);
-    if (lastSql_ && lastSql_->first.first == mode_ && lastSql_->first.second == written_)
-        return lastSql_->second; // rows are mostly written the same way, one after the other
-    const std::vector<int>& written = written_;
-    auto [it, added] = updateSql_.try_emplace({mode_, written});
-    lastSql_ = &*it;
-    if (!added)
-        return it->second;
-    std::string& sql = it->second;
+// The statement that stores the pending values: an INSERT of the set
+// columns for a new row, an UPDATE of them for the current one.
+std::string Recordset::UpdateSql() const {
+    std::string sql;
     if (mode_ == Mode::Adding) {
+        if (pending_.empty())
+            return "INSERT INTO " + QuoteIdentifier(table_) + " DEFAULT VALUES";
         std::string names, marks;
-        for (std::size_t k = 0; k < written.size(); ++k) {
-            names += (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(written[k])].name);
-            marks += k ? ", ?" : "?";
+        for (std::size_t k = 0; k < pending_.size(); ++k) {
+            const char* separator = k ? ", " : "";
+            names.append(separator).append(
+                QuoteIdentifier(columns_[static_cast<std::size_t>(pending_[k].first)].name));
+            marks.append(separator).append("?");
         }
-        sql = written.empty()
-                  ? "INSERT INTO " + QuoteIdentifier(table_) + " DEFAULT VALUES"
-                  : "INSERT INTO " + QuoteIdentifier(table_) + " (" + names + ") VALUES (" + marks + ")";
-    } else {
-        sql = "UPDATE " + QuoteIdentifier(table_) + " SET ";
-        for (std::size_t k = 0; k < written.size(); ++k)
-            sql += (k ? ", " : "") + QuoteIdentifier(columns_[static_cast<std::size_t>(written[k])].name) +
-                   " = ?";
-        sql += " WHERE rowid = ?";
+        return "INSERT INTO " + QuoteIdentifier(table_) + " (" + names + ") VALUES (" + marks + ")";
     }
-    return sql;
+    sql = "UPDATE " + QuoteIdentifier(table_) + " SET ";
+    for (std::size_t k = 0; k < pending_.size(); ++k)
+        sql.append(k ? ", " : "")
+            .append(QuoteIdentifier(columns_[static_cast<std::size_t>(pending_[k].first)].name))
+            .append(" = ?");
+    return sql + " WHERE rowid = ?";
 }
 
 void Recordset::Update() {

@@ -3,7 +3,6 @@
 #include "platform/database/Connection.h"
 #include "platform/database/Value.h"
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,7 +46,7 @@ private:
     Recordset(Connection& db, std::string table, std::string condition, std::vector<Value> parameters,
               std::string orderBy);
     void Fetch();
-    const std::string& UpdateSql();
+    std::string UpdateSql() const;
     void RequireCurrentRow() const;
 
     enum class Mode { None, Adding, Editing };
@@ -65,10 +64,6 @@ private:
     std::vector<std::pair<int, Value>> edited_; // values stored by Update into the current row
     Mode mode_ = Mode::None;
     std::vector<std::pair<int, Value>> pending_;
-    // The statement text for each list of written columns, built once.
-    std::map<std::pair<Mode, std::vector<int>>, std::string> updateSql_;
-    const std::pair<const std::pair<Mode, std::vector<int>>, std::string>* lastSql_ = nullptr;
-    std::vector<int> written_;
 };
 
 } // namespace torvex::platform::db
