@@ -58,16 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0; // a name the engine refuses (a clash with another table or column)
     }
     try {
-        auto rows = db::Recordset::OnTable(db, table);
-        rows.AddNew();
-        rows.Set(0, parts[2]);
+        auto& insert = db.Prepare("INSERT INTO " + db::QuoteIdentifier(table) + " VALUES (?1, ?2, ?3)");
+        db::Value number;
         try {
-            rows.Set(1, parts.size() > 3 ? parts[3] : std::string());
+            number = db::Coerce(db::Kind::Number, parts.size() > 3 ? parts[3] : std::string());
         } catch (const Failure&) {
             // a text that is no number
         }
-        rows.Set(2, db::Date{parts[2]});
-        rows.Update();
+        insert.Bind(1, parts[2]).Bind(2, number).Bind(3, db::Date{parts[2]}).Run();
         auto back =
             db::Recordset::OnQuery(db, table, db::QuoteIdentifier(columns[0].name) + " = ?1", {parts[2]}, "");
         if (back.RecordCount() != 1 || back.Get(0) != db::Value(parts[2]))

@@ -4,30 +4,37 @@
 #include "platform/Text.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 namespace torvex::platform {
 namespace {
 
 class Fd {
 public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd&& other) noexcept : fd_(other.Release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        Reset(other.Release());
+        return *this;
     }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
     int Get() const { return fd_; }
     int Release() { return std::exchange(fd_, -1); }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
 
 private:
     int fd_;
@@ -46,6 +53,36 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Copies everything that can be read from `in` to `out`.
+bool CopyAll(int in, int out) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0;
+        if (!WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n))))
+            return false;
+    }
+}
+
+// Opens a path that must be a regular file without ever blocking on a FIFO
+// or a device; errno is ENXIO for a path that is no regular file.
+Fd OpenRegular(const std::string& path, int flags, mode_t mode = 0666) {
+    Fd fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode));
+    if (fd.Get() < 0)
+        return fd;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fd.Reset();
+        errno = ENXIO;
+        return fd;
+    }
+    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 std::optional<std::string> MatchInFolder(const std::string& folder, const std::string& name) {
     DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
     if (!dir)
@@ -62,56 +99,151 @@ std::optional<std::string> MatchInFolder(const std::string& folder, const std::s
     return found;
 }
 
-// Copies everything that can be read from `in` to `out`.
-bool CopyAll(int in, int out) {
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n == 0;
-        if (!WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n))))
-            return false;
-    }
-}
-
-// Writes the content (bytes, or what can be read from a file descriptor) to
-// a fresh temporary file beside `target` and renames it over the target.
-// Returns 0 or the errno of the step that failed.
-template <class Content> int ReplaceFile(const std::string& target, Content content, mode_t mode) {
-    std::string folder = FolderOf(target);
-    std::string pattern = (folder.empty() ? std::string(".") : folder) + "/.torvex-tmp-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    Fd fd(::mkstemp(name.data()));
-    if (fd.Get() < 0)
+int SyncFolderOf(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    Fd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0 || ::fsync(dir.Get()) != 0)
         return errno;
-    const std::string tmp(name.data());
-    int err = 0;
-    bool written = false;
-    if constexpr (std::is_same_v<Content, int>)
-        written = CopyAll(content, fd.Get());
-    else
-        written = WriteAll(fd.Get(), content);
-    if (!written || ::fchmod(fd.Get(), mode) != 0 || ::fsync(fd.Get()) != 0)
-        err = errno ? errno : EIO;
-    if (::close(fd.Release()) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(tmp.c_str(), target.c_str()) != 0)
-        err = errno;
-    if (err != 0)
-        ::unlink(tmp.c_str());
-    return err;
+    return 0;
 }
 
-mode_t ModeFor(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
-        return st.st_mode & 07777;
+std::string RandomSuffix() {
+    static std::mt19937_64 generator{std::random_device{}()};
+    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 12; ++i)
+        suffix += kDigits[generator() % (sizeof kDigits - 1)];
+    return suffix;
+}
+
+std::string TempName(const std::string& folder) {
+    return (folder.empty() ? std::string(".") : folder) + "/" + std::string(kTempPrefix) + RandomSuffix();
+}
+
+// A temporary file beside a target, locked for as long as it exists. It is
+// made without a name where the file system allows it, so that a run killed
+// while writing leaves nothing behind; it gets its name just before it is
+// renamed over the target. Whatever is not renamed is removed again.
+class TempFile {
+public:
+    // Returns 0 or the errno of the failure.
+    int Create(const std::string& folder) {
+        folder_ = folder.empty() ? "." : folder;
+        fd_.Reset(::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (fd_.Get() >= 0)
+            return ::flock(fd_.Get(), LOCK_EX) == 0 ? 0 : errno;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TempName(folder_);
+            fd_.Reset(::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
+            if (fd_.Get() < 0) {
+                if (errno == EEXIST)
+                    continue;
+                return errno;
+            }
+            name_ = std::move(name);
+            if (::flock(fd_.Get(), LOCK_EX) != 0)
+                return errno;
+            return 0;
+        }
+        return EEXIST;
+    }
+
+    int Descriptor() const { return fd_.Get(); }
+
+    // Flushes the content and sets the permission bits (and the owner, where
+    // the caller may give it away).
+    int Finish(mode_t mode, const struct stat* owner) {
+        if (owner && (owner->st_uid != ::geteuid() || owner->st_gid != ::getegid()))
+            (void)::fchown(fd_.Get(), owner->st_uid, owner->st_gid); // kept where allowed
+        if (::fchmod(fd_.Get(), mode) != 0 || ::fsync(fd_.Get()) != 0)
+            return errno ? errno : EIO;
+        return 0;
+    }
+
+    // Renames the file over `target`. Returns 0 or the errno of the failure.
+    int RenameOver(const std::string& target) {
+        if (int err = GiveName(); err != 0)
+            return err;
+        if (::rename(name_.c_str(), target.c_str()) != 0)
+            return errno;
+        name_.clear();
+        return 0;
+    }
+
+    ~TempFile() {
+        if (!name_.empty())
+            ::unlink(name_.c_str());
+    }
+
+private:
+    int GiveName() {
+        if (!name_.empty())
+            return 0;
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd_.Get());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TempName(folder_);
+            if (::linkat(fd_.Get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
+                ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                name_ = std::move(name);
+                return 0;
+            }
+            if (errno != EEXIST)
+                return errno;
+        }
+        return EEXIST;
+    }
+
+    std::string folder_;
+    Fd fd_;
+    std::string name_;
+};
+
+mode_t DefaultMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
+}
+
+// Writes the content (bytes, or what can be read from a file descriptor) to
+// a temporary file beside `target`, renames it over the target and flushes
+// the folder. Returns 0 or the errno of the step that failed.
+template <class Content> int ReplaceFile(const std::string& target, Content content) {
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    TempFile tmp;
+    if (int err = tmp.Create(FolderOf(target)); err != 0)
+        return err;
+    bool written = false;
+    if constexpr (std::is_same_v<Content, int>)
+        written = CopyAll(content, tmp.Descriptor());
+    else
+        written = WriteAll(tmp.Descriptor(), content);
+    if (!written)
+        return errno ? errno : EIO;
+    if (int err = tmp.Finish(exists ? old.st_mode & 07777 : DefaultMode(), exists ? &old : nullptr); err != 0)
+        return err;
+    if (int err = tmp.RenameOver(target); err != 0)
+        return err;
+    return SyncFolderOf(target);
+}
+
+// Refuses what must not be replaced: a special file, or a file that is
+// read-only, although its folder would allow replacing it.
+int CheckReplaceable(const std::string& target) {
+    if (target.empty())
+        return ENOENT;
+    if (IsSpecialFile(target))
+        return ENXIO;
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+        return EACCES;
+    return 0;
+}
+
+[[noreturn]] void RaiseFileError(int err, const std::string& path) {
+    if (err == EACCES || err == EPERM || err == EROFS)
+        Raise(errnum::PermissionDenied, "Permission denied: " + path);
+    Raise(errnum::PathFileAccess,
+          "Path/File access error: " + path + " (" + DescribeFileError(path, err) + ")");
 }
 
 } // namespace
@@ -119,6 +251,24 @@ mode_t ModeFor(const std::string& path) {
 bool IsOrdinaryFile(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsSpecialFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+std::string DescribeFileError(const std::string& path, int err) {
+    struct stat st {};
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        const char* kind = S_ISFIFO(st.st_mode)                         ? "a FIFO"
+                           : S_ISDIR(st.st_mode)                        ? "a folder"
+                           : S_ISSOCK(st.st_mode)                       ? "a socket"
+                           : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                        : "no regular file";
+        return std::string("it is ") + kind + ", not a regular file";
+    }
+    return std::strerror(err);
 }
 
 std::optional<std::string> FindExistingFile(const std::string& path) {
@@ -155,11 +305,31 @@ std::optional<std::string> FindExistingFile(const std::string& path) {
     return resolved;
 }
 
+std::string ResolveLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(current.c_str(), target, sizeof target - 1);
+        if (n < 0)
+            return current;
+        const std::string link(target, static_cast<std::size_t>(n));
+        const std::string folder = FolderOf(current);
+        current = link.starts_with('/') || folder.empty() ? link : folder + "/" + link;
+    }
+    return current;
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd = OpenRegular(path, O_RDONLY);
     if (fd.Get() < 0)
         return std::nullopt;
     std::string data;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) == 0 && st.st_size > 0)
+        data.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
@@ -176,49 +346,129 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
-    // A read-only file stays as it is, although its folder would allow replacing it.
-    if (path.empty() || (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0))
+    const std::string target = ResolveLinks(path);
+    if (int err = CheckReplaceable(target); err != 0) {
+        errno = err;
         return false;
-    return ReplaceFile(path, bytes, ModeFor(path)) == 0;
+    }
+    const int err = ReplaceFile(target, bytes);
+    errno = err;
+    return err == 0;
 }
 
 void CopyFileAtomic(const std::string& source, const std::string& target) {
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd in = OpenRegular(source, O_RDONLY);
     if (in.Get() < 0) {
         const int err = errno;
         Raise(err == ENOENT ? errnum::FileNotFound : errnum::PathFileAccess,
-              "File not found or not readable: " + source + " (" + std::strerror(err) + ")");
+              "File not found or not readable: " + source + " (" + DescribeFileError(source, err) + ")");
     }
-    int err = target.empty() ? ENOENT : 0;
-    if (err == 0 && ::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
-        err = EACCES; // a read-only file stays as it is
+    const std::string resolved = ResolveLinks(target);
+    int err = CheckReplaceable(resolved);
     if (err == 0)
-        err = ReplaceFile(target, in.Get(), ModeFor(target));
-    if (err == EACCES || err == EPERM || err == EROFS)
-        Raise(errnum::PermissionDenied, "Permission denied: " + target);
+        err = ReplaceFile(resolved, in.Get());
     if (err != 0)
-        Raise(errnum::PathFileAccess, "Path/File access error: " + target + " (" + std::strerror(err) + ")");
+        RaiseFileError(err, target);
 }
 
-void KeepPreviousVersion(const std::string& path, const std::string& backup) {
-    const std::string staged = backup + ".tmp";
-    ::unlink(staged.c_str());
-    if (::link(path.c_str(), staged.c_str()) == 0) {
-        if (::rename(staged.c_str(), backup.c_str()) == 0)
-            return;
-        const int err = errno;
-        ::unlink(staged.c_str());
-        Raise(err == EACCES || err == EPERM || err == EROFS ? errnum::PermissionDenied
-                                                            : errnum::PathFileAccess,
-              "Path/File access error: " + backup + " (" + std::strerror(err) + ")");
+void ReplaceKeepingBackup(int sourceFd, const std::string& source, const std::string& target,
+                          std::string_view backupSuffix) {
+    const std::string resolved = ResolveLinks(target);
+    if (int err = CheckReplaceable(resolved); err != 0)
+        RaiseFileError(err, target);
+    struct stat old {};
+    const bool exists = ::stat(resolved.c_str(), &old) == 0;
+    const std::string folder = FolderOf(resolved);
+
+    TempFile fresh;
+    int err = fresh.Create(folder);
+    if (err == 0 && (::lseek(sourceFd, 0, SEEK_SET) != 0 || !CopyAll(sourceFd, fresh.Descriptor())))
+        Raise(errnum::PathFileAccess,
+              "Path/File access error: " + source + " (" + std::strerror(errno) + ")");
+    if (err == 0)
+        err = fresh.Finish(exists ? old.st_mode & 07777 : DefaultMode(), exists ? &old : nullptr);
+    if (err != 0)
+        RaiseFileError(err, target);
+
+    // The file being replaced gets a second name first, so that it is kept
+    // whatever happens next; it becomes the backup only once the new file
+    // has taken its place.
+    TempFile copy;
+    std::string kept;
+    if (exists) {
+        for (int attempt = 0; attempt < 100 && kept.empty(); ++attempt) {
+            std::string name = TempName(folder);
+            if (::link(resolved.c_str(), name.c_str()) == 0)
+                kept = std::move(name);
+            else if (errno != EEXIST)
+                break;
+        }
+        if (kept.empty()) { // no links here: a full copy
+            Fd in = OpenRegular(resolved, O_RDONLY);
+            err = in.Get() < 0 ? errno : copy.Create(folder);
+            if (err == 0 && !CopyAll(in.Get(), copy.Descriptor()))
+                err = errno ? errno : EIO;
+            if (err == 0)
+                err = copy.Finish(old.st_mode & 07777, &old);
+            if (err != 0)
+                RaiseFileError(err, resolved + std::string(backupSuffix));
+        }
     }
-    CopyFileAtomic(path, backup);
+    struct Unlink {
+        std::string& name;
+        ~Unlink() {
+            if (!name.empty())
+                ::unlink(name.c_str());
+        }
+    } unlinkKept{kept};
+
+    if ((err = fresh.RenameOver(resolved)) != 0)
+        RaiseFileError(err, target);
+    if (exists) {
+        const std::string backup = resolved + std::string(backupSuffix);
+        err = kept.empty() ? copy.RenameOver(backup)
+                           : (::rename(kept.c_str(), backup.c_str()) == 0 ? 0 : errno);
+        if (err == 0)
+            kept.clear();
+        const int synced = SyncFolderOf(resolved);
+        if (err != 0)
+            Raise(errnum::PathFileAccess, "The previous version of " + target + " could not be kept as " +
+                                              backup + " (" + std::strerror(err) + ")");
+        err = synced;
+    } else {
+        err = SyncFolderOf(resolved);
+    }
+    if (err != 0)
+        RaiseFileError(err, target);
+}
+
+void RemoveStaleTempFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!std::string_view(entry->d_name).starts_with(kTempPrefix))
+            continue;
+        const std::string path = (folder.empty() ? std::string(".") : folder) + "/" + entry->d_name;
+        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+        struct stat held {
+        }, named{};
+        // A file whose writer is alive is locked; one left by a killed run is not.
+        if (fd.Get() < 0 || ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+            ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (::lstat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev)
+            ::unlink(path.c_str());
+    }
+    ::closedir(dir);
 }
 
 bool AppendLine(const std::string& path, std::string_view text) {
-    if (path.empty())
+    if (path.empty()) {
+        errno = ENOENT;
         return false;
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    }
+    Fd fd = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND);
     if (fd.Get() < 0)
         return false;
     std::string line(text);

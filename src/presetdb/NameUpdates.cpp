@@ -1,24 +1,36 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetGeneration.h"
-#include "presetdb/PresetSession.h"
 #include "runtime/Guard.h"
 
 namespace torvex::presetdb {
 
+// Reads the old rows once, on the first use in a run. A file that cannot be
+// read is reported by the procedure that first needed it.
+void PresetGeneration::ReadOldTable(const std::string& path) {
+    old_->Read(path, OldRowColumns());
+}
+
 // Gives a column of the old PRESET_DEFS that still has the former name
-// "categorie" (any letter case) the current name "category_id".
+// "categorie" (any letter case) the current name "category_id". The old
+// rows are read here, as this is where the run first looks at them.
 void PresetGeneration::CategorieNachCategoryID() {
     runtime::Guard guard(rt_, "CategorieNachCategoryID");
-    std::string path;
-    guard([&] { path = rt_.GetPathOCXMDB(); });
-    if (!guard.Test([&] { return platform::IsOrdinaryFile(path); }))
+    const std::string path = OldRowsPath();
+    if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
+        old_->MarkNoFile();
         return;
+    }
     guard([&] {
-        auto& db = preset_->Open(path);
-        for (const auto& column : db.Columns("PRESET_DEFS"))
+        ReadOldTable(path);
+        if (old_->GetState() == OldPresetTable::State::NoTable)
+            throw platform::Failure(1, platform::kDatabaseSource, "no such table: PRESET_DEFS: " + path);
+        if (old_->GetState() != OldPresetTable::State::Read)
+            return;
+        for (const auto& column : std::vector(old_->Columns()))
             if (platform::UpperCase(column.name) == "CATEGORIE")
-                db.RenameColumn("PRESET_DEFS", column.name, "category_id");
+                old_->RenameColumn(column.name, "category_id");
     });
 }
 
@@ -26,18 +38,19 @@ void PresetGeneration::CategorieNachCategoryID() {
 // variable's name of the other scheme get the name of the current one.
 void PresetGeneration::VarNameInQuelleErsetzen(const std::string& first, const std::string& second) {
     runtime::Guard guard(rt_, "VarNameInQuelleErsetzen");
-    std::string path;
-    // While the run holds the preset database open, its path and existence
-    // cannot have changed: only the first call has to look.
-    if (!preset_->IsOpen()) {
-        guard([&] { path = rt_.GetPathOCXMDB(); });
-        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); }))
+    if (old_->GetState() == OldPresetTable::State::NotRead) {
+        const std::string path = OldRowsPath();
+        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
+            old_->MarkNoFile();
+            return;
+        }
+        if (!guard([&] { ReadOldTable(path); }))
             return;
     }
     const bool visiWin32 = VisiWinSystem == 0;
     const std::string& searched = visiWin32 ? second : first;
     const std::string& replacement = visiWin32 ? first : second;
-    guard([&] { preset_->Rename(path, searched, replacement); });
+    guard([&] { old_->Rename(searched, replacement, generatingMachineType_); });
 }
 
 } // namespace torvex::presetdb

@@ -1,4 +1,5 @@
 #include "platform/Text.h"
+#include "platform/database/Recordset.h"
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 

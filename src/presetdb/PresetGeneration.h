@@ -2,7 +2,6 @@
 
 #include "platform/FileTimes.h"
 #include "platform/database/Connection.h"
-#include "platform/database/Recordset.h"
 #include "runtime/Runtime.h"
 
 #include <array>
@@ -20,7 +19,7 @@ class Guard;
 namespace torvex::presetdb {
 
 class OldRow;
-class PresetSession;
+class OldPresetTable;
 class WorkTable;
 
 // The part number 1..50 of a `part` value; a null is a failure (94), any
@@ -56,20 +55,28 @@ public:
                                   std::string_view replaceWith);
     std::optional<std::vector<std::string>> GetAdditionalFieldsMDB();
     void GetAddFields();
-    void TakeoverMachineCopyMDBData(platform::db::Connection& database,
-                                    std::optional<platform::db::Recordset>& oldRows);
+    void TakeoverMachineCopyMDBData(platform::db::Connection& database, const OldPresetTable& oldRows);
+
+    // The columns of an old row that the run reads.
+    static const std::vector<std::string>& OldRowColumns();
+    // The old rows, as this run has read and renamed them.
+    const OldPresetTable& OldRows() const { return *old_; }
 
 private:
     void RebuildPresetDefs(platform::db::Connection& database);
     static platform::db::Connection& Opened(const std::unique_ptr<platform::db::Connection>& database);
-    void StartFromMachineCopy(runtime::Guard& guard, const std::string& machineCopyPath,
-                              const std::string& presetPath);
-    bool TakeOverFromPresetDatabase(runtime::Guard& guard,
-                                    const std::unique_ptr<platform::db::Connection>& work,
-                                    const std::string& presetPath);
+    void StartFromMachineCopy(const std::string& machineCopyPath);
+    void TakeOverFromPresetDatabase(runtime::Guard& guard,
+                                    const std::unique_ptr<platform::db::Connection>& work);
+    // Why the preset database must not be replaced, or std::nullopt when it may.
+    std::optional<std::string> ReasonNotToPublish(bool opened, bool stored) const;
     void Publish(runtime::Guard& guard);
+    void ReadOldTable(const std::string& path);
+    // Where the old rows come from: the preset database, or in an integrated
+    // run the machine copy that stands in for it.
+    std::string OldRowsPath();
     void WarnAboutFieldsNotTakenOver(platform::db::Connection& database);
-    std::vector<OldRow> ReadOldRows(runtime::Guard& guard, std::optional<platform::db::Recordset>& oldRows);
+    std::vector<OldRow> ReadOldRows(runtime::Guard& guard, const OldPresetTable& oldRows);
     bool RowQueriesCanRun(runtime::Guard& guard, platform::db::Connection& database);
     void ApplyOldRows(runtime::Guard& guard, platform::db::Connection& database,
                       const std::vector<OldRow>& buffer);
@@ -79,8 +86,14 @@ private:
     std::string ComponentUpper();
 
     runtime::Runtime& rt_;
-    std::unique_ptr<PresetSession> preset_;
-    std::unique_ptr<WorkTable> work_; // PRESET_DEFS of the template while this run builds it
+    std::unique_ptr<OldPresetTable> old_;
+    std::optional<std::string> machineCopyPath_; // set when an integrated run starts from a machine copy
+    std::unique_ptr<WorkTable> work_;            // PRESET_DEFS of the template while this run builds it
+    std::string generatingMachineType_;          // machine_type of the row being generated
+    // False once the old rows' values could not be read or carried over as a
+    // whole (a failure that the take-over does not absorb row by row).
+    bool takeoverComplete_ = true;
+    std::vector<bool> carriedOver_; // by old row: its values reached a regenerated row
 };
 
 } // namespace torvex::presetdb

@@ -1,4 +1,5 @@
 #include "platform/Text.h"
+#include "platform/database/Recordset.h"
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
@@ -10,26 +11,43 @@ namespace torvex::presetdb {
 using platform::db::Recordset;
 using platform::db::Value;
 
+namespace {
+
+// The number of UTF-16 code units of a UTF-8 text: the position in
+// characters that a 16-bit string position counts.
+std::size_t Utf16Length(std::string_view text) {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = platform::Utf8CharLength(static_cast<unsigned char>(text[i]));
+        units += length == 4 ? 2 : 1;
+        i += length;
+    }
+    return units;
+}
+
+} // namespace
+
 // Replaces the first occurrence of `searchItem` in `source` (letter case
 // ignored) by `replaceWith`; returns `source` unchanged when there is none.
-// The position is a 16-bit number: a match beyond it is an overflow.
+// The position is a 16-bit number of characters: a match beyond it is an
+// overflow, reported, after which the source is returned as it is.
 std::string PresetGeneration::ReplaceSearchItem(std::string_view source, std::string_view searchItem,
                                                 std::string_view replaceWith) {
     runtime::Guard guard(rt_, "ReplaceSearchItem");
-    std::string result;
+    std::size_t pos = std::string::npos;
     guard([&] {
-        const auto pos = platform::FindNoCase(source, searchItem);
-        if (pos == std::string::npos) {
-            result = source;
-            return;
-        }
-        if (pos + 1 > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
+        const auto found = platform::FindNoCase(source, searchItem);
+        if (found != std::string::npos &&
+            Utf16Length(source.substr(0, found)) + 1 >
+                static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
             platform::Raise(platform::errnum::Overflow, "Overflow");
-        result.reserve(source.size() + replaceWith.size());
-        result.append(source.substr(0, pos))
-            .append(replaceWith)
-            .append(source.substr(pos + searchItem.size()));
+        pos = found;
     });
+    if (pos == std::string::npos)
+        return std::string(source);
+    std::string result;
+    result.reserve(source.size() + replaceWith.size());
+    result.append(source.substr(0, pos)).append(replaceWith).append(source.substr(pos + searchItem.size()));
     return result;
 }
 
@@ -44,7 +62,11 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
         work_ = std::make_unique<WorkTable>(database.Columns("PRESET_DEFS"));
         destination = work_.get();
     });
-    guard([&] { source = Recordset::OnQuery(database, "Source_PRESET_DEFS", "", {}, "\"ID\""); });
+    // Qualified, so that a template without an ID column fails here instead
+    // of ordering by a constant text.
+    guard([&] {
+        source = Recordset::OnQuery(database, "Source_PRESET_DEFS", "", {}, "\"Source_PRESET_DEFS\".\"ID\"");
+    });
 
     std::int16_t n = 0;
     guard([&] {
@@ -78,6 +100,7 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
     for (int f = 1; f < destination->FieldCount(); ++f)
         if (platform::UpperCase(destination->FieldName(f)) == "VAR_NAME" && varNameColumn < 0)
             varNameColumn = f;
+    const bool hasMachineType = destination->FindField("machine_type").has_value();
     for (std::size_t m = 1; m <= rt_.MachineCount(); ++m) {
         if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(m), rt_.GetCFGPath(), false))
             continue;
@@ -109,6 +132,8 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
                         schemeVarNames[k] = ReplaceSearchItem(schemeVarNames[k], "###machine", machine);
                         schemeVarNames[k] = ReplaceSearchItem(schemeVarNames[k], "###machine", machine);
                     }
+                    generatingMachineType_ =
+                        hasMachineType ? platform::db::ValueText(destination->Get("machine_type")) : "";
                     VarNameInQuelleErsetzen(schemeVarNames[0], schemeVarNames[1]);
                     value = schemeVarNames[static_cast<std::size_t>(VisiWinSystem)];
                 } else {

@@ -1,10 +1,13 @@
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 #include "presetdb/FlatIndex.h"
+#include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 #include "runtime/ProgramEnd.h"
+
+#include <sqlite3.h>
 
 #include <array>
 #include <cmath>
@@ -12,7 +15,6 @@
 
 namespace torvex::presetdb {
 
-using platform::db::Recordset;
 using platform::db::Value;
 
 namespace {
@@ -130,6 +132,17 @@ private:
     std::array<Value, 8> values_{};
 };
 
+const std::vector<std::string>& PresetGeneration::OldRowColumns() {
+    static const std::vector<std::string> columns = [] {
+        std::vector<std::string> names{"categorie"};
+        for (const char* name : kOldRowFields)
+            if (*name)
+                names.emplace_back(name);
+        return names;
+    }();
+    return columns;
+}
+
 std::string PresetGeneration::ComponentUpper() {
     return platform::UpperCase(rt_.GetOCXName());
 }
@@ -155,16 +168,19 @@ void PresetGeneration::AbortRun(platform::db::Connection& database, const std::s
 // first regenerated row with the same machine_type, var_name and
 // offset_or_bitno. Rows without a partner stay as they are.
 void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& database,
-                                                  std::optional<Recordset>& oldRows) {
+                                                  const OldPresetTable& oldRows) {
     runtime::Guard guard(rt_, "TakeoverMachineCopyMDBData");
-    int fieldCount = 0;
-    guard([&] { fieldCount = oldRows.value().FieldCount(); });
+    const auto fieldCount = oldRows.Columns().size();
     if (fieldCount > 15 && AdditionalFieldCount == 0)
         WarnAboutFieldsNotTakenOver(database);
     const std::vector<OldRow> buffer = ReadOldRows(guard, oldRows);
-    oldRows.reset();
-    if (buffer.empty() || !RowQueriesCanRun(guard, database))
+    if (buffer.empty())
         return;
+    if (!RowQueriesCanRun(guard, database)) {
+        // No row query could run: not one tuned value would reach the new rows.
+        takeoverComplete_ = false;
+        return;
+    }
     ApplyOldRows(guard, database, buffer);
 }
 
@@ -193,43 +209,47 @@ void PresetGeneration::WarnAboutFieldsNotTakenOver(platform::db::Connection& dat
                            platform::UpperCase(id.programFolder + "/" + id.programFileName + ".EXE!"));
 }
 
-// Reads the fourteen fields of every old row; a field that cannot be read
-// is reported and stays empty.
-std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, std::optional<Recordset>& oldRows) {
+// Reads the fourteen fields of every old row; a field that the old table
+// lacks is reported and stays empty. More rows than a 16-bit count holds
+// cannot be read as a whole: nothing is read, and the run keeps the preset
+// database as it is.
+std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const OldPresetTable& oldRows) {
     std::vector<OldRow> buffer;
-    guard([&] {
-        Recordset& rows = oldRows.value();
-        std::array<std::optional<int>, 15> fieldIndex;
-        for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
-            std::string name = kOldRowFields[col];
-            if (col == 4 && rows.HasField("categorie"))
-                name = "categorie";
-            if (!name.empty() && rows.HasField(name))
-                fieldIndex[col] = rows.FieldIndex(name);
-        }
-        const std::size_t count = rows.RecordCount();
+    const std::size_t count = oldRows.RowCount();
+    const bool counted = guard([&] {
         if (count > 32767)
             platform::Raise(platform::errnum::Overflow, "Overflow");
         if (count == 0) // going to the first row of an empty table fails
             throw platform::Failure(12, platform::kDatabaseSource, "No current record.");
-        rows.MoveFirst();
-        buffer.reserve(count);
-        for (std::size_t i = 0; i < count && !rows.IsEOF(); ++i) {
-            rt_.ProcessEvents();
-            OldRow row;
-            for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
-                if (col == 6)
-                    continue;
-                guard([&] {
-                    Value value = fieldIndex[col] ? rows.Get(*fieldIndex[col]) : rows.Get(kOldRowFields[col]);
-                    if (OldRow::Slot(col)) // the other columns are only read
-                        row[col] = std::move(value);
-                });
-            }
-            buffer.push_back(std::move(row));
-            guard([&] { rows.MoveNext(); });
-        }
     });
+    if (!counted) {
+        takeoverComplete_ = count == 0;
+        return buffer;
+    }
+    std::array<std::optional<int>, 15> kept;
+    for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
+        const std::string name = col == 4 && oldRows.Kept("categorie") ? "categorie" : kOldRowFields[col];
+        if (col != 6)
+            kept[col] = oldRows.Kept(name);
+    }
+    buffer.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        rt_.ProcessEvents();
+        OldRow row;
+        for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
+            if (col == 6)
+                continue;
+            guard([&] {
+                if (!kept[col])
+                    throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
+                                            std::string("Item not found in this collection: ") +
+                                                kOldRowFields[col]);
+                if (OldRow::Slot(col)) // the other columns are only read
+                    row[col] = oldRows.At(i, *kept[col]);
+            });
+        }
+        buffer.push_back(std::move(row));
+    }
     return buffer;
 }
 
@@ -274,20 +294,27 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
         if (!guard([&] {
                 loaded = std::make_unique<WorkTable>(database.Columns("PRESET_DEFS"));
                 loaded->LoadStored(database);
-            }))
+            })) {
+            takeoverComplete_ = false;
             return;
+        }
         table = loaded.get();
     }
     std::array<int, kTakenOver.size()> targets{};
     for (std::size_t k = 0; k < kTakenOver.size(); ++k)
         targets[k] = table->FindField(kTakenOver[k].first).value_or(-1);
     PartnerIndex partners;
-    guard([&] {
-        partners =
-            PartnerIndex(*table, table->FindField("machine_type").value(),
-                         table->FindField("var_name").value(), table->FindField("offset_or_bitno").value());
-    });
-    for (const auto& row : buffer) {
+    if (!guard([&] {
+            partners = PartnerIndex(*table, table->FindField("machine_type").value(),
+                                    table->FindField("var_name").value(),
+                                    table->FindField("offset_or_bitno").value());
+        })) {
+        takeoverComplete_ = false;
+        return;
+    }
+    carriedOver_.assign(buffer.size(), false);
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        const OldRow& row = buffer[i];
         const auto offset = OffsetKey(row[kOffset]);
         if (!offset)
             continue; // an empty or non-numeric offset makes the row query fail: skipped
@@ -296,11 +323,12 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
                            platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
         if (!partner)
             continue;
+        carriedOver_[i] = true;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
             guard([&] { table->Assign(*partner, targets[k], row[kTakenOver[k].second]); });
     }
-    if (loaded)
-        guard([&] { loaded->Store(database); });
+    if (loaded && !guard([&] { loaded->Store(database); }))
+        takeoverComplete_ = false;
 }
 
 } // namespace torvex::presetdb

@@ -1,17 +1,16 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetGeneration.h"
-#include "presetdb/PresetSession.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 
 namespace torvex::presetdb {
 
 using platform::db::Connection;
-using platform::db::Recordset;
 
 PresetGeneration::PresetGeneration(runtime::Runtime& runtime)
-    : rt_(runtime), preset_(std::make_unique<PresetSession>()) {}
+    : rt_(runtime), old_(std::make_unique<OldPresetTable>()) {}
 
 PresetGeneration::~PresetGeneration() = default;
 
@@ -63,6 +62,22 @@ std::string MissingMachineCopyText(const std::string& fileName) {
 
 } // namespace
 
+// Puts the template's last-write time back when it goes out of scope, after
+// the work connection that changed the template has been closed, whichever
+// way the work ended.
+class TemplateTimeKeeper {
+public:
+    TemplateTimeKeeper(const std::string& path, const platform::FileTimes& times)
+        : path_(path), times_(times) {}
+    ~TemplateTimeKeeper() { (void)platform::RestoreLastWriteTime(path_, times_); }
+    TemplateTimeKeeper(const TemplateTimeKeeper&) = delete;
+    TemplateTimeKeeper& operator=(const TemplateTimeKeeper&) = delete;
+
+private:
+    const std::string& path_;
+    const platform::FileTimes& times_;
+};
+
 void PresetGeneration::WorkOnMDB() {
     runtime::Guard guard(rt_, "WorkOnMDB");
     std::string templatePath, presetPath, hx5Ini, machineCopyPath;
@@ -81,57 +96,76 @@ void PresetGeneration::WorkOnMDB() {
         return;
     TemplateFileTimes = platform::GetFileTimes(templatePath);
     if (integrated)
-        StartFromMachineCopy(guard, machineCopyPath, presetPath);
+        StartFromMachineCopy(machineCopyPath);
     LoadVarNamePatterns(templatePath);
 
-    std::unique_ptr<Connection> work;
-    guard([&] { work = std::make_unique<Connection>(templatePath); });
-    const bool opened = work != nullptr;
-    // Whatever ends the run from here on, the rows generated so far are
-    // stored in the work table, as each row was stored when it was made.
-    struct StoreOnExit {
-        PresetGeneration& generation;
-        std::unique_ptr<Connection>& database;
-        ~StoreOnExit() {
-            try {
-                if (database)
-                    generation.StoreWorkTable(*database);
-            } catch (const platform::Failure&) {
-                // the program is ending: what could not be stored stays as it was
+    bool opened = false, stored = false;
+    {
+        const TemplateTimeKeeper keepTime(templatePath, TemplateFileTimes);
+        std::unique_ptr<Connection> work;
+        guard([&] { work = std::make_unique<Connection>(templatePath); });
+        opened = work != nullptr;
+        // Whatever ends the run from here on, the rows generated so far are
+        // stored in the work table, as each row was stored when it was made.
+        struct StoreOnExit {
+            PresetGeneration& generation;
+            std::unique_ptr<Connection>& database;
+            ~StoreOnExit() {
+                try {
+                    if (database)
+                        generation.StoreWorkTable(*database);
+                } catch (const platform::Failure&) {
+                    // the program is ending: what could not be stored stays as it was
+                }
             }
+        } storeOnExit{*this, work};
+        // The work table is rebuilt and filled in one transaction: a run that
+        // cannot store it leaves the template as it was.
+        if (work) {
+            // The whole new table is written in one transaction: a page cache that
+            // holds it keeps SQLite from spilling pages to the file half-way.
+            guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
+            guard([&] { work->Begin(); });
+            RebuildPresetDefs(*work);
         }
-    } storeOnExit{*this, work};
-    // The work table is rebuilt and filled in one transaction: a run that
-    // cannot store it leaves the template as it was.
-    if (work) {
-        // The whole new table is written in one transaction: a page cache that
-        // holds it keeps SQLite from spilling pages to the file half-way.
-        guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
-        guard([&] { work->Begin(); });
-        RebuildPresetDefs(*work);
+        CategorieNachCategoryID();
+        guard([&] { CreateRecordSets(Opened(work)); });
+        TakeOverFromPresetDatabase(guard, work);
+        stored = work && work_ && guard([&] {
+                     StoreWorkTable(*work);
+                     work->Commit();
+                 });
+        if (work && !stored)
+            guard([&] { work->Rollback(); });
+        guard([&] { work.reset(); });
     }
-    CategorieNachCategoryID();
-    guard([&] { CreateRecordSets(Opened(work)); });
-    const bool presetReadable = TakeOverFromPresetDatabase(guard, work, presetPath);
-    const bool stored = work && work_ && guard([&] {
-                            StoreWorkTable(*work);
-                            work->Commit();
-                        });
-    if (work && !stored)
-        guard([&] { work->Rollback(); });
-    guard([&] { work.reset(); });
 
-    // Replacing the preset database by a template whose work table could not
-    // be built and stored, or while the old one could not be read, would lose
-    // its tuned values.
-    if (!stored || !presetReadable) {
-        const char* reason = !opened   ? "the template database could not be opened."
-                             : !stored ? "the new preset table could not be built in the template database."
-                                       : "it could not be read, so its values could not be taken over.";
-        rt_.ShowOrLogMessage("The preset database \"" + presetPath + "\" was left unchanged: " + reason);
+    if (const auto reason = ReasonNotToPublish(opened, stored)) {
+        rt_.ReportNotDone("The preset database \"" + presetPath + "\" was left unchanged: " + *reason);
         return;
     }
     Publish(guard);
+}
+
+// Replacing the preset database loses every tuned value that did not reach
+// the new rows: it happens only when the new table was built and stored,
+// and the old rows were read and carried over as a whole (or there were none).
+std::optional<std::string> PresetGeneration::ReasonNotToPublish(bool opened, bool stored) const {
+    const std::string source =
+        machineCopyPath_ ? "the machine copy \"" + *machineCopyPath_ + "\"" : std::string("it");
+    if (!opened)
+        return "the template database could not be opened.";
+    if (!stored)
+        return "the new preset table could not be built in the template database.";
+    if (old_->GetState() == OldPresetTable::State::Failed)
+        return source + " could not be read, so its values could not be taken over.";
+    if (!takeoverComplete_)
+        return "the values of " + (machineCopyPath_ ? source : std::string("its rows")) +
+               " could not be taken over as a whole.";
+    if (old_->HasRows() && work_->RowCount() == 0)
+        return "no rows were generated, and the " + std::to_string(old_->RowCount()) + " rows of " +
+               (machineCopyPath_ ? source : std::string("it")) + " would lose their values.";
+    return std::nullopt;
 }
 
 Connection& PresetGeneration::Opened(const std::unique_ptr<Connection>& database) {
@@ -140,62 +174,59 @@ Connection& PresetGeneration::Opened(const std::unique_ptr<Connection>& database
     return *database;
 }
 
-// Replaces the preset database by the machine copy of the save-and-restore
-// folder, or says that there is none (a new machine).
-void PresetGeneration::StartFromMachineCopy(runtime::Guard& guard, const std::string& machineCopyPath,
-                                            const std::string& presetPath) {
+std::string PresetGeneration::OldRowsPath() {
+    return machineCopyPath_ ? *machineCopyPath_ : rt_.GetPathOCXMDB();
+}
+
+// An integrated run starts from the machine copy of the save-and-restore
+// folder: its rows are the old rows of this run (the preset database itself
+// is replaced only by the finished result). Without one, it says that there
+// is none (a new machine) and goes on from the preset database.
+void PresetGeneration::StartFromMachineCopy(const std::string& machineCopyPath) {
     if (!machineCopyPath.empty()) {
-        guard([&] { platform::CopyFileAtomic(machineCopyPath, presetPath); });
+        machineCopyPath_ = machineCopyPath;
         return;
     }
-    const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(presetPath));
+    const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(rt_.GetPathOCXMDB()));
     if (rt_.SilentMode) // nobody could answer a box in an unattended run
         rt_.WriteServicePackLog(text);
     else
         rt_.ShowMessage({text, std::nullopt, platform::Buttons::Ok, platform::Icon::Information, 1});
 }
 
-// Takes the tuned values of the preset database's old rows over, when it has
-// a PRESET_DEFS. Returns false when the preset database could not be read.
-bool PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
-                                                  const std::unique_ptr<Connection>& work,
-                                                  const std::string& presetPath) {
-    if (!guard.Test([&] { return platform::IsOrdinaryFile(presetPath); }))
-        return true;
-    guard([&] {
-        Connection& preset = preset_->Open(presetPath);
-        preset_->Flush();
-        const auto tables = preset.TableNames();
-        if (std::find(tables.begin(), tables.end(), "PRESET_DEFS") == tables.end())
+// Takes the tuned values of the old rows over, when there is a PRESET_DEFS
+// to take them from.
+void PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
+                                                  const std::unique_ptr<Connection>& work) {
+    if (old_->GetState() == OldPresetTable::State::NotRead) {
+        const std::string path = OldRowsPath();
+        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
+            old_->MarkNoFile();
             return;
-        std::optional<Recordset> oldRows = Recordset::OnTable(preset, "PRESET_DEFS");
+        }
+        if (!guard([&] { ReadOldTable(path); }))
+            return;
+    }
+    if (old_->GetState() != OldPresetTable::State::Read)
+        return;
+    guard([&] {
         GetAddFields();
-        TakeoverMachineCopyMDBData(Opened(work), oldRows);
+        TakeoverMachineCopyMDBData(Opened(work), *old_);
     });
-    const bool readable = !preset_->Failed();
-    guard([&] { preset_->Close(); });
-    return readable;
 }
 
-// Copies the template over the preset database and puts the template's
-// last-write time back. The previous preset database is kept as
-// <component>.mdb.bak (one generation), so that a regeneration that dropped
-// tuned rows can be undone by hand; without that copy the old file stays.
+// Copies the template over the preset database; the file it replaces is kept
+// as <component>.mdb.bak (one generation), so that a regeneration that
+// dropped tuned rows can be undone by hand. When the copy fails, the preset
+// database and its backup stay as they were.
 void PresetGeneration::Publish(runtime::Guard& guard) {
     std::string target;
-    const bool kept = guard([&] {
-        target = rt_.GetPathOCXMDB();
-        if (platform::IsOrdinaryFile(target))
-            platform::KeepPreviousVersion(target, target + ".bak");
-    });
-    if (!kept) {
-        rt_.ShowOrLogMessage("The preset database \"" + target +
-                             "\" was left unchanged: its previous version " + "could not be kept as \"" +
-                             target + ".bak\".");
-        return;
-    }
-    guard([&] { platform::CopyFileAtomic(rt_.GetPathSourceOCXMDB(), target); });
-    guard([&] { platform::RestoreLastWriteTime(rt_.GetPathSourceOCXMDB(), TemplateFileTimes); });
+    if (!guard([&] {
+            target = rt_.GetPathOCXMDB();
+            platform::db::CopyDatabaseFile(rt_.GetPathSourceOCXMDB(), target, ".bak");
+        }))
+        rt_.ReportNotDone("The preset database \"" + target +
+                          "\" was left unchanged: the new one could not be " + "written in its place.");
 }
 
 } // namespace torvex::presetdb

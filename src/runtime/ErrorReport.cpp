@@ -52,6 +52,11 @@ void Runtime::ShowOrLogMessage(std::string_view text) {
     ShowMessage(MessageBox{std::string(text), identity_.programFileName, Buttons::Ok, Icon::Critical, 1});
 }
 
+void Runtime::ReportNotDone(std::string_view text) {
+    ++failureReports_;
+    ShowOrLogMessage(text);
+}
+
 std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, std::string_view description,
                                   std::string_view procedure, bool fatal) {
     ++failureReports_;

@@ -1,6 +1,7 @@
 #include "runtime/Guard.h"
 
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace torvex::runtime {
@@ -11,6 +12,8 @@ platform::Failure FailureFromStd(const std::exception& e) {
         return {OutOfMemory, platform::kProgramSource, "Out of memory"};
     if (dynamic_cast<const std::out_of_range*>(&e))
         return {SubscriptOutOfRange, platform::kProgramSource, "Subscript out of range"};
+    if (dynamic_cast<const std::bad_optional_access*>(&e))
+        return {ObjectNotSet, platform::kProgramSource, "Object variable or With block variable not set"};
     if (dynamic_cast<const std::overflow_error*>(&e))
         return {Overflow, platform::kProgramSource, "Overflow"};
     return {InvalidArgument, platform::kProgramSource, e.what()};

@@ -79,6 +79,9 @@ public:
     [[noreturn]] void EndNormally();
     std::string WriteErrorLog(std::string_view text);
     void ShowOrLogMessage(std::string_view text);
+    // Says what was not done, as ShowOrLogMessage does, and makes the run end
+    // with exit status 1 like a reported failure.
+    void ReportNotDone(std::string_view text);
     void WriteServicePackLog(std::string_view text);
     bool ConfirmCancel();
     int FailureReports() const { return failureReports_; }

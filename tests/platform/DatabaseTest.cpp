@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 using namespace torvex::platform;
 using namespace torvex::platform::db;
@@ -61,20 +62,43 @@ TEST_F(Database, ReadsValuesWithTheKindsOfTheirColumns) {
     EXPECT_THROW(rs.Get("name"), Failure);
 }
 
-TEST_F(Database, QueriesCompareTextWithoutLetterCaseAndWriteBack) {
+TEST_F(Database, QueriesCompareTextWithoutLetterCase) {
     Connection db(path_);
     auto rs = Recordset::OnQuery(db, "T", "name = ?1 COLLATE TORVEX_NOCASE", {std::string("ÄPFEL")}, "ID");
     ASSERT_EQ(rs.RecordCount(), 1u);
-    rs.Edit();
-    rs.Set("amount", std::string("2.25"));
-    rs.Update();
-    EXPECT_THROW(rs.Set("amount", 1.0), Failure) << "no Edit";
-    rs.AddNew();
-    EXPECT_THROW(rs.Set("amount", std::string("abc")), Failure) << "a text is no number";
-    rs.Set("ID", std::int64_t{3});
-    rs.Update();
-    EXPECT_EQ(torvex::test::Query(path_, "SELECT ID, amount FROM T ORDER BY rowid"),
-              (std::vector<std::vector<std::string>>{{"2", "2.25"}, {"1", "NULL"}, {"3", "NULL"}}));
+    EXPECT_EQ(rs.Get("ID"), Value(std::int64_t{2}));
+}
+
+TEST(DeclaredType, OnlyPlainTypeNamesAreEverUsed) {
+    for (const char* plain : {"", "TEXT(50)", "DECIMAL(10, 2)", "BOOLEAN INTEGER", "varchar ( 5 )", "INT8"})
+        EXPECT_TRUE(IsPlainTypeName(plain)) << plain;
+    for (const char* other : {"TEXT); DROP TABLE T; --", "INT DEFAULT 5", "TEXT(50) COLLATE x", "(5)",
+                              "TEXT(5", "TEXT(a)", "INT CHECK(1)", "TEXT\nX"})
+        EXPECT_FALSE(IsPlainTypeName(other)) << other;
+}
+
+TEST_F(Database, AFileFromElsewhereRunsNoCodeOfItsOwn) {
+    torvex::test::MakeDatabase(path_, "CREATE TABLE Log (n INTEGER);"
+                                      "CREATE TRIGGER Wipe AFTER INSERT ON T BEGIN DELETE FROM T; "
+                                      "INSERT INTO Log VALUES (1); END;"
+                                      "CREATE TABLE K (k TEXT PRIMARY KEY, v INTEGER) WITHOUT ROWID;"
+                                      "INSERT INTO K VALUES ('b', 2), ('a', 1);");
+    Connection db(path_);
+    db.Prepare("INSERT INTO T (ID) VALUES (3)").Run();
+    EXPECT_EQ(torvex::test::QueryOne(path_, "SELECT count(*) FROM T"), "3") << "the trigger must not fire";
+    EXPECT_EQ(torvex::test::QueryOne(path_, "SELECT count(*) FROM Log"), "0");
+    EXPECT_THROW(db.Execute("DELETE FROM T; DELETE FROM K"), Failure) << "one statement per call";
+    EXPECT_THROW(db.CreateTable("X", {{"a", "TEXT); DELETE FROM T; --", 0}}), Failure);
+    EXPECT_EQ(torvex::test::QueryOne(path_, "SELECT count(*) FROM T"), "3");
+    auto keyed = Recordset::OnTable(db, "K"); // WITHOUT ROWID: key order
+    EXPECT_EQ(keyed.Get("k"), Value(std::string("a")));
+}
+
+TEST_F(Database, SpecialFilesAreRefusedWithoutBlocking) {
+    const std::string fifo = dir_ / "fifo.mdb";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(Connection{fifo}, Failure);
+    EXPECT_THROW(Connection(dir_.Path(), OpenMode::ReadOnly), Failure) << "a folder";
 }
 
 TEST_F(Database, TableDefinitionsCanBeCopiedDroppedAndRenamed) {

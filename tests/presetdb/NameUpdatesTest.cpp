@@ -1,6 +1,9 @@
+#include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetFixture.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace torvex;
 using torvex::test::Rows;
@@ -61,18 +64,29 @@ TEST_F(NameUpdates, UmlautsCompareWithoutLetterCase) {
     EXPECT_EQ(Table("machine_type, var_name, abs_min"), (Rows{{"Straße", "Wickler Ä_Zug", "4.0"}}));
 }
 
-TEST_F(NameUpdates, OldCategorieColumnGetsTheCurrentName) {
+TEST_F(NameUpdates, OldCategorieColumnGetsTheCurrentNameWithoutWritingTheFile) {
     MakeTemplate(kDefs, Row(1, "REEL", 1, "Speed", "0", 0));
     std::string columns = test::kPresetColumns;
     columns.replace(columns.find("category_id"), 11, "CateGorie");
     MakePreset(Row(1, "REEL", 1, "M1_Speed", "0", 3), columns);
+    const std::string before = test::ReadFile(Preset());
     auto& rt = MakeRuntime();
     presetdb::PresetGeneration gen(rt);
     gen.CategorieNachCategoryID();
-    EXPECT_EQ(test::QueryOne(Preset(), "SELECT name FROM pragma_table_info('PRESET_DEFS') WHERE cid = 5"),
-              "category_id");
+    EXPECT_EQ(gen.OldRows().Columns()[5].name, "category_id");
+    EXPECT_EQ(test::ReadFile(Preset()), before) << "the old rows are renamed in memory only";
     gen.CategorieNachCategoryID(); // already current: nothing to do
     EXPECT_TRUE(dialogs_.Shown().empty());
+
+    std::filesystem::remove(Preset());
+    columns.insert(columns.size() - 1, ", category_id INTEGER"); // both names: a clash, reported
+    MakePreset("", columns);
+    presetdb::PresetGeneration clash(MakeRuntime("/EXTERNAL=SILENT"));
+    runtime_->GetStartModeIntegrated();
+    clash.CategorieNachCategoryID();
+    EXPECT_NE(test::ReadFile(ErrorLog()).find("/ CategorieNachCategoryID (Nr. 1) :duplicate column name"),
+              std::string::npos)
+        << test::ReadFile(ErrorLog());
 }
 
 TEST_F(NameUpdates, MissingPresetDatabaseIsNoFailure) {

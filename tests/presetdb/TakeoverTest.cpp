@@ -1,4 +1,5 @@
 #include "platform/Text.h"
+#include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetFixture.h"
 #include "runtime/ProgramEnd.h"
 
@@ -88,8 +89,8 @@ TEST_F(Takeover, ExtraColumnsWithoutConfiguredFieldsWarnFirst) {
     presetdb::PresetGeneration gen(rt);
     platform::db::Connection work(Template());
     work.Execute("CREATE TABLE PRESET_DEFS AS SELECT * FROM Source_PRESET_DEFS");
-    platform::db::Connection preset(Preset());
-    std::optional<platform::db::Recordset> old = platform::db::Recordset::OnTable(preset, "PRESET_DEFS");
+    presetdb::OldPresetTable old;
+    old.Read(Preset(), presetdb::PresetGeneration::OldRowColumns());
     dialogs_.Queue(platform::Answer::No);
     dialogs_.Queue(platform::Answer::Ok);
     EXPECT_THROW(gen.TakeoverMachineCopyMDBData(work, old), runtime::ProgramEnd);

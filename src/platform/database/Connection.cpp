@@ -2,10 +2,16 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +43,58 @@ std::string QuoteIdentifier(std::string_view name) {
             quoted += '"';
     }
     return quoted + "\"";
+}
+
+bool IsPlainTypeName(std::string_view type) {
+    // Words that would start a column constraint: never part of a type name.
+    static constexpr std::string_view kConstraintWords[] = {
+        "AS",  "AUTOINCREMENT", "CHECK", "COLLATE", "CONFLICT", "CONSTRAINT", "DEFAULT", "GENERATED",
+        "KEY", "NOT",           "NULL",  "ON",      "PRIMARY",  "REFERENCES", "UNIQUE"};
+    std::size_t i = 0;
+    const auto blanks = [&] {
+        while (i < type.size() && type[i] == ' ')
+            ++i;
+    };
+    const auto letter = [&](std::size_t at) {
+        return at < type.size() && std::isalpha(static_cast<unsigned char>(type[at]));
+    };
+    const auto number = [&] {
+        blanks();
+        if (i < type.size() && (type[i] == '+' || type[i] == '-'))
+            ++i;
+        const std::size_t first = i;
+        while (i < type.size() && std::isdigit(static_cast<unsigned char>(type[i])))
+            ++i;
+        const bool digits = i > first;
+        blanks();
+        return digits;
+    };
+    blanks();
+    while (letter(i)) {
+        const std::size_t first = i;
+        while (i < type.size() && (std::isalnum(static_cast<unsigned char>(type[i])) || type[i] == '_'))
+            ++i;
+        const std::string word = UpperCase(type.substr(first, i - first));
+        for (const std::string_view constraint : kConstraintWords)
+            if (word == constraint)
+                return false;
+        blanks();
+    }
+    if (i < type.size() && type[i] == '(' && i > 0) {
+        ++i;
+        if (!number())
+            return false;
+        if (i < type.size() && type[i] == ',') {
+            ++i;
+            if (!number())
+                return false;
+        }
+        if (i >= type.size() || type[i] != ')')
+            return false;
+        ++i;
+        blanks();
+    }
+    return i == type.size();
 }
 
 bool IsJetFile(const std::string& path) {
@@ -134,18 +192,23 @@ Value Statement::Column(int column, Kind kind) const {
     }
 }
 
-Connection::Connection(const std::string& path) : path_(path) {
+Connection::Connection(const std::string& path, OpenMode mode) : path_(path) {
     // Memory statistics would take a global lock on every allocation; only
     // possible before SQLite starts, and harmless when it already has.
     static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     (void)configured;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw Failure(SQLITE_CANTOPEN, kDatabaseSource, "not a regular file: " + path);
     if (IsJetFile(path))
         throw Failure(SQLITE_NOTADB, kDatabaseSource,
                       "The file \"" + path +
                           "\" is an old Access (Jet) database and must be imported first: " +
                           "Torvex_ImportJet --in-place \"" + path + "\"");
     // One thread uses a connection: SQLite's own locking would only cost time.
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int flags =
+        (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         const Failure failure(rc, kDatabaseSource, std::string(sqlite3_errstr(rc)) + ": " + path);
         sqlite3_close(db_);
@@ -154,10 +217,15 @@ Connection::Connection(const std::string& path) : path_(path) {
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // A file from elsewhere must not run its own code during our work.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
     sqlite3_create_collation(db_, kNoCaseCollation, SQLITE_UTF8, nullptr, CollateNoCase);
     try {
         // Reads the schema: a damaged, foreign or locked file fails here.
-        Execute("PRAGMA journal_mode=DELETE");
+        if (mode == OpenMode::ReadWrite)
+            Execute("PRAGMA journal_mode=DELETE");
         Prepare("SELECT count(*) FROM sqlite_schema").Run();
     } catch (...) {
         statements_.clear();
@@ -177,9 +245,25 @@ Connection::~Connection() {
     }
 }
 
-void Connection::Fail(int code) const {
-    FailWith(db_, code, path_);
+namespace {
+
+// Prepares exactly one statement: text after it (other than blanks) is a failure.
+sqlite3_stmt* PrepareOne(sqlite3* db, const std::string& sql, const std::string& path) {
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, &tail);
+    if (rc != SQLITE_OK)
+        FailWith(db, rc, path);
+    while (tail && *tail && std::isspace(static_cast<unsigned char>(*tail)))
+        ++tail;
+    if (!stmt || (tail && *tail)) {
+        sqlite3_finalize(stmt);
+        throw Failure(SQLITE_MISUSE, kDatabaseSource, "not exactly one SQL statement: " + path);
+    }
+    return stmt;
 }
+
+} // namespace
 
 Statement& Connection::Prepare(const std::string& sql) {
     auto it = statements_.find(sql);
@@ -187,28 +271,23 @@ Statement& Connection::Prepare(const std::string& sql) {
         it->second->Reset();
         return *it->second;
     }
-    sqlite3_stmt* stmt = nullptr;
-    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
-    if (rc != SQLITE_OK)
-        FailWith(db_, rc, path_);
+    sqlite3_stmt* stmt = PrepareOne(db_, sql, path_);
     return *statements_.emplace(sql, std::make_unique<Statement>(db_, stmt)).first->second;
 }
 
 std::unique_ptr<Statement> Connection::PrepareOwned(const std::string& sql) {
-    sqlite3_stmt* stmt = nullptr;
-    const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
-    if (rc != SQLITE_OK)
-        FailWith(db_, rc, path_);
-    return std::make_unique<Statement>(db_, stmt);
+    return std::make_unique<Statement>(db_, PrepareOne(db_, sql, path_));
 }
 
 void Connection::Execute(const std::string& sql) {
-    char* error = nullptr;
-    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
-    if (rc != SQLITE_OK) {
-        sqlite3_free(error);
-        FailWith(db_, rc, path_);
-    }
+    Statement(db_, PrepareOne(db_, sql, path_)).Run();
+}
+
+void Connection::ResetStatements() {
+    // A statement that is still stepping would keep a table from being
+    // dropped or changed; reset ones prepare themselves anew when used again.
+    for (auto& [sql, stmt] : statements_)
+        stmt->Reset();
 }
 
 std::vector<std::string> Connection::TableNames() {
@@ -234,14 +313,28 @@ std::vector<ColumnDef> Connection::Columns(const std::string& table) {
     return columns;
 }
 
+bool Connection::HasRowid(const std::string& table) {
+    auto& stmt = Prepare("SELECT type = 'table' AND NOT wr FROM pragma_table_list WHERE schema = 'main' AND "
+                         "name = ?1");
+    stmt.Bind(1, table);
+    const bool rowid = stmt.Step() && stmt.ColumnInt(0) != 0;
+    stmt.Reset();
+    return rowid;
+}
+
 void Connection::DropTable(const std::string& table) {
-    statements_.clear(); // statements on the table would keep it alive
+    ResetStatements();
     Execute("DROP TABLE " + QuoteIdentifier(table));
 }
 
 void Connection::CreateTable(const std::string& table, const std::vector<ColumnDef>& columns) {
     std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
     for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!IsPlainTypeName(columns[i].type))
+            throw Failure(SQLITE_ERROR, kDatabaseSource,
+                          "the column \"" + columns[i].name +
+                              "\" has a declared type that is no plain type " + "name and is not used: \"" +
+                              columns[i].type + "\"");
         sql += (i ? ", " : "") + QuoteIdentifier(columns[i].name);
         if (!columns[i].type.empty())
             sql += " " + columns[i].type;
@@ -250,7 +343,7 @@ void Connection::CreateTable(const std::string& table, const std::vector<ColumnD
 }
 
 void Connection::RenameColumn(const std::string& table, const std::string& from, const std::string& to) {
-    statements_.clear();
+    ResetStatements();
     Execute("ALTER TABLE " + QuoteIdentifier(table) + " RENAME COLUMN " + QuoteIdentifier(from) + " TO " +
             QuoteIdentifier(to));
 }
@@ -258,6 +351,13 @@ void Connection::RenameColumn(const std::string& table, const std::string& from,
 void Connection::Begin() {
     if (!InTransaction())
         Execute("BEGIN IMMEDIATE");
+}
+
+void Connection::BeginRead() {
+    if (InTransaction())
+        return;
+    Execute("BEGIN");
+    Prepare("SELECT count(*) FROM sqlite_schema").Run();
 }
 
 void Connection::Commit() {
@@ -272,6 +372,23 @@ void Connection::Rollback() {
 
 bool Connection::InTransaction() const {
     return !sqlite3_get_autocommit(db_);
+}
+
+void CopyDatabaseFile(const std::string& source, const std::string& target, std::string_view backupSuffix) {
+    Connection db(source, OpenMode::ReadOnly);
+    db.BeginRead();
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        Raise(errnum::PathFileAccess,
+              "Path/File access error: " + source + " (" + std::strerror(errno) + ")");
+    try {
+        ReplaceKeepingBackup(fd, source, target, backupSuffix);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    db.Commit();
 }
 
 std::int64_t Connection::LastInsertRowid() const {

@@ -55,14 +55,22 @@ private:
     sqlite3_stmt* stmt_;
 };
 
+// How a database file is opened.
+enum class OpenMode { ReadWrite, ReadOnly };
+
 // One open database file. Failures of the engine are thrown as Failures
 // with SQLite's extended result code, its message and the source "SQLite".
+//
+// Files may come from elsewhere, so every connection is defensive: the
+// schema cannot call functions with side effects, triggers stored in a file
+// never fire, and each call runs exactly one statement.
 class Connection {
 public:
-    // Opens an existing database file, shared and writable. A missing,
-    // locked, damaged or non-database file is a failure; a file that is an
-    // old Jet/ACE database is refused with a message that names it.
-    explicit Connection(const std::string& path);
+    // Opens an existing database file, shared. A missing, locked, damaged or
+    // non-database file is a failure, and so is a path that is no regular
+    // file (a FIFO or device is never opened); a file that is an old Jet/ACE
+    // database is refused with a message that names it.
+    explicit Connection(const std::string& path, OpenMode mode = OpenMode::ReadWrite);
     // Closing commits an open transaction, so that the work done before a
     // program end stays in the file as each single write would have.
     ~Connection();
@@ -75,36 +83,57 @@ public:
     std::vector<std::string> TableNames();
     // The columns of `table` in ordinal order; a failure when there is no such table.
     std::vector<ColumnDef> Columns(const std::string& table);
+    // True when `table` stores its rows by rowid (not WITHOUT ROWID, not a view).
+    bool HasRowid(const std::string& table);
     void DropTable(const std::string& table);
+    // Creates `table` with the columns' names and declared types. A declared
+    // type that is not a plain type name (words, optionally "(n)" or
+    // "(p,s)") is a failure naming the column: it is never run as SQL.
     void CreateTable(const std::string& table, const std::vector<ColumnDef>& columns);
     void RenameColumn(const std::string& table, const std::string& from, const std::string& to);
 
-    // A prepared statement for `sql`, kept for reuse for the life of the connection.
+    // A prepared statement for `sql` (one statement), kept for reuse for the
+    // life of the connection; a reference stays valid as long as the connection.
     Statement& Prepare(const std::string& sql);
     // A prepared statement of the caller's own, for a scan that runs beside others.
     std::unique_ptr<Statement> PrepareOwned(const std::string& sql);
+    // Runs one statement that returns no rows.
     void Execute(const std::string& sql);
 
-    // Begins a transaction unless one is open; Commit ends it.
+    // Begins a write transaction unless one is open; Commit ends it.
     void Begin();
+    // Begins a read transaction and takes the file's shared lock at once, so
+    // that no other process can commit into the file until Commit.
+    void BeginRead();
     void Commit();
     void Rollback();
     bool InTransaction() const;
     // The rowid of the row that the last INSERT added.
     std::int64_t LastInsertRowid() const;
 
-    [[noreturn]] void Fail(int code) const;
-
 private:
+    void ResetStatements();
+
     std::string path_;
     sqlite3* db_ = nullptr;
     std::unordered_map<std::string, std::unique_ptr<Statement>> statements_;
 };
+
+// Replaces the file `target` by a copy of the database file `source` and
+// keeps the file it replaces as `target` + `backupSuffix` (see
+// ReplaceKeepingBackup). The source's shared lock is held while its bytes are
+// read, so that no other process can commit into it meanwhile.
+void CopyDatabaseFile(const std::string& source, const std::string& target, std::string_view backupSuffix);
 
 // `name` quoted as an SQL identifier.
 std::string QuoteIdentifier(std::string_view name);
 
 // True when the file starts like an old Jet or ACE (.mdb/.accdb) database.
 bool IsJetFile(const std::string& path);
+
+// True when `declaredType` has the plain form of a column type: words of
+// letters, digits and "_" (the first a letter) separated by blanks,
+// optionally followed by "(n)" or "(p,s)". Empty is plain too.
+bool IsPlainTypeName(std::string_view declaredType);
 
 } // namespace torvex::platform::db

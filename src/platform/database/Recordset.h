@@ -9,13 +9,13 @@
 
 namespace torvex::platform::db {
 
-// Rows of one table, visited one at a time, with DAO's record-set operations:
-// EOF, MoveFirst, MoveNext, an exact RecordCount, fields by index or name,
-// AddNew / Edit / Update. Values are read and written with the kinds of the
-// table's declared column types.
+// Rows of one table, visited one at a time, with DAO's record-set reading
+// operations: EOF, MoveFirst, MoveNext, an exact RecordCount, fields by index
+// or name. Values are read with the kinds of the table's declared column types.
 class Recordset {
 public:
-    // Every row of `table`, in table order.
+    // Every row of `table`, in table order (rowid order, or key order for a
+    // table WITHOUT ROWID).
     static Recordset OnTable(Connection& db, const std::string& table);
     // The rows of `table` for which `condition` (SQL with ?1.. parameters)
     // holds, in the order of `orderBy` (table order when empty).
@@ -35,35 +35,19 @@ public:
     Value Get(int index) const;
     Value Get(const std::string& name) const { return Get(FieldIndex(name)); }
 
-    void AddNew();
-    void Edit();
-    void Set(int index, const Value& value);
-    void Set(const std::string& name, const Value& value) { Set(FieldIndex(name), value); }
-    // Stores the new or edited row at once.
-    void Update();
-
 private:
     Recordset(Connection& db, std::string table, std::string condition, std::vector<Value> parameters,
               std::string orderBy);
     void Fetch();
-    std::string UpdateSql() const;
-    void RequireCurrentRow() const;
-
-    enum class Mode { None, Adding, Editing };
 
     Connection* db_;
     std::string table_;
     std::string condition_;
     std::vector<Value> parameters_;
-    std::string orderBy_;
     std::vector<ColumnDef> columns_;
     std::vector<Kind> kinds_;
     std::unique_ptr<Statement> scan_;
     bool eof_ = true;
-    std::int64_t rowid_ = 0;
-    std::vector<std::pair<int, Value>> edited_; // values stored by Update into the current row
-    Mode mode_ = Mode::None;
-    std::vector<std::pair<int, Value>> pending_;
 };
 
 } // namespace torvex::platform::db

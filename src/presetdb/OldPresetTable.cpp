@@ -1,0 +1,158 @@
+#include "presetdb/OldPresetTable.h"
+
+#include "platform/Failure.h"
+#include "platform/Text.h"
+#include "platform/database/FoldCase.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace torvex::presetdb {
+
+using platform::db::FoldCase;
+using platform::db::Value;
+
+void OldPresetTable::Read(const std::string& path, const std::vector<std::string>& wanted) {
+    if (state_ != State::NotRead)
+        return;
+    try {
+        platform::db::Connection db(path, platform::db::OpenMode::ReadOnly);
+        db.BeginRead();
+        const auto tables = db.TableNames();
+        const auto table = std::find_if(tables.begin(), tables.end(), [](const std::string& name) {
+            return platform::EqualsNoCase(name, "PRESET_DEFS");
+        });
+        if (table == tables.end()) {
+            state_ = State::NoTable;
+            return;
+        }
+        columns_ = db.Columns(*table);
+        std::vector<platform::db::Kind> kinds;
+        std::string sql;
+        for (const std::string& name : wanted)
+            for (const auto& column : columns_)
+                if (platform::EqualsNoCase(column.name, name) &&
+                    std::find(kept_.begin(), kept_.end(), column.name) == kept_.end()) {
+                    sql += (kept_.empty() ? "SELECT " : ", ") + platform::db::QuoteIdentifier(column.name);
+                    kept_.push_back(column.name);
+                    kinds.push_back(platform::db::KindOfDeclaredType(column.type));
+                    break;
+                }
+        if (!kept_.empty()) {
+            sql += " FROM " + platform::db::QuoteIdentifier(*table);
+            if (db.HasRowid(*table))
+                sql += " ORDER BY rowid";
+            auto& scan = db.Prepare(sql);
+            while (scan.Step()) {
+                std::vector<Value> row;
+                row.reserve(kept_.size());
+                for (std::size_t i = 0; i < kept_.size(); ++i)
+                    row.push_back(scan.Column(static_cast<int>(i), kinds[i]));
+                rows_.push_back(std::move(row));
+            }
+        } else {
+            auto& count = db.Prepare("SELECT count(*) FROM " + platform::db::QuoteIdentifier(*table));
+            count.Step();
+            rows_.resize(static_cast<std::size_t>(count.ColumnInt(0)));
+        }
+        db.Commit();
+    } catch (...) {
+        state_ = State::Failed;
+        rows_.clear();
+        throw;
+    }
+    state_ = State::Read;
+    varName_ = Kept("var_name");
+    machineType_ = Kept("machine_type");
+    nameInFile_.assign(rows_.size(), std::nullopt);
+    byAnotherMachine_.assign(rows_.size(), false);
+    IndexNames();
+}
+
+std::optional<int> OldPresetTable::Kept(const std::string& name) const {
+    for (std::size_t i = 0; i < kept_.size(); ++i)
+        if (platform::EqualsNoCase(kept_[i], name))
+            return static_cast<int>(i);
+    return std::nullopt;
+}
+
+const Value& OldPresetTable::At(std::size_t row, int kept) const {
+    return rows_.at(row).at(static_cast<std::size_t>(kept));
+}
+
+OldPresetTable::NameEntry* OldPresetTable::Entry(const std::string& folded, bool create) {
+    const std::uint64_t hash = FlatIndex::Hash(folded);
+    NameEntry* found = nullptr;
+    index_.Find(hash, [&](std::uint32_t i) {
+        if (names_[i].folded != folded)
+            return false;
+        found = &names_[i];
+        return true;
+    });
+    if (found || !create)
+        return found;
+    index_.Insert(hash, static_cast<std::uint32_t>(names_.size()));
+    names_.push_back({folded, {}});
+    return &names_.back();
+}
+
+void OldPresetTable::IndexNames() {
+    if (!varName_)
+        return;
+    names_.reserve(rows_.size() + rows_.size() / 2);
+    index_.Reserve(rows_.size() + rows_.size() / 2);
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+        const Value& name = rows_[r][static_cast<std::size_t>(*varName_)];
+        if (!std::holds_alternative<std::monostate>(name)) // a null never equals a name
+            Entry(FoldCase(platform::db::ValueText(name)), true)
+                ->rows.push_back(static_cast<std::uint32_t>(r));
+    }
+}
+
+void OldPresetTable::Rename(const std::string& searched, const std::string& replacement,
+                            const std::string& machineType) {
+    if (state_ != State::Read || !varName_)
+        return;
+    const std::string from = FoldCase(searched);
+    NameEntry* source = Entry(from, false);
+    if (!source || source->rows.empty())
+        return;
+    const std::string generating = FoldCase(machineType);
+    const auto column = static_cast<std::size_t>(*varName_);
+    for (const std::uint32_t r : source->rows) {
+        Value& name = rows_[r][column];
+        const std::string old = platform::db::ValueText(name);
+        if (old == replacement)
+            continue; // rewritten with the same value: nothing changes
+        if (!nameInFile_[r])
+            nameInFile_[r] = old;
+        name = replacement;
+        const bool sameMachine =
+            machineType_ &&
+            FoldCase(platform::db::ValueText(rows_[r][static_cast<std::size_t>(*machineType_)])) ==
+                generating;
+        byAnotherMachine_[r] = !sameMachine;
+    }
+    const std::string to = FoldCase(replacement);
+    if (to == from)
+        return;
+    std::vector<std::uint32_t> moved = std::move(source->rows);
+    source->rows.clear();
+    auto& target = Entry(to, true)->rows; // may move the entries: `source` is not used after this
+    target.insert(target.end(), moved.begin(), moved.end());
+}
+
+void OldPresetTable::RenameColumn(const std::string& from, const std::string& to) {
+    for (const auto& column : columns_)
+        if (platform::EqualsNoCase(column.name, to))
+            throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource, "duplicate column name: " + to);
+    for (auto& column : columns_)
+        if (column.name == from)
+            column.name = to;
+    for (auto& name : kept_)
+        if (name == from)
+            name = to;
+}
+
+} // namespace torvex::presetdb

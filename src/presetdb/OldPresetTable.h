@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/database/Connection.h"
+#include "platform/database/Value.h"
+#include "presetdb/FlatIndex.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace torvex::presetdb {
+
+// The old PRESET_DEFS rows of the preset database (or of the machine copy),
+// read once and kept in memory for the run. The file itself is only ever
+// read: renames to the current naming scheme change the rows in memory,
+// which is all the take-over needs, so the file stays exactly as it was
+// until a complete new preset database replaces it.
+class OldPresetTable {
+public:
+    enum class State { NotRead, NoFile, NoTable, Read, Failed };
+
+    // Reads the columns `wanted` (those the table has; names compared without
+    // regard to letter case) of every row of PRESET_DEFS in the database at
+    // `path`, in table order and in one read transaction, so that the rows
+    // and their count agree. A file without PRESET_DEFS gives NoTable. A file
+    // that cannot be read throws its failure once and leaves State Failed.
+    void Read(const std::string& path, const std::vector<std::string>& wanted);
+    State GetState() const { return state_; }
+    // There is no file to read the old rows from.
+    void MarkNoFile() {
+        if (state_ == State::NotRead)
+            state_ = State::NoFile;
+    }
+    bool HasRows() const { return state_ == State::Read && !rows_.empty(); }
+
+    // The old table's own columns, all of them, in ordinal order.
+    const std::vector<platform::db::ColumnDef>& Columns() const { return columns_; }
+    // Index among the kept columns of `name` (letter case ignored), or std::nullopt.
+    std::optional<int> Kept(const std::string& name) const;
+    std::size_t RowCount() const { return rows_.size(); }
+    const platform::db::Value& At(std::size_t row, int kept) const;
+
+    // The name `var_name` had in the file, for rows that were renamed since.
+    const std::optional<std::string>& NameInFile(std::size_t row) const { return nameInFile_.at(row); }
+    bool RenamedByAnotherMachine(std::size_t row) const { return byAnotherMachine_.at(row); }
+
+    // Gives every row whose var_name equals `searched` (letter case ignored,
+    // as the engine compares text) the name `replacement`. `machineType` is
+    // the machine_type of the generated row that asks for the rename; a row
+    // of another machine_type counts as renamed by another machine.
+    void Rename(const std::string& searched, const std::string& replacement, const std::string& machineType);
+
+    // Gives the column `from` the name `to`; a failure when `to` exists.
+    void RenameColumn(const std::string& from, const std::string& to);
+
+private:
+    struct NameEntry {
+        std::string folded;
+        std::vector<std::uint32_t> rows;
+    };
+    NameEntry* Entry(const std::string& folded, bool create);
+    void IndexNames();
+
+    State state_ = State::NotRead;
+    std::vector<platform::db::ColumnDef> columns_;
+    std::vector<std::string> kept_; // names of the kept columns, as in the file
+    std::vector<std::vector<platform::db::Value>> rows_;
+    std::optional<int> varName_, machineType_;
+    std::vector<std::optional<std::string>> nameInFile_;
+    std::vector<bool> byAnotherMachine_;
+    std::vector<NameEntry> names_;
+    FlatIndex index_;
+};
+
+} // namespace torvex::presetdb
