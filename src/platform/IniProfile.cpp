@@ -1,7 +1,9 @@
 #include "platform/IniProfile.h"
 
+#include "platform/Failure.h"
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -10,13 +12,6 @@ namespace {
 
 bool StatFile(const std::string& path, struct stat& st) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool Matches(const struct stat& st, std::uint64_t device, std::uint64_t inode, std::uint64_t size,
-             std::int64_t sec, std::int64_t nsec) {
-    return static_cast<std::uint64_t>(st.st_dev) == device &&
-           static_cast<std::uint64_t>(st.st_ino) == inode && static_cast<std::uint64_t>(st.st_size) == size &&
-           st.st_mtim.tv_sec == sec && st.st_mtim.tv_nsec == nsec;
 }
 
 // File time stamps advance in clock ticks, so a file changed in place within
@@ -35,24 +30,57 @@ int DigitValue(char c) {
 
 } // namespace
 
+namespace {
+
+IniProfile::Identity IdentityOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+// A file that holds NUL bytes is no text of any code page: UTF-16 without
+// its byte order mark, or a binary file. Read as Windows-1252 it would only
+// look empty.
+bool LooksBinary(std::string_view bytes) {
+    return !bytes.starts_with("\xFF\xFE") && bytes.find('\0') != std::string_view::npos;
+}
+
+} // namespace
+
 std::shared_ptr<const IniDocument> IniProfile::Load(const std::string& path, std::string* resolved) {
     struct stat st {};
     std::string actual = path;
-    if (!StatFile(actual, st)) {
+    if (path.empty())
+        return nullptr;
+    if (::stat(actual.c_str(), &st) != 0) {
         auto found = FindExistingFile(path);
-        if (!found || !StatFile(*found, st))
+        if (!found || ::stat(found->c_str(), &st) != 0)
             return nullptr;
         actual = *found;
     }
     if (resolved)
         *resolved = actual;
+    const Identity identity = IdentityOf(st);
+    if (auto refused = refused_.find(actual); refused != refused_.end() && refused->second == identity)
+        throw Refused{};
+    const auto refuse = [&](int number, const std::string& why) {
+        refused_[actual] = identity;
+        Raise(number, "The file \"" + actual + "\" cannot be read as an ini file: " + why);
+    };
+    if (!S_ISREG(st.st_mode))
+        refuse(errnum::PathFileAccess, DescribeFileError(actual, 0) + ".");
     auto it = cache_.find(actual);
-    if (it != cache_.end() && Matches(st, it->second.device, it->second.inode, it->second.size,
-                                      it->second.mtimeSec, it->second.mtimeNsec))
+    if (it != cache_.end() && it->second.identity == identity)
         return it->second.doc;
     auto bytes = ReadWholeFile(actual);
-    if (!bytes)
-        return nullptr;
+    if (!bytes) {
+        const int err = errno;
+        refuse(err == EACCES || err == EPERM ? errnum::PermissionDenied : errnum::PathFileAccess,
+               DescribeFileError(actual, err) + ".");
+    }
+    if (LooksBinary(*bytes))
+        refuse(errnum::PathFileAccess,
+               "it holds NUL bytes (UTF-16 text without its byte order mark, or no text "
+               "file at all).");
     auto doc = std::make_shared<const IniDocument>(IniDocument::Parse(*bytes));
     // Only a file that did not change while it was read, and whose time stamp
     // is old enough that a later change in place must show in it, is remembered.
@@ -62,10 +90,8 @@ std::shared_ptr<const IniDocument> IniProfile::Load(const std::string& path, std
     const bool settled =
         (now.tv_sec - st.st_mtim.tv_sec) * 1000000000LL + (now.tv_nsec - st.st_mtim.tv_nsec) >
         kSettledNanoseconds;
-    if (settled && StatFile(actual, after) &&
-        Matches(after, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                bytes->size(), st.st_mtim.tv_sec, st.st_mtim.tv_nsec))
-        Remember(actual, doc);
+    if (settled && StatFile(actual, after) && IdentityOf(after) == identity && identity.size == bytes->size())
+        cache_[actual] = Cached{identity, doc};
     return doc;
 }
 
@@ -75,17 +101,26 @@ void IniProfile::Remember(const std::string& path, std::shared_ptr<const IniDocu
         cache_.erase(path);
         return;
     }
-    cache_[path] = Cached{static_cast<std::uint64_t>(st.st_dev),
-                          static_cast<std::uint64_t>(st.st_ino),
-                          static_cast<std::uint64_t>(st.st_size),
-                          st.st_mtim.tv_sec,
-                          st.st_mtim.tv_nsec,
-                          std::move(doc)};
+    cache_[path] = Cached{IdentityOf(st), std::move(doc)};
+}
+
+IniProfile::Step* IniProfile::OpenStep(const std::string& path) {
+    auto it = steps_.find(path);
+    return it == steps_.end() ? nullptr : &it->second;
 }
 
 std::optional<std::string> IniProfile::ReadString(const std::string& path, std::string_view section,
                                                   std::string_view key) {
-    auto doc = Load(path, nullptr);
+    if (const Step* step = OpenStep(path)) {
+        const IniDocument* doc = step->doc ? step->doc.get() : step->original.get();
+        return doc ? doc->Find(section, key) : std::nullopt;
+    }
+    std::shared_ptr<const IniDocument> doc;
+    try {
+        doc = Load(path, nullptr);
+    } catch (const Refused&) {
+        return std::nullopt; // told once already
+    }
     if (!doc)
         return std::nullopt;
     return doc->Find(section, key);
@@ -129,17 +164,78 @@ bool IniProfile::WriteString(const std::string& path, std::string_view section, 
                              std::string_view value) {
     if (path.empty())
         return false;
-    std::string target = path;
-    auto old = Load(path, &target);
-    if (!old && FindExistingFile(path))
-        return false; // exists but cannot be read: never replace it by a new file
-    IniDocument doc = old ? *old : IniDocument::Parse("");
-    doc.Set(section, key, value);
-    if (!WriteFileAtomic(target, doc.Serialize())) {
+    const bool own = !OpenStep(path);
+    if (own) {
+        try {
+            BeginStep(path);
+        } catch (const Failure&) {
+            steps_.erase(path);
+            return false;
+        } catch (const Refused&) {
+            steps_.erase(path);
+            return false;
+        }
+    }
+    Step& step = *OpenStep(path);
+    if (!step.doc)
+        step.doc = step.original ? std::make_shared<IniDocument>(*step.original)
+                                 : std::make_shared<IniDocument>(IniDocument::Parse(""));
+    step.doc->Set(section, key, value);
+    if (own)
+        return CommitStep(path);
+    return !step.refused;
+}
+
+void IniProfile::BeginStep(const std::string& path) {
+    if (path.empty() || OpenStep(path))
+        return;
+    Step& step = steps_[path];
+    step.target = FindExistingFile(path).value_or(path);
+    const std::string real = ResolveLinks(step.target);
+    switch (step.lock.Acquire(real + ".lock", kLockWait)) {
+    case FileLock::Result::Locked:
+    case FileLock::Result::NoLockFile: // a folder we cannot write to: the write fails and says so
+    case FileLock::Result::Stopped:
+        break;
+    case FileLock::Result::Busy:
+        step.refused = true;
+        Raise(errnum::PathFileAccess, "The file \"" + step.target +
+                                          "\" is being changed by another program: its " + "lock \"" + real +
+                                          ".lock\" was held for " + std::to_string(kLockWait.count()) +
+                                          " s. Nothing was written to it.");
+    }
+    try {
+        step.original = Load(path, nullptr);
+    } catch (const Refused&) {
+        step.refused = true;
+    } catch (...) {
+        step.refused = true;
+        throw;
+    }
+}
+
+bool IniProfile::CommitStep(const std::string& path) {
+    auto it = steps_.find(path);
+    if (it == steps_.end())
+        return true;
+    Step step = std::move(it->second);
+    steps_.erase(it);
+    if (!step.doc)
+        return true; // nothing was written
+    if (step.refused)
+        return false;
+    return Write(step.target, step.original.get(), *step.doc);
+}
+
+bool IniProfile::Write(const std::string& target, const IniDocument* original, const IniDocument& doc) {
+    std::string bytes = doc.Serialize();
+    if (original && original->Serialize() == bytes)
+        return true; // not one byte changes: the file stays as it is
+    if (!WriteFileAtomic(target, bytes)) {
         cache_.erase(target);
         return false;
     }
-    Remember(target, std::make_shared<const IniDocument>(std::move(doc)));
+    Remember(target, std::make_shared<const IniDocument>(doc));
     return true;
 }
 

@@ -69,7 +69,7 @@ private:
     void TakeOverFromPresetDatabase(runtime::Guard& guard,
                                     const std::unique_ptr<platform::db::Connection>& work);
     // Why the preset database must not be replaced, or std::nullopt when it may.
-    std::optional<std::string> ReasonNotToPublish(bool opened, bool stored) const;
+    std::optional<std::string> ReasonNotToPublish(bool opened, bool stored);
     void Publish(runtime::Guard& guard);
     void ReadOldTable(const std::string& path);
     // Where the old rows come from: the preset database, or in an integrated

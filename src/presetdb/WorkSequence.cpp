@@ -150,7 +150,7 @@ void PresetGeneration::WorkOnMDB() {
 // Replacing the preset database loses every tuned value that did not reach
 // the new rows: it happens only when the new table was built and stored,
 // and the old rows were read and carried over as a whole (or there were none).
-std::optional<std::string> PresetGeneration::ReasonNotToPublish(bool opened, bool stored) const {
+std::optional<std::string> PresetGeneration::ReasonNotToPublish(bool opened, bool stored) {
     const std::string source =
         machineCopyPath_ ? "the machine copy \"" + *machineCopyPath_ + "\"" : std::string("it");
     if (!opened)

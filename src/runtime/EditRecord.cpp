@@ -34,8 +34,8 @@ std::string EditorMark(std::string_view environmentEntry) {
     return mark;
 }
 
-// A write of the edit record that the file refused is a failure: nothing
-// else would tell that the record was not kept.
+// An edit record that the file refused is a failure: nothing else would
+// tell that the record was not kept.
 void Runtime::RequireSaved(std::int16_t saved) {
     if (saved == 0)
         platform::Raise(platform::errnum::PathFileAccess,
@@ -44,16 +44,22 @@ void Runtime::RequireSaved(std::int16_t saved) {
 
 void Runtime::WriteEditInfo() {
     Guard guard(*this, "WriteEditInfo");
+    // Both entries are written in one go: the file changes once, or not at all.
+    std::string cfg;
+    guard([&] { cfg = GetCFGPath(); });
+    IniStep step(*this, cfg);
+    guard([&] { step.Begin(); });
     guard([&] {
         const auto& v = identity_.version;
         const std::string prog = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
                                  std::to_string(v.revision) +
                                  (IntegratedMode ? " - Integrated" : " - Standalone");
-        RequireSaved(SaveIni(prog, "Info", "S_Prog", GetCFGPath()));
+        (void)SaveIni(prog, "Info", "S_Prog", GetCFGPath()); // reaches the file with the step
     });
     std::string mark;
     guard([&] { mark = EditorMark(identity_.firstEnvironmentEntry); });
-    guard([&] { RequireSaved(SaveIni(mark, "Info", "S_Editor", GetCFGPath())); });
+    guard([&] { (void)SaveIni(mark, "Info", "S_Editor", GetCFGPath()); });
+    guard([&] { RequireSaved(step.Commit() ? 1 : 0); });
 }
 
 } // namespace torvex::runtime

@@ -13,7 +13,13 @@ std::string UnderFolder(const std::string& folder, std::string_view rest) {
 
 } // namespace
 
+// The existing file at `path`, or "" when there is none. Something there
+// that is no regular file (a FIFO, a device, a folder) is never opened: it
+// is a failure that names it.
 std::string Runtime::ExistingOrEmpty(const std::string& path) const {
+    if (platform::IsSpecialFile(path))
+        platform::Raise(platform::errnum::PathFileAccess,
+                        "\"" + path + "\" is not used: " + platform::DescribeFileError(path, 0) + ".");
     return platform::FindExistingFile(path).value_or("");
 }
 

@@ -70,6 +70,10 @@ public:
                         bool reportMissing);
     std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
                          const std::string& file);
+    // A step on one ini file (see IniStep). Begin throws a Failure for a file
+    // that cannot be read, or whose lock another program holds too long.
+    void BeginIniStep(const std::string& file) { ini_.BeginStep(file); }
+    [[nodiscard]] bool CommitIniStep(const std::string& file) { return ini_.CommitStep(file); }
 
     // Failure reports and logs.
     std::int16_t ReportError(std::int32_t number, std::string_view source, std::string_view description,
@@ -114,6 +118,38 @@ private:
     RuntimeServices services_;
     platform::IniProfile ini_;
     int failureReports_ = 0;
+};
+
+// Groups the ini reads and writes of one logical step on one file (seeding
+// the language file, saving the settings, writing the edit record): the file
+// is locked against other writers from Begin to the one write at Commit, and
+// written only when its bytes change, so a crash leaves it before or after
+// the whole step. Left without Commit (the program ends inside the step), it
+// still writes what was set so far, as single writes would have.
+class IniStep {
+public:
+    IniStep(Runtime& runtime, std::string file) : rt_(runtime), file_(std::move(file)) {}
+    ~IniStep() {
+        if (open_)
+            (void)rt_.CommitIniStep(file_);
+    }
+    IniStep(const IniStep&) = delete;
+    IniStep& operator=(const IniStep&) = delete;
+
+    void Begin() {
+        open_ = true;
+        rt_.BeginIniStep(file_);
+    }
+    // True when the step's writes reached the file (or there were none).
+    [[nodiscard]] bool Commit() {
+        open_ = false;
+        return rt_.CommitIniStep(file_);
+    }
+
+private:
+    Runtime& rt_;
+    std::string file_;
+    bool open_ = false;
 };
 
 // The value of `key` in `commandLine` as the command-line reader finds it:

@@ -36,8 +36,13 @@ std::string ConfigWindow::GetLanguage() {
 // controls, keeps the info texts, and writes every key it does not find back
 // to the language file, so that the file lists everything to translate.
 void ConfigWindow::LoadToolTipTexts() {
-    const std::string language = GetLanguage();
     const std::string file = LanguageFilePath();
+    // The file is read and seeded in one step: it is written once, and only
+    // when a key was missing. Whether that write succeeds is not looked at: a
+    // read-only language file simply stays unseeded.
+    runtime::IniStep step(rt_, file);
+    step.Begin();
+    const std::string language = GetLanguage();
     for (const auto& control : controls_) {
         int sameName = 0;
         for (const auto& other : controls_)
@@ -75,6 +80,7 @@ void ConfigWindow::LoadToolTipTexts() {
             // A control whose texts cannot be read or set keeps what it had.
         }
     }
+    (void)step.Commit();
 }
 
 void ConfigWindow::ShowInfoText(const Control& control) {

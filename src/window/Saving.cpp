@@ -1,5 +1,5 @@
-#include "presetdb/PresetGeneration.h"
 #include "platform/Failure.h"
+#include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 #include "window/ConfigWindow.h"
 
@@ -33,45 +33,62 @@ void ConfigWindow::CloseMe() {
     rt_.EndNormally();
 }
 
-// Writes the 33 keys of machine `n`. A write that the file refuses is a
-// failure: the edits of that machine were not saved, and the user must know.
+// Writes the 33 keys of machine `n`.
 void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
     const std::string section = "Machine" + std::to_string(n);
     MachineBobbins& machine = BobbinSettings.Machine(n);
-    int written = rt_.SaveIni(machine.NoBobbinChanger, section, "NoBobbinChanger", writeIni);
+    (void)rt_.SaveIni(machine.NoBobbinChanger, section, "NoBobbinChanger", writeIni);
     for (std::size_t c = 1; c <= 4; ++c) {
         const BobbinColumn& column = machine.columns[c];
         for (const ColumnKey& key : kColumnKeys) {
             const std::string name = key.key + std::to_string(c);
             if (key.flag)
-                written += rt_.SaveIni(column.*key.flag, section, name, writeIni);
+                (void)rt_.SaveIni(column.*key.flag, section, name, writeIni);
             else
-                written += rt_.SaveIni(column.*key.number, section, name, writeIni);
+                (void)rt_.SaveIni(column.*key.number, section, name, writeIni);
         }
     }
-    if (written != 33)
-        platform::Raise(platform::errnum::PathFileAccess, "The settings of machine " + std::to_string(n) +
-                                                               " were not saved: \"" + writeIni +
-                                                               "\" cannot be written.");
 }
 
-// Writes all 33 keys of every enabled machine and the edit record.
+namespace {
+
+std::string MachineList(const std::vector<std::size_t>& machines) {
+    std::string list = machines.size() == 1 ? "machine " : "machines ";
+    for (std::size_t i = 0; i < machines.size(); ++i)
+        list += (i ? ", " : "") + std::to_string(machines[i]);
+    return list;
+}
+
+} // namespace
+
+// Writes all 33 keys of every enabled machine, in one write of the program
+// ini, and the edit record. Settings that the file refused are a failure:
+// the user must know that the edits were not saved.
 void ConfigWindow::WriteInputs() {
     runtime::Guard guard(rt_, "WriteInputs");
     std::string writeIni;
     guard([&] { rt_.GetValidMachines(); });
     guard([&] { writeIni = rt_.GetProgramIniPath(2); });
     if (writeIni.empty()) {
-        // Nothing may be created under an empty name, and the user must know
-        // that the edits were not saved.
-        rt_.ShowOrLogMessage("The settings were not saved: the program ini \"" + rt_.InstallationFolder() +
-                             "/parameter/Program.ini\" does not exist.");
+        // Nothing may be created under an empty name.
+        rt_.ReportNotDone("The settings were not saved: the program ini \"" + rt_.InstallationFolder() +
+                          "/parameter/Program.ini\" does not exist.");
     } else {
+        runtime::IniStep step(rt_, writeIni);
+        guard([&] { step.Begin(); });
+        std::vector<std::size_t> written;
         for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
             if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
                 continue;
-            guard([&] { WriteMachine(n, writeIni); });
+            if (guard([&] { WriteMachine(n, writeIni); }))
+                written.push_back(n);
         }
+        guard([&] {
+            if (!step.Commit() && !written.empty())
+                platform::Raise(platform::errnum::PathFileAccess, "The settings of " + MachineList(written) +
+                                                                      " were not saved: \"" + writeIni +
+                                                                      "\" cannot be written.");
+        });
     }
     guard([&] { rt_.WriteEditInfo(); });
 }

@@ -130,6 +130,8 @@ struct ReadOnlyCase {
     const char* name;
     const char* file; // relative to the plant
     const char* expectedReport;
+    const char* staleSection = ""; // an entry the run has to write anew, in the file
+    const char* staleKey = "";
 };
 
 class ReadOnly : public Faults, public ::testing::WithParamInterface<ReadOnlyCase> {};
@@ -140,6 +142,13 @@ TEST_P(ReadOnly, NothingIsReportedAsSavedThatWasNot) {
     plant.HandToUnprivilegedUser();
     const std::string target = plant.P() + "/" + GetParam().file;
     const bool folder = std::filesystem::is_directory(target);
+    if (*GetParam().staleKey) {
+        auto ini = platform::IniDocument::Parse(test::ReadFile(target));
+        // The same value with a leading zero: read the same, but written anew.
+        ini.Set(GetParam().staleSection, GetParam().staleKey,
+                "0" + ini.Find(GetParam().staleSection, GetParam().staleKey).value_or(""));
+        test::WriteFile(target, ini.Serialize());
+    }
     ::chmod(target.c_str(), folder ? 0555 : 0444);
     std::string before;
     if (!folder)
@@ -168,9 +177,10 @@ TEST_P(ReadOnly, NothingIsReportedAsSavedThatWasNot) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ReadOnly,
                          ::testing::Values(ReadOnlyCase{"ProgramIni", "parameter/Program.ini",
-                                                        "The settings of machine 1 were not saved"},
+                                                        "The settings of machines 1, 3 were not saved",
+                                                        "Machine1", "BobbinSym1"},
                                            ReadOnlyCase{"ComponentConfiguration", "Torvex/Torvex.cfg",
-                                                        "The edit record was not saved"},
+                                                        "The edit record was not saved", "Info", "S_Prog"},
                                            ReadOnlyCase{"LanguageFile", "Torvex/Torvex_Config.ini", ""},
                                            ReadOnlyCase{"ComponentFolder", "Torvex", "was left unchanged"}),
                          [](const auto& testCase) { return std::string(testCase.param.name); });

@@ -2,8 +2,13 @@
 #include "platform/Failure.h"
 #include "support/TempDir.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 using namespace torvex;
 using torvex::test::ReadFile;
@@ -58,4 +63,67 @@ TEST(FileSystem, AppendLineEndsEveryEntryWithCrLf) {
     EXPECT_EQ(ReadFile(dir / "log.txt"), "one\n\rtwo\r\nthree\r\n");
     EXPECT_FALSE(platform::AppendLine(dir / "missing/log.txt", "x"));
     EXPECT_FALSE(platform::AppendLine("", "x"));
+}
+
+namespace {
+
+std::vector<std::string> TempFilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(platform::kTempPrefix))
+            names.push_back(entry.path().filename());
+    return names;
+}
+
+} // namespace
+
+TEST(FileSystem, ReplacingKeepsThePreviousFileAsBackupOnlyWhenTheNewOneIsInPlace) {
+    TempDir dir;
+    WriteFile(dir / "new", "new");
+    WriteFile(dir / "db", "current");
+    WriteFile(dir / "db.bak", "older");
+    const int source = ::open((dir / "new").c_str(), O_RDONLY);
+    platform::ReplaceKeepingBackup(source, dir / "new", dir / "db", ".bak");
+    EXPECT_EQ(ReadFile(dir / "db"), "new");
+    EXPECT_EQ(ReadFile(dir / "db.bak"), "current");
+    EXPECT_THROW(platform::ReplaceKeepingBackup(-1, "unreadable", dir / "db", ".bak"), platform::Failure);
+    ::close(source);
+    EXPECT_EQ(ReadFile(dir / "db"), "new") << "a failed copy changes nothing";
+    EXPECT_EQ(ReadFile(dir / "db.bak"), "current");
+    EXPECT_TRUE(TempFilesIn(dir.Path()).empty());
+}
+
+TEST(FileSystem, WritesGoThroughLinksAndRefuseSpecialFiles) {
+    TempDir dir;
+    WriteFile(dir / "shared/Program.ini", "old");
+    ::chmod((dir / "shared/Program.ini").c_str(), 0640);
+    std::filesystem::create_directories(dir / "plant");
+    std::filesystem::create_symlink(dir / "shared/Program.ini", dir / "plant/Program.ini");
+    ASSERT_TRUE(platform::WriteFileAtomic(dir / "plant/Program.ini", "new"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "plant/Program.ini"));
+    EXPECT_EQ(ReadFile(dir / "shared/Program.ini"), "new");
+    EXPECT_EQ(std::filesystem::status(dir / "shared/Program.ini").permissions(),
+              std::filesystem::perms(0640));
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(platform::AppendLine(dir / "fifo", "x")) << "no reader: must not block";
+    EXPECT_FALSE(platform::WriteFileAtomic(dir / "fifo", "x"));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+    EXPECT_EQ(platform::ReadWholeFile(dir / "fifo"), std::nullopt);
+    EXPECT_NE(platform::DescribeFileError(dir / "fifo", 0).find("FIFO"), std::string::npos);
+}
+
+TEST(FileSystem, OnlyTemporaryFilesThatNobodyHoldsAreRemoved) {
+    TempDir dir;
+    const std::string left = dir / (std::string(platform::kTempPrefix) + "left");
+    const std::string held = dir / (std::string(platform::kTempPrefix) + "held");
+    WriteFile(left, "from a killed run");
+    WriteFile(held, "being written");
+    WriteFile(dir / "Program.ini", "kept");
+    const int writer = ::open(held.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+    platform::RemoveStaleTempFiles(dir.Path());
+    EXPECT_FALSE(torvex::test::Exists(left));
+    EXPECT_TRUE(torvex::test::Exists(held));
+    EXPECT_TRUE(torvex::test::Exists(dir / "Program.ini"));
+    ::close(writer);
 }

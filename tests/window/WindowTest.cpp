@@ -393,7 +393,7 @@ void WindowTest::missingProgramIniIsToldNotCreated() {
     h.window.Form_Load();
     std::filesystem::remove(plant.ProgramIni());
     h.dialogs.answers = {Answer::Ok};
-    QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 0);
+    QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 1);
     QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
     QCOMPARE(h.dialogs.shown[0].text, "The settings were not saved: the program ini \"" + plant.P() +
                                           "/parameter/Program.ini\" does not exist.");

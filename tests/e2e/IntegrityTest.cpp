@@ -1,0 +1,188 @@
+#include "platform/FileTimes.h"
+#include "platform/IniDocument.h"
+#include "support/PlantRunner.h"
+#include "support/SqlHelpers.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+using namespace torvex;
+using test::DemoPlant;
+using test::RunOptions;
+
+namespace {
+
+const std::string kAllColumns = "SELECT * FROM PRESET_DEFS ORDER BY ID";
+
+void SetEntry(const std::string& path, const std::string& section, const std::string& key,
+              const std::string& value) {
+    auto ini = platform::IniDocument::Parse(test::ReadFile(path));
+    ini.Set(section, key, value);
+    test::WriteFile(path, ini.Serialize());
+}
+
+// The plant after one run, with tuned values in every old row.
+class Integrity : public ::testing::Test {
+protected:
+    Integrity() : plant_(dir_ / "plant") {
+        EXPECT_EQ(plant_.Run().exitStatus, 0);
+        test::MakeDatabase(plant_.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID, pass = 7");
+        preset_ = test::ReadFile(plant_.Preset());
+        templateTime_ = platform::GetFileTimes(plant_.Template()).lastWrite;
+    }
+
+    // The run left the preset database and its backup as they were, said
+    // why with a line naming `cause`, and ended with exit status 1.
+    void ExpectKept(const test::RunResult& result, const std::string& cause) {
+        EXPECT_EQ(result.exitStatus, 1) << result.errors;
+        const std::string log = test::ReadFile(plant_.ServicePackLog());
+        EXPECT_NE(log.find(cause), std::string::npos) << log;
+        EXPECT_NE(log.find("was left unchanged"), std::string::npos) << log;
+        EXPECT_TRUE(test::ReadFile(plant_.Preset()) == preset_) << "the preset database was changed";
+        EXPECT_FALSE(test::Exists(plant_.Preset() + ".bak")) << "no new backup without a new file";
+        EXPECT_FALSE(test::Exists(plant_.Preset() + "-journal"));
+        const auto time = platform::GetFileTimes(plant_.Template()).lastWrite;
+        EXPECT_EQ(time.tv_sec, templateTime_.tv_sec);
+        EXPECT_EQ(time.tv_nsec, templateTime_.tv_nsec);
+        for (const auto& entry : std::filesystem::directory_iterator(plant_.P() + "/Torvex"))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".torvex-tmp-")) << entry.path();
+    }
+
+    test::TempDir dir_;
+    DemoPlant plant_;
+    std::string preset_;
+    timespec templateTime_{};
+};
+
+TEST_F(Integrity, AReaderOfThePresetDatabaseChangesNothingInTheResult) {
+    SetEntry(plant_.ProgramIni(), "Project", "VWStudio", "true"); // every old row gets renamed
+    std::filesystem::copy(plant_.P(), dir_ / "alone", std::filesystem::copy_options::recursive);
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(plant_.Preset().c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM PRESET_DEFS;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const auto result = plant_.Run();
+    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+    EXPECT_EQ(result.exitStatus, 0) << test::ReadFile(plant_.ServicePackLog());
+    ASSERT_EQ(DemoPlant::At(dir_ / "alone").Run().exitStatus, 0);
+    EXPECT_EQ(test::Query(plant_.Preset(), kAllColumns),
+              test::Query(dir_ / "alone/Torvex/Torvex.mdb", kAllColumns));
+    EXPECT_EQ(test::QueryOne(plant_.Preset(), "SELECT count(*) FROM PRESET_DEFS WHERE abs_min < 1000"), "0")
+        << "every row keeps its tuned value";
+    EXPECT_TRUE(test::ReadFile(plant_.Preset() + ".bak") == preset_)
+        << "the backup is the file before the run";
+    EXPECT_FALSE(test::Exists(plant_.Preset() + "-journal"));
+}
+
+TEST_F(Integrity, TriggersInThePresetDatabaseNeverFire) {
+    SetEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
+    test::MakeDatabase(plant_.Preset(), "CREATE TRIGGER Wipe AFTER UPDATE ON PRESET_DEFS BEGIN "
+                                        "DELETE FROM PRESET_DEFS; END;");
+    ASSERT_EQ(plant_.Run().exitStatus, 0);
+    EXPECT_EQ(test::QueryOne(plant_.Preset(), "SELECT count(*) FROM PRESET_DEFS WHERE abs_min < 1000"), "0");
+}
+
+TEST_F(Integrity, MoreOldRowsThanASixteenBitCountHoldsAreKept) {
+    test::MakeDatabase(plant_.Preset(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                                        "WHERE i < 33000) INSERT INTO PRESET_DEFS (ID, var_name, abs_min) "
+                                        "SELECT 100000 + i, 'extra' || i, i FROM n;");
+    preset_ = test::ReadFile(plant_.Preset());
+    const auto result = plant_.Run();
+    ExpectKept(result, "Overflow");
+    EXPECT_NE(test::ReadFile(plant_.ErrorLog()).find("TakeoverMachineCopyMDBData (Nr. 6) :Overflow"),
+              std::string::npos);
+}
+
+TEST_F(Integrity, ADeclaredTypeFromTheTemplateIsNeverRunAsSql) {
+    const std::string outside = dir_ / "outside.db";
+    test::MakeDatabase(outside, "CREATE TABLE T (x); INSERT INTO T VALUES (1);");
+    const std::string injected = "TEXT); ATTACH DATABASE ''" + outside + "'' AS x; DELETE FROM x.T; --";
+    test::MakeDatabase(plant_.Template(),
+                       "ALTER TABLE Source_PRESET_DEFS ADD COLUMN evil '" + injected + "'");
+    templateTime_ = platform::GetFileTimes(plant_.Template()).lastWrite;
+    const auto result = plant_.Run();
+    ExpectKept(result, "has a declared type that is no plain type name");
+    EXPECT_EQ(test::QueryOne(outside, "SELECT count(*) FROM T"), "1") << "nothing outside the plant changes";
+}
+
+TEST_F(Integrity, APresetDatabaseWithoutItsTableIsReplacedByTheTemplate) {
+    for (const std::string content : {"", "table"}) {
+        SCOPED_TRACE(content.empty() ? "empty file" : "no PRESET_DEFS");
+        std::filesystem::remove(plant_.Preset());
+        std::filesystem::remove(plant_.Preset() + ".bak");
+        test::WriteFile(plant_.Preset(), "");
+        if (!content.empty())
+            test::MakeDatabase(plant_.Preset(), "CREATE TABLE Other (x)");
+        const std::string before = test::ReadFile(plant_.Preset());
+        const auto result = plant_.Run();
+        EXPECT_EQ(result.exitStatus, 1) << "the missing table is reported";
+        EXPECT_NE(test::ReadFile(plant_.ServicePackLog()).find("no such table: PRESET_DEFS"),
+                  std::string::npos);
+        EXPECT_EQ(test::QueryOne(plant_.Preset(), "SELECT count(*) FROM PRESET_DEFS"),
+                  test::QueryOne(plant_.Template(), "SELECT count(*) FROM PRESET_DEFS"));
+        EXPECT_TRUE(test::ReadFile(plant_.Preset() + ".bak") == before);
+    }
+}
+
+// A damaged program ini or component configuration file: read as empty, it
+// would enable no machine and replace every tuned row by nothing.
+struct DamagedFile {
+    const char* name;
+    const char* file; // relative to the plant
+    enum { Empty, Garbage, Utf16WithoutBom, Unreadable } damage;
+    const char* cause;
+};
+
+class Damaged : public Integrity, public ::testing::WithParamInterface<DamagedFile> {};
+
+TEST_P(Damaged, IniFilesAreReportedAndNoTunedValueIsLost) {
+    const std::string path = plant_.P() + "/" + GetParam().file;
+    const std::string text = test::ReadFile(path);
+    std::string utf16;
+    for (char c : text)
+        utf16 += std::string{c, '\0'};
+    RunOptions options;
+    switch (GetParam().damage) {
+    case DamagedFile::Empty:
+        test::WriteFile(path, "");
+        break;
+    case DamagedFile::Garbage:
+        test::WriteFile(path, std::string("\x7F\x45\x4C\x46\x02\x01\x00\x00\x91\xFF\x00\x13", 12));
+        break;
+    case DamagedFile::Utf16WithoutBom:
+        test::WriteFile(path, utf16);
+        break;
+    case DamagedFile::Unreadable:
+        if (!test::RunningAsRoot())
+            GTEST_SKIP() << "needs root to hand the plant to another user";
+        plant_.HandToUnprivilegedUser();
+        ::chmod(path.c_str(), 0);
+        options.unprivileged = true;
+        break;
+    }
+    const auto result = plant_.Run(options);
+    ExpectKept(result, GetParam().cause);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, Damaged,
+    ::testing::Values(
+        DamagedFile{"EmptyProgramIni", "parameter/Program.ini", DamagedFile::Empty, "No machine found"},
+        DamagedFile{"GarbageProgramIni", "parameter/Program.ini", DamagedFile::Garbage, "holds NUL bytes"},
+        DamagedFile{"Utf16ProgramIni", "parameter/Program.ini", DamagedFile::Utf16WithoutBom,
+                    "holds NUL bytes"},
+        DamagedFile{"UnreadableProgramIni", "parameter/Program.ini", DamagedFile::Unreadable,
+                    "Permission denied"},
+        DamagedFile{"EmptyCfg", "Torvex/Torvex.cfg", DamagedFile::Empty, "no rows were generated"},
+        DamagedFile{"GarbageCfg", "Torvex/Torvex.cfg", DamagedFile::Garbage, "Torvex.cfg\" cannot be read"},
+        DamagedFile{"Utf16Cfg", "Torvex/Torvex.cfg", DamagedFile::Utf16WithoutBom, "holds NUL bytes"},
+        DamagedFile{"UnreadableCfg", "Torvex/Torvex.cfg", DamagedFile::Unreadable, "Permission denied"}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+} // namespace
