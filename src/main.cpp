@@ -2,6 +2,7 @@
 #include "platform/ProcessIdentity.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtEvents.h"
+#include "presetdb/Preview.h"
 #include "runtime/ProgramEnd.h"
 #include "runtime/Runtime.h"
 #include "window/ConfigWindow.h"
@@ -80,6 +81,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     const bool silent = AsksForSilentRun(identity.commandLine);
+    const char* servicePackLog = std::getenv("PELZO_SERVICEPACK_LOG");
+    if (runtime::AsksForPreview(identity.commandLine)) {
+        if (!silent) {
+            std::cerr << identity.programFileName << ": /PREVIEW runs only together with /EXTERNAL=SILENT\n";
+            return 2;
+        }
+        platform::DefaultAnswers dialogs;
+        runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "", nullptr, {}, true});
+        return presetdb::RunPreview(rt, std::cout);
+    }
     if (silent && !IsSet("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!silent && !HasDisplay()) {
@@ -95,7 +106,6 @@ int main(int argc, char** argv) {
 
     platform::EventBridge events;
     platform::QtDialogs dialogs(events);
-    const char* servicePackLog = std::getenv("PELZO_SERVICEPACK_LOG");
     runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "/var/log/PelzoServicePack.log",
                                    nullptr, [&events] { events.ProcessEvents(); }});
     try {

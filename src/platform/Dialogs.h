@@ -27,4 +27,14 @@ public:
     virtual Answer Show(const MessageBox& box) = 0;
 };
 
+// For runs without a window: every box is answered with its default button.
+class DefaultAnswers final : public Dialogs {
+public:
+    Answer Show(const MessageBox& box) override {
+        if (box.buttons == Buttons::Ok)
+            return Answer::Ok;
+        return box.defaultButton == 2 ? Answer::No : Answer::Yes;
+    }
+};
+
 } // namespace torvex::platform

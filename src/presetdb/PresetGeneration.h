@@ -2,6 +2,7 @@
 
 #include "platform/FileTimes.h"
 #include "platform/database/Connection.h"
+#include "presetdb/RegenerationReport.h"
 #include "runtime/Runtime.h"
 
 #include <array>
@@ -46,6 +47,18 @@ public:
     // The whole work sequence; the single entry point.
     void WorkOnMDB();
 
+    // Private copies of the databases for a preview: the run works on them
+    // and publishes nothing. An empty path stands for a file that is missing.
+    struct PreviewPaths {
+        std::string templatePath, presetPath, machineCopyPath;
+        std::string plantMachineCopyPath; // the machine copy the preview's copy was made of
+    };
+    void PreviewOn(PreviewPaths paths) { preview_ = std::move(paths); }
+
+    // What the run did, once WorkOnMDB has stored the new rows.
+    RegenerationReport Report() const;
+    bool Stored() const { return stored_; }
+
     void ChooseNamingScheme();
     void LoadVarNamePatterns(const std::string& templatePath);
     void CategorieNachCategoryID();
@@ -72,6 +85,11 @@ private:
     std::optional<std::string> ReasonNotToPublish(bool opened, bool stored);
     void Publish(runtime::Guard& guard);
     void ReadOldTable(const std::string& path);
+    // The databases of the run: the plant's, or a preview's copies.
+    std::string TemplatePath();
+    std::string PresetPath();
+    std::string MachineCopyPath(const std::string& configurationIniPath);
+    void WriteReport();
     // Where the old rows come from: the preset database, or in an integrated
     // run the machine copy that stands in for it.
     std::string OldRowsPath();
@@ -93,7 +111,11 @@ private:
     // False once the old rows' values could not be read or carried over as a
     // whole (a failure that the take-over does not absorb row by row).
     bool takeoverComplete_ = true;
-    std::vector<bool> carriedOver_; // by old row: its values reached a regenerated row
+    std::vector<bool> carriedOver_; // by old row: a regenerated row holds its values
+    std::vector<bool> overwritten_; // by old row: a later old row with the same keys overwrote them
+    std::vector<RegenerationReport::Machine> generated_;
+    std::optional<PreviewPaths> preview_;
+    bool stored_ = false;
 };
 
 } // namespace torvex::presetdb

@@ -105,6 +105,7 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
         if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(m), rt_.GetCFGPath(), false))
             continue;
         const std::string& machine = rt_.MachineNames[m];
+        generated_.push_back({m, machine, 0});
         for (const auto& templateRow : templateRows) {
             rt_.ProcessEvents();
             guard([&] { destination->AddNew(); });
@@ -141,7 +142,8 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
                 }
                 guard([&] { destination->Set(f, value); });
             }
-            guard([&] { destination->Update(); });
+            if (guard([&] { destination->Update(); }))
+                ++generated_.back().rows;
         }
     }
 }

@@ -313,6 +313,10 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
         return;
     }
     carriedOver_.assign(buffer.size(), false);
+    overwritten_.assign(buffer.size(), false);
+    // The old row whose values a regenerated row holds so far: a later old
+    // row with the same keys overwrites them.
+    std::vector<std::size_t> holder(table->RowCount(), buffer.size());
     for (std::size_t i = 0; i < buffer.size(); ++i) {
         const OldRow& row = buffer[i];
         const auto offset = OffsetKey(row[kOffset]);
@@ -323,6 +327,11 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
                            platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
         if (!partner)
             continue;
+        if (holder[*partner] < buffer.size()) {
+            carriedOver_[holder[*partner]] = false;
+            overwritten_[holder[*partner]] = true;
+        }
+        holder[*partner] = i;
         carriedOver_[i] = true;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
             guard([&] { table->Assign(*partner, targets[k], row[kTakenOver[k].second]); });

@@ -5,6 +5,8 @@
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 
+#include <cerrno>
+
 namespace torvex::presetdb {
 
 using platform::db::Connection;
@@ -81,10 +83,10 @@ private:
 void PresetGeneration::WorkOnMDB() {
     runtime::Guard guard(rt_, "WorkOnMDB");
     std::string templatePath, presetPath, hx5Ini, machineCopyPath;
-    guard([&] { templatePath = rt_.GetPathSourceOCXMDB(); });
-    guard([&] { presetPath = rt_.GetPathOCXMDB(); });
+    guard([&] { templatePath = TemplatePath(); });
+    guard([&] { presetPath = PresetPath(); });
     guard([&] { hx5Ini = rt_.GetHX5ConfigurationIniPath(); });
-    guard([&] { machineCopyPath = rt_.GetPathMachineCopyMDB(hx5Ini); });
+    guard([&] { machineCopyPath = MachineCopyPath(hx5Ini); });
     const bool integrated = rt_.IntegratedMode;
     guard([&] { ChooseNamingScheme(); });
     if (templatePath.empty())
@@ -140,11 +142,26 @@ void PresetGeneration::WorkOnMDB() {
         guard([&] { work.reset(); });
     }
 
+    stored_ = stored;
     if (const auto reason = ReasonNotToPublish(opened, stored)) {
         rt_.ReportNotDone("The preset database \"" + presetPath + "\" was left unchanged: " + *reason);
         return;
     }
+    if (preview_)
+        return; // a preview only tells what would be published
     Publish(guard);
+}
+
+std::string PresetGeneration::TemplatePath() {
+    return preview_ ? preview_->templatePath : rt_.GetPathSourceOCXMDB();
+}
+
+std::string PresetGeneration::PresetPath() {
+    return preview_ ? preview_->presetPath : rt_.GetPathOCXMDB();
+}
+
+std::string PresetGeneration::MachineCopyPath(const std::string& configurationIniPath) {
+    return preview_ ? preview_->machineCopyPath : rt_.GetPathMachineCopyMDB(configurationIniPath);
 }
 
 // Replacing the preset database loses every tuned value that did not reach
@@ -175,7 +192,7 @@ Connection& PresetGeneration::Opened(const std::unique_ptr<Connection>& database
 }
 
 std::string PresetGeneration::OldRowsPath() {
-    return machineCopyPath_ ? *machineCopyPath_ : rt_.GetPathOCXMDB();
+    return machineCopyPath_ ? *machineCopyPath_ : PresetPath();
 }
 
 // An integrated run starts from the machine copy of the save-and-restore
@@ -187,7 +204,7 @@ void PresetGeneration::StartFromMachineCopy(const std::string& machineCopyPath) 
         machineCopyPath_ = machineCopyPath;
         return;
     }
-    const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(rt_.GetPathOCXMDB()));
+    const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(PresetPath()));
     if (rt_.SilentMode) // nobody could answer a box in an unattended run
         rt_.WriteServicePackLog(text);
     else
@@ -217,16 +234,34 @@ void PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
 
 // Copies the template over the preset database; the file it replaces is kept
 // as <component>.mdb.bak (one generation), so that a regeneration that
-// dropped tuned rows can be undone by hand. When the copy fails, the preset
-// database and its backup stay as they were.
+// dropped tuned rows can be undone by hand, and what the regeneration did is
+// written beside it. When the copy fails, the preset database and its
+// backup stay as they were.
 void PresetGeneration::Publish(runtime::Guard& guard) {
     std::string target;
     if (!guard([&] {
-            target = rt_.GetPathOCXMDB();
-            platform::db::CopyDatabaseFile(rt_.GetPathSourceOCXMDB(), target, ".bak");
-        }))
+            target = PresetPath();
+            platform::db::CopyDatabaseFile(TemplatePath(), target, ".bak");
+        })) {
         rt_.ReportNotDone("The preset database \"" + target +
-                          "\" was left unchanged: the new one could not be " + "written in its place.");
+                          "\" was left unchanged: the new one could not be written in its place.");
+        return;
+    }
+    WriteReport();
+}
+
+// The report replaces the one of the previous regeneration; a silent run
+// also says in one line of its log what became of the tuned values.
+void PresetGeneration::WriteReport() {
+    const std::string path = PresetPath() + ".report.txt";
+    const RegenerationReport report = Report();
+    if (!platform::WriteFileAtomic(path, report.Text())) {
+        rt_.ReportNotDone("The regeneration report \"" + path +
+                          "\" could not be written: " + platform::DescribeFileError(path, errno) + ".");
+        return;
+    }
+    if (rt_.SilentMode)
+        rt_.WriteServicePackNote(report.Summary(path));
 }
 
 } // namespace torvex::presetdb

@@ -44,6 +44,17 @@ std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::s
     return std::string(TrimSpaces(*rest));
 }
 
+bool AsksForPreview(std::string_view commandLine) {
+    const std::string upper = UpperCase(commandLine);
+    constexpr std::string_view kWord = "/PREVIEW";
+    for (auto pos = upper.find(kWord); pos != std::string::npos; pos = upper.find(kWord, pos + 1)) {
+        const std::size_t end = pos + kWord.size();
+        if ((pos == 0 || upper[pos - 1] == ' ') && (end == upper.size() || upper[end] == ' '))
+            return true;
+    }
+    return false;
+}
+
 std::optional<std::string> Runtime::ReadCommand(std::string_view commandLine, std::string_view key) {
     Guard guard(*this, "ReadCommand");
     std::optional<std::string> value;

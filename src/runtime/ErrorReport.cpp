@@ -4,6 +4,7 @@
 #include "runtime/ProgramEnd.h"
 #include "runtime/Runtime.h"
 
+#include <cerrno>
 #include <iostream>
 
 namespace torvex::runtime {
@@ -31,17 +32,35 @@ std::string Runtime::ErrorLogPath() {
     return InstallationFolder() + "/HX5cfglog.txt";
 }
 
+// Appends one entry to a log file. An entry that cannot be written there
+// goes to standard error, with the reason: a log never ends or blocks a run.
+void Runtime::AppendToLog(const std::string& path, std::string_view entry) {
+    if (services_.logsToErrorStream) {
+        *services_.errorStream << entry << '\n' << std::flush;
+        return;
+    }
+    if (platform::AppendLine(path, entry))
+        return;
+    *services_.errorStream << path << ": " << platform::DescribeFileError(path, errno)
+                           << "; the entry follows:\n"
+                           << entry << '\n'
+                           << std::flush;
+}
+
 std::string Runtime::WriteErrorLog(std::string_view text) {
     const std::string path = ErrorLogPath();
-    if (!platform::AppendLine(path, text))
-        *services_.errorStream << text << '\n' << std::flush;
-    return "Error logged to " + std::string(LFCR) + platform::UpperCase(path);
+    AppendToLog(path, text);
+    return "Error logged to " + std::string(LFCR) +
+           (services_.logsToErrorStream ? std::string("(standard error)") : platform::UpperCase(path));
 }
 
 void Runtime::WriteServicePackLog(std::string_view text) {
-    const std::string line = "! Fault " + identity_.programFileName + ": " + std::string(text);
-    if (!platform::AppendLine(services_.servicePackLogPath, line))
-        *services_.errorStream << line << '\n' << std::flush;
+    AppendToLog(services_.servicePackLogPath,
+                "! Fault " + identity_.programFileName + ": " + std::string(text));
+}
+
+void Runtime::WriteServicePackNote(std::string_view text) {
+    AppendToLog(services_.servicePackLogPath, identity_.programFileName + ": " + std::string(text));
 }
 
 void Runtime::ShowOrLogMessage(std::string_view text) {

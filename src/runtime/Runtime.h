@@ -24,6 +24,7 @@ struct RuntimeServices {
     std::string servicePackLogPath;        // where "! Fault" lines go
     std::ostream* errorStream = nullptr;   // log entries that cannot be written (default std::cerr)
     std::function<void()> processEvents{}; // let the user interface handle pending events
+    bool logsToErrorStream = false;        // a run that writes no file: log entries go to errorStream
 };
 
 // A value that SaveIni can write; `IniUnsupported` stands for every other type.
@@ -87,11 +88,16 @@ public:
     // with exit status 1 like a reported failure.
     void ReportNotDone(std::string_view text);
     void WriteServicePackLog(std::string_view text);
+    // Appends a line that reports no fault to the service-pack log:
+    // "<program file name>: " + text.
+    void WriteServicePackNote(std::string_view text);
     bool ConfirmCancel();
     int FailureReports() const { return failureReports_; }
 
     // Machines and the edit record.
     void GetExistingMachines(const std::string& configurationIniPath);
+    // Why the project lists no machine, for the failure that says so.
+    std::string NoMachineFound();
     std::string GetValidMachines();
     void WriteEditInfo();
 
@@ -108,6 +114,7 @@ public:
 
 private:
     std::string ErrorLogPath();
+    void AppendToLog(const std::string& path, std::string_view entry);
     void RequireSaved(std::int16_t saved);
     // The component name for reports, which must not ask GetOCXName again.
     std::string ReportComponentName() const;
@@ -163,6 +170,11 @@ std::optional<std::string> ParseCommandValue(std::string_view commandLine, std::
 // path contains "/", so the value runs to the next " /" (the start of the
 // next key) instead of the next "/".
 std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::string_view key);
+
+// True when the command line holds the word "/PREVIEW" (any letter case) on
+// its own, between blanks or at either end. The keys that the command-line
+// reader looks for end at the next "/", so they read the same with it.
+bool AsksForPreview(std::string_view commandLine);
 
 // Text form of numbers in ini files: no leading blank, "." as decimal
 // separator, no zero before the separator of a value between -1 and 1.

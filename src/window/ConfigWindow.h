@@ -100,7 +100,6 @@ private:
     void ReadMachine(std::size_t n, const std::string& readIni);
     void WriteMachine(std::size_t n, const std::string& writeIni);
     std::int16_t CountPictures(const std::string& folder, const std::string& prefix);
-    std::string NoMachineFound() const;
 
     runtime::Runtime& rt_;
     platform::EventBridge& events_;

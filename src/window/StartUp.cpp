@@ -52,20 +52,6 @@ void ConfigWindow::ReadMachine(std::size_t n, const std::string& readIni) {
     }
 }
 
-// Why the project lists no machine, for the report that says so.
-std::string ConfigWindow::NoMachineFound() const {
-    if (rt_.IntegratedMode)
-        return ConfigurationIniPath.empty()
-                   ? "No machine found: the main configuration ini \"" + rt_.InstallationFolder() +
-                         "/parameter/hx5configuration.ini\" does not exist."
-                   : "No machine found: [Common] NameM1 in \"" + ConfigurationIniPath +
-                         "\" is missing, empty or \"-\".";
-    return rt_.ProgramIniPath.empty() ? "No machine found: the program ini \"" + rt_.InstallationFolder() +
-                                            "/parameter/Program.ini\" does not exist."
-                                      : "No machine found: [Project] NumberOfMachines in \"" +
-                                            rt_.ProgramIniPath + "\" is missing or below 1.";
-}
-
 void ConfigWindow::SetupUserInterFace() {
     runtime::Guard guard(rt_, "SetupUserInterFace");
     guard([&] {
@@ -90,7 +76,7 @@ void ConfigWindow::SetupUserInterFace() {
     guard([&] { readIni = rt_.GetProgramIniPath(1); });
     guard([&] {
         if (rt_.MachineCount() == 0)
-            platform::Raise(platform::errnum::SubscriptOutOfRange, NoMachineFound());
+            platform::Raise(platform::errnum::SubscriptOutOfRange, rt_.NoMachineFound());
     });
     for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
         if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))

@@ -45,6 +45,19 @@ TEST(CommandPath, KeepsLetterCaseAndSlashesUpToTheNextKey) {
     EXPECT_EQ(runtime::ParseCommandPath("/EXTERNAL=HX5CFG", "LOGFILE"), std::nullopt);
 }
 
+TEST(CommandValue, ThePreviewWordChangesNoDesignedKey) {
+    for (const char* commandLine : {"/EXTERNAL=SILENT /PREVIEW /LOGFILE=/Plant/Run.log",
+                                    "/PREVIEW /EXTERNAL=SILENT /LOGFILE=/Plant/Run.log",
+                                    "/EXTERNAL=SILENT /LOGFILE=/Plant/Run.log /preview"}) {
+        EXPECT_TRUE(runtime::AsksForPreview(commandLine)) << commandLine;
+        EXPECT_EQ(runtime::ParseCommandValue(commandLine, "EXTERNAL"), "SILENT") << commandLine;
+        EXPECT_EQ(runtime::ParseCommandPath(commandLine, "LOGFILE"), "/Plant/Run.log") << commandLine;
+    }
+    for (const char* commandLine :
+         {"/EXTERNAL=SILENT", "/EXTERNAL=SILENT /PREVIEWS", "/LOGFILE=/tmp/preview/x"})
+        EXPECT_FALSE(runtime::AsksForPreview(commandLine)) << commandLine;
+}
+
 TEST(CommandValue, KeyAtTheVeryEndIsAFailure) {
     EXPECT_THROW(runtime::ParseCommandValue("/EXTERNAL=HX5CFG /LOGFILE", "LOGFILE"), platform::Failure);
 }

@@ -61,6 +61,7 @@ void DemoPlant::HandToUnprivilegedUser() const {
 
 RunResult DemoPlant::Run(const RunOptions& options) const {
     const std::string errors = p_ + "/../stderr.txt";
+    const std::string output = p_ + "/../stdout.txt";
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -68,6 +69,8 @@ RunResult DemoPlant::Run(const RunOptions& options) const {
             ::_exit(126);
         const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         ::dup2(err, 2);
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ::dup2(out, 1);
         if (options.fileSizeLimit) {
             const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
                                static_cast<rlim_t>(*options.fileSizeLimit)};
@@ -93,6 +96,7 @@ RunResult DemoPlant::Run(const RunOptions& options) const {
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.errors = ReadFile(errors);
+    result.output = ReadFile(output);
     return result;
 }
 

@@ -18,6 +18,7 @@ struct RunResult {
     int exitStatus = -1; // -1 when it was killed
     double seconds = 0;
     std::string errors; // what it wrote to standard error
+    std::string output; // what it wrote to standard output
 };
 
 // The demo plant, laid out in `folder` with the built program in its

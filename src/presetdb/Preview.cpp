@@ -1,0 +1,92 @@
+#include "presetdb/Preview.h"
+
+#include "platform/Failure.h"
+#include "platform/FileSystem.h"
+#include "platform/ProgramEnd.h"
+#include "platform/database/Connection.h"
+#include "presetdb/PresetGeneration.h"
+#include "runtime/Guard.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <ostream>
+#include <system_error>
+#include <vector>
+
+namespace torvex::presetdb {
+namespace {
+
+// A folder of its own for the copies, removed with everything in it.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/torvex-preview-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (!::mkdtemp(name.data()))
+            platform::Raise(platform::errnum::PathFileAccess,
+                            "No folder for the preview's copies: " + pattern);
+        path_ = name.data();
+    }
+    ~PrivateFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    // A private copy of `path` under `name`; "" when `path` is "" or no file.
+    std::string Copy(const std::string& path, const std::string& name) const {
+        if (path.empty() || !platform::IsOrdinaryFile(path))
+            return {};
+        const std::string copy = path_ + "/" + name;
+        platform::db::CopyDatabaseFile(path, copy, ".bak");
+        return copy;
+    }
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+} // namespace
+
+int RunPreview(runtime::Runtime& rt, std::ostream& out) {
+    try {
+        runtime::Guard guard(rt, "Preview");
+        rt.GetStartModeIntegrated();
+        std::string hx5Ini;
+        guard([&] { hx5Ini = rt.GetHX5ConfigurationIniPath(); });
+        rt.GetExistingMachines(hx5Ini);
+        rt.GetValidMachines(); // a missing component configuration file ends the run here
+        runtime::Guard setup(rt, "SetupUserInterFace");
+        setup([&] {
+            if (rt.MachineCount() == 0)
+                platform::Raise(platform::errnum::SubscriptOutOfRange, rt.NoMachineFound());
+        });
+        std::unique_ptr<PrivateFolder> folder;
+        PresetGeneration::PreviewPaths paths;
+        if (!guard([&] {
+                folder = std::make_unique<PrivateFolder>();
+                paths.templatePath = folder->Copy(rt.GetPathSourceOCXMDB(), "template.mdb");
+                paths.presetPath = folder->Path("preset.mdb");
+                folder->Copy(rt.GetPathOCXMDB(), "preset.mdb");
+                if (rt.IntegratedMode) {
+                    paths.plantMachineCopyPath = rt.GetPathMachineCopyMDB(hx5Ini);
+                    paths.machineCopyPath = folder->Copy(paths.plantMachineCopyPath, "machinecopy.mdb");
+                }
+            }))
+            return 1;
+        PresetGeneration generation(rt);
+        generation.PreviewOn(paths);
+        generation.WorkOnMDB();
+        if (generation.Stored())
+            out << generation.Report().Text() << std::flush;
+        return rt.FailureReports() > 0 ? 1 : 0;
+    } catch (const platform::ProgramEnd& end) {
+        return end.exitStatus;
+    }
+}
+
+} // namespace torvex::presetdb

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "runtime/Runtime.h"
+
+#include <iosfwd>
+
+namespace torvex::presetdb {
+
+// A preview of a silent run: the whole regeneration on private copies of
+// the template, the preset database and the machine copy in a temporary
+// folder, with its report printed on `out`. Nothing of the plant is written:
+// no ini file, no edit record, no database, no log (the runtime's entries go
+// to standard error). Returns the exit status: 0 when the preview ran, 1
+// when it failed, as for a silent run.
+int RunPreview(runtime::Runtime& rt, std::ostream& out);
+
+} // namespace torvex::presetdb

@@ -1,0 +1,136 @@
+#include "platform/IniDocument.h"
+#include "support/PlantRunner.h"
+#include "support/SqlHelpers.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+
+using namespace torvex;
+using test::DemoPlant;
+
+namespace {
+
+using Row = std::vector<std::string>;
+
+void SetEntry(const std::string& path, const std::string& section, const std::string& key,
+              const std::string& value) {
+    auto ini = platform::IniDocument::Parse(test::ReadFile(path));
+    ini.Set(section, key, value);
+    test::WriteFile(path, ini.Serialize());
+}
+
+// The rows of the report's table of dropped rows: machine_type, var_name,
+// offset_or_bitno and abs_min of each.
+std::vector<Row> DroppedRows(const std::string& report) {
+    std::istringstream lines(report);
+    std::string line;
+    while (std::getline(lines, line) && !line.starts_with("machine_type\tvar_name\t")) {
+    }
+    std::vector<Row> rows;
+    while (std::getline(lines, line)) {
+        Row cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, '\t');)
+            cells.push_back(cell);
+        rows.push_back({cells.at(0), cells.at(1), cells.at(2), std::to_string(std::stoi(cells.at(3)))});
+    }
+    return rows;
+}
+
+class Report : public ::testing::Test {
+protected:
+    test::TempDir dir_;
+};
+
+TEST_F(Report, ASchemeChangeListsExactlyTheRowsWhoseValuesAreDropped) {
+    DemoPlant plant(dir_ / "plant");
+    // Studio names of part 1 omit the machine, and each row names its machine.
+    test::MakeDatabase(plant.Template(), "UPDATE Source_DEFS SET Var_Name = 'Reel.###Var_Name' WHERE "
+                                         "System = 'VISIWINSTUDIO' AND Part = 1;"
+                                         "UPDATE Source_PRESET_DEFS SET machine_type = '###machine';");
+    SetEntry(plant.ProgramIni(), "Project", "VWStudio", "true");
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+    test::MakeDatabase(plant.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID");
+    const auto old = test::Query(plant.Preset(), "SELECT machine_type, var_name, offset_or_bitno, "
+                                                 "CAST(abs_min AS INTEGER) FROM PRESET_DEFS ORDER BY rowid");
+    SetEntry(plant.ProgramIni(), "Project", "VWStudio", "false");
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+
+    // Every old row has a value of its own: what the new table lacks was dropped.
+    std::set<std::string> kept;
+    for (const auto& row : test::Query(plant.Preset(), "SELECT CAST(abs_min AS INTEGER) FROM PRESET_DEFS"))
+        kept.insert(row[0]);
+    std::vector<Row> dropped;
+    for (const Row& row : old)
+        if (!kept.count(row[3]))
+            dropped.push_back(row);
+    ASSERT_EQ(dropped.size(), 4u) << "machine 3 loses its four rows of part 1";
+    const std::string report = test::ReadFile(plant.Preset() + ".report.txt");
+    EXPECT_EQ(DroppedRows(report), dropped) << report;
+    EXPECT_NE(
+        report.find("renamed to the current naming scheme: 70 (4 of them by another machine's generation)"),
+        std::string::npos)
+        << report;
+    EXPECT_NE(test::ReadFile(plant.ServicePackLog())
+                  .find("Torvex_Config: 70 rows generated, 66 carried over, 4 dropped; report: " +
+                        plant.Preset() + ".report.txt\r\n"),
+              std::string::npos);
+}
+
+TEST_F(Report, ARunWhereEveryRowHasAPartnerDropsNone) {
+    DemoPlant plant(dir_ / "plant");
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+    const std::string report = test::ReadFile(plant.Preset() + ".report.txt");
+    EXPECT_NE(report.find("carried over (tuned values taken into a generated row): 70\n"), std::string::npos);
+    EXPECT_NE(report.find("without a partner (tuned values dropped): 0\n"), std::string::npos);
+    EXPECT_TRUE(DroppedRows(report).empty()) << report;
+}
+
+// Every file of the plant with its bytes and its last-write time.
+std::map<std::string, std::pair<std::string, long long>> Snapshot(const std::string& folder) {
+    std::map<std::string, std::pair<std::string, long long>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat st {};
+        ::lstat(entry.path().c_str(), &st);
+        files[entry.path()] = {entry.is_regular_file() ? test::ReadFile(entry.path()) : "",
+                               st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    }
+    return files;
+}
+
+TEST_F(Report, APreviewTellsWithoutChangingAnyFileOfThePlant) {
+    DemoPlant plant(dir_ / "plant");
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+    SetEntry(plant.ProgramIni(), "Project", "VWStudio", "true"); // a run would rename and rewrite
+    SetEntry(plant.ProgramIni(), "Machine1", "Bobbin4", "TRUE");
+    std::filesystem::remove(plant.ServicePackLog());
+    const auto before = Snapshot(plant.P());
+    test::RunOptions options;
+    options.arguments = "/EXTERNAL=SILENT /PREVIEW";
+    const auto result = plant.Run(options);
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_TRUE(Snapshot(plant.P()) == before) << "the preview changed the plant";
+    EXPECT_NE(result.output.find("start mode: silent, preview\n"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("naming scheme: VisiWin Studio\n"), std::string::npos);
+    EXPECT_NE(result.output.find("preset database: " + plant.Preset() + "\n"), std::string::npos);
+    EXPECT_NE(result.output.find("renamed to the current naming scheme: 70 "), std::string::npos);
+
+    options.arguments = "/PREVIEW";
+    EXPECT_EQ(plant.Run(options).exitStatus, 2) << "a preview is a silent run";
+    std::filesystem::remove(plant.Cfg());
+    options.arguments = "/EXTERNAL=SILENT /PREVIEW";
+    const auto failed = plant.Run(options);
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_NE(failed.errors.find("File not found"), std::string::npos) << failed.errors;
+    EXPECT_FALSE(test::Exists(plant.ServicePackLog()));
+}
+
+} // namespace
