@@ -162,6 +162,10 @@ void ConfigWindow::resizeEvent(QResizeEvent* event) {
 
 void ConfigWindow::Form_Activate() {
     runtime::Guard guard(rt_, "Form_Activate");
+    // The window is activated again whenever a message box closes or the user
+    // comes back from another program; OK stays disabled once saving began.
+    if (Saving)
+        return;
     guard([&] { Get<ButtonControl>("CommandOK").SetEnabled(true); });
 }
 

@@ -36,6 +36,9 @@ public:
     std::int16_t SymbolPictureCount = 0;
     bool InfoMode = false;
     bool InfoClickGuard = false;
+    // Set by the first OK click; from then on OK and Cancel stay disabled and
+    // the window cannot be closed until the run ends.
+    bool Saving = false;
     std::array<std::string, 100> InfoTexts{};
 
     // Start-up and tabs.
