@@ -99,7 +99,7 @@ void LabelControl::SetCaption(const std::string& caption) {
 void LabelControl::FitCaption(bool fit, double minimumPoints) {
     fit_ = fit;
     minimumPoints_ = minimumPoints;
-    designPoints_ = Label()->font().pointSizeF();
+    largestPoints_ = Label()->font().pointSizeF();
     if (fit)
         Label()->setWordWrap(false);
     ShowCaption();
@@ -114,7 +114,7 @@ void LabelControl::ShowCaption() {
     }
     const int width = label->contentsRect().width();
     QFont font = label->font();
-    font.setPointSizeF(designPoints_);
+    font.setPointSizeF(largestPoints_);
     while (font.pointSizeF() - 1 >= minimumPoints_ && QFontMetricsF(font).horizontalAdvance(full) > width)
         font.setPointSizeF(font.pointSizeF() - 1);
     label->setFont(font);

@@ -95,7 +95,7 @@ private:
     std::string caption_;
     bool fit_ = false;
     double minimumPoints_ = 0;
-    double designPoints_ = 0;
+    double largestPoints_ = 0;
 };
 
 // A check box whose Value is 0 (clear), 1 (ticked) or 2 (greyed). Setting a
