@@ -89,17 +89,27 @@ std::string Runtime::GetOCXName() {
     Guard guard(*this, "GetOCXName");
     std::string name;
     guard([&] {
-        const std::string& file = identity_.programFileName;
-        if (file.size() < 7)
+        const auto component = ComponentName();
+        // A program name too short to hold a component name is told once per
+        // run: every path asks for the name anew, and each ask would report.
+        if (!component && !componentNameReported_) {
+            componentNameReported_ = true;
             platform::Raise(platform::errnum::InvalidArgument, "Invalid procedure call or argument");
-        name = file.substr(0, file.size() - 7);
+        }
+        name = component.value_or("");
     });
     return name;
 }
 
-std::string Runtime::ReportComponentName() const {
+std::optional<std::string> Runtime::ComponentName() const {
     const std::string& file = identity_.programFileName;
-    return file.size() > 7 ? file.substr(0, file.size() - 7) : file;
+    if (file.size() < 7)
+        return std::nullopt;
+    return file.substr(0, file.size() - 7);
+}
+
+std::string Runtime::ReportComponentName() const {
+    return ComponentName().value_or("");
 }
 
 std::string Runtime::InstallationFolder() const {

@@ -20,16 +20,21 @@ Runtime::Runtime(platform::ProcessIdentity identity, RuntimeServices services)
         services_.errorStream = &std::cerr;
 }
 
+// The error log as it exists, found in any letter case (a log copied over
+// from Windows may be called hx5cfglog.txt); a new log gets the name as given.
 std::string Runtime::ErrorLogPath() {
+    std::string path;
     if (IntegratedMode) {
         // Not through GetPathLogfile: a failure there would be reported into this very log.
         try {
-            return ParseCommandPath(identity_.commandLine, "LOGFILE").value_or("");
+            path = ParseCommandPath(identity_.commandLine, "LOGFILE").value_or("");
         } catch (const platform::Failure&) {
             return {};
         }
+    } else {
+        path = InstallationFolder() + "/HX5cfglog.txt";
     }
-    return InstallationFolder() + "/HX5cfglog.txt";
+    return platform::FindExistingFile(path).value_or(path);
 }
 
 // Appends one entry to a log file. An entry that cannot be written there

@@ -116,7 +116,11 @@ private:
     std::string ErrorLogPath();
     void AppendToLog(const std::string& path, std::string_view entry);
     void RequireSaved(std::int16_t saved);
-    // The component name for reports, which must not ask GetOCXName again.
+    // The component name C: the program file name without its last seven
+    // characters; std::nullopt when the name is shorter than that.
+    std::optional<std::string> ComponentName() const;
+    // The component name for reports: the same name the paths use (empty for
+    // a name too short), without asking GetOCXName again.
     std::string ReportComponentName() const;
     std::string ComponentFile(std::string_view suffix);
     std::string ExistingOrEmpty(const std::string& path) const;
@@ -125,6 +129,7 @@ private:
     RuntimeServices services_;
     platform::IniProfile ini_;
     int failureReports_ = 0;
+    bool componentNameReported_ = false;
 };
 
 // Groups the ini reads and writes of one logical step on one file (seeding

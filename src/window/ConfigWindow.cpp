@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QPalette>
+#include <QTabBar>
 
 #include <map>
 #include <stdexcept>
@@ -86,7 +87,27 @@ void ConfigWindow::BuildControls() {
     Get<ButtonControl>("CommandOK").SetPicture(":/torvex/ok.gif");
     Get<ButtonControl>("CommandCancel").SetPicture(":/torvex/cancel.gif");
     Get<ButtonControl>("CommandOK").SetEnabled(false);
-    Get<LabelControl>("LabelMachine").Label()->setWordWrap(true);
+    Get<LabelControl>("LabelMachine").FitCaption(true, 12);
+    SetTabOrder();
+}
+
+// The keyboard goes through the page first (the bobbin changer, then the
+// bobbin columns one after the other, each from top to bottom), then to the
+// buttons ?, OK and Cancel, and last to the machine tabs. The window starts
+// with the focus on the first control of the page.
+void ConfigWindow::SetTabOrder() {
+    std::vector<QWidget*> order = {Find("CheckBobbinChange").Widget()};
+    for (int c = 1; c <= 4; ++c)
+        for (const char* name :
+             {"CheckBobbinOk", "CheckBlank", "CheckTensionArmWithoutSplicePosition", "CheckWithoutBobbin",
+              "CheckWithoutTensionArm", "CheckOnlyBlank", "ComboMaterial", "ComboSymbol"})
+            order.push_back(Find(name, c).Widget());
+    for (const char* name : {"CommandQuest", "CommandOK", "CommandCancel"})
+        order.push_back(Find(name).Widget());
+    order.push_back(Get<TabStripControl>("TabStripMachine").Bar());
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    order.front()->setFocus();
 }
 
 void ConfigWindow::ConnectHandlers() {
@@ -162,6 +183,10 @@ void ConfigWindow::resizeEvent(QResizeEvent* event) {
 
 void ConfigWindow::Form_Activate() {
     runtime::Guard guard(rt_, "Form_Activate");
+    // The window is activated again whenever a message box closes or the user
+    // comes back from another program; OK stays disabled once saving began.
+    if (Saving)
+        return;
     guard([&] { Get<ButtonControl>("CommandOK").SetEnabled(true); });
 }
 

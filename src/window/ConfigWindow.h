@@ -9,6 +9,7 @@
 
 #include <array>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ public:
     std::int16_t SymbolPictureCount = 0;
     bool InfoMode = false;
     bool InfoClickGuard = false;
+    // Set by the first OK click; from then on OK and Cancel stay disabled and
+    // the window cannot be closed until the run ends.
+    bool Saving = false;
     std::array<std::string, 100> InfoTexts{};
 
     // Start-up and tabs.
@@ -55,10 +59,10 @@ public:
     void CheckOnlyBlank_Click(int c);
     void ComboMaterial_Click(int c);
     void ComboMaterial_Change(int c) { ComboMaterial_Click(c); }
-    void ComboMaterial_GotFocus(int c) { ComboMaterial_Click(c); }
+    void ComboMaterial_GotFocus(int c);
     void ComboSymbol_Click(int c);
     void ComboSymbol_Change(int c) { ComboSymbol_Click(c); }
-    void ComboSymbol_GotFocus(int c) { ComboSymbol_Click(c); }
+    void ComboSymbol_GotFocus(int c);
     void CommandQuest_Click();
 
     // Language, captions and info texts.
@@ -92,11 +96,14 @@ protected:
 private:
     void BuildControls();
     void ConnectHandlers();
+    void SetTabOrder();
     std::size_t CurrentMachine() const;
     bool CheckBoxClicked(runtime::Guard& guard, CheckBoxControl& box, std::size_t& m);
     void OptionClick(const char* handler, const char* control, bool BobbinColumn::*field, int c);
     void ComboClick(const char* handler, const char* combo, const char* image,
                     std::int16_t BobbinColumn::*field, int c);
+    void ShowPicture(runtime::Guard& guard, ImageControl& box, const std::string& path);
+    void ReportMissingPictures(runtime::Guard& guard);
     void ReadMachine(std::size_t n, const std::string& readIni);
     void WriteMachine(std::size_t n, const std::string& writeIni);
     std::int16_t CountPictures(const std::string& folder, const std::string& prefix);
@@ -104,6 +111,12 @@ private:
     runtime::Runtime& rt_;
     platform::EventBridge& events_;
     std::vector<std::unique_ptr<Control>> controls_;
+    // True while the page is redrawn from the stored settings of a machine.
+    bool redrawing_ = false;
+    // Pictures that could not be loaded, each told once per run; those met
+    // during a redraw wait for one report at its end.
+    std::set<std::string> missingPictures_;
+    std::vector<std::string> untoldPictures_;
 };
 
 } // namespace torvex::window

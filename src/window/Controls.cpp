@@ -1,16 +1,14 @@
 #include "window/Controls.h"
 
 #include "platform/Failure.h"
+#include "window/Widgets.h"
 
 #include <QCheckBox>
-#include <QComboBox>
-#include <QEvent>
-#include <QFocusEvent>
-#include <QLabel>
-#include <QMouseEvent>
+#include <QFontMetricsF>
 #include <QPixmap>
-#include <QPushButton>
 #include <QTabBar>
+
+#include <utility>
 
 namespace torvex::window {
 namespace {
@@ -18,59 +16,6 @@ namespace {
 [[noreturn]] void NoSuchProperty() {
     platform::Raise(438, "Object doesn't support this property or method");
 }
-
-// A label that reports mouse clicks.
-class ClickLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-    std::function<void()> clicked;
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && clicked)
-            clicked();
-    }
-};
-
-// Runs a callback when the user moves the focus into a widget (not when a
-// dialog or a drop-down list hands the focus back).
-class FocusFilter final : public QObject {
-public:
-    FocusFilter(QObject* parent, std::function<void()> gotFocus)
-        : QObject(parent), gotFocus_(std::move(gotFocus)) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::FocusIn) {
-            const auto reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-                gotFocus_();
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void()> gotFocus_;
-};
-
-// The tab strip: a row of tabs over the page that the machine's controls lie on.
-class TabStripWidget final : public QWidget {
-public:
-    explicit TabStripWidget(QWidget* parent)
-        : QWidget(parent), bar(new QTabBar(this)), page(new QFrame(this)) {
-        page->setFrameShape(QFrame::StyledPanel);
-        page->lower();
-    }
-    QTabBar* bar;
-    QFrame* page;
-
-protected:
-    void resizeEvent(QResizeEvent*) override {
-        const int tabHeight = Px(420);
-        bar->setGeometry(0, 0, width(), tabHeight);
-        page->setGeometry(0, tabHeight - 2, width(), height() - tabHeight + 2);
-    }
-};
 
 } // namespace
 
@@ -144,10 +89,38 @@ QLabel* LabelControl::Label() const {
     return static_cast<QLabel*>(Widget());
 }
 std::string LabelControl::Caption() const {
-    return Label()->text().toStdString();
+    return caption_;
 }
 void LabelControl::SetCaption(const std::string& caption) {
-    Label()->setText(QString::fromStdString(caption));
+    caption_ = caption;
+    ShowCaption();
+}
+
+void LabelControl::FitCaption(bool fit, double minimumPoints) {
+    fit_ = fit;
+    minimumPoints_ = minimumPoints;
+    largestPoints_ = Label()->font().pointSizeF();
+    if (fit)
+        Label()->setWordWrap(false);
+    ShowCaption();
+}
+
+void LabelControl::ShowCaption() {
+    QLabel* label = Label();
+    const QString full = QString::fromStdString(caption_);
+    if (!fit_) {
+        label->setText(full);
+        return;
+    }
+    const int width = label->contentsRect().width();
+    QFont font = label->font();
+    font.setPointSizeF(largestPoints_);
+    while (font.pointSizeF() - 1 >= minimumPoints_ && QFontMetricsF(font).horizontalAdvance(full) > width)
+        font.setPointSizeF(font.pointSizeF() - 1);
+    label->setFont(font);
+    const QString shown = QFontMetrics(font).elidedText(full, Qt::ElideRight, width);
+    label->setText(shown);
+    label->setToolTip(shown == full ? QString() : full);
 }
 
 CheckBoxControl::CheckBoxControl(std::string name, int index, std::string tag, int infoNumber,
@@ -193,12 +166,29 @@ void CheckBoxControl::SetCaption(const std::string& caption) {
 ComboControl::ComboControl(std::string name, int index, std::string tag, int infoNumber, QWidget* parent,
                            platform::EventBridge& events)
     : Control(std::move(name), index, ControlKind::ComboBox, std::move(tag), infoNumber,
-              new QComboBox(parent), events),
+              new DropDownList(parent), events),
       combo_(static_cast<QComboBox*>(Widget())) {
     combo_->setEditable(false);
     QObject::connect(combo_, &QComboBox::activated, combo_,
                      [this](int chosen) { RaiseFromQt([this, chosen] { UserChoose(chosen); }); });
-    combo_->installEventFilter(new FocusFilter(combo_, [this] { RaiseFromQt(OnGotFocus); }));
+    static_cast<DropDownList*>(combo_)->refuse = [this] { return DropDownRefused(); };
+    combo_->installEventFilter(new FocusFilter(
+        combo_,
+        [this](Qt::FocusReason reason) {
+            focusByMouse_ = explainOnly_ && reason == Qt::MouseFocusReason;
+            RaiseFromQt(OnGotFocus);
+        },
+        [this] { focusByMouse_ = false; }));
+}
+
+bool ComboControl::DropDownRefused() {
+    if (!explainOnly_)
+        return false;
+    // The press that brought the focus has been answered by OnGotFocus (a
+    // message box that the user has closed meanwhile): it opens nothing more.
+    if (!std::exchange(focusByMouse_, false))
+        RaiseFromQt(OnClick);
+    return true;
 }
 
 void ComboControl::AddItem(const std::string& text) {
@@ -255,11 +245,19 @@ void ImageControl::LoadPicture(const std::string& path) {
     picture_ = path;
 }
 
+void ImageControl::ClearPicture() {
+    label_->clear();
+    picture_.clear();
+}
+
 ButtonControl::ButtonControl(std::string name, int index, std::string tag, int infoNumber, QWidget* parent,
                              platform::EventBridge& events)
     : Control(std::move(name), index, ControlKind::CommandButton, std::move(tag), infoNumber,
-              new QPushButton(parent), events),
+              new ColorButton(parent), events),
       button_(static_cast<QPushButton*>(Widget())) {
+    // No button of the window answers the Return key of another control.
+    button_->setAutoDefault(false);
+    button_->setDefault(false);
     QObject::connect(button_, &QPushButton::clicked, button_, [this] { RaiseFromQt(OnClick); });
 }
 
@@ -275,8 +273,8 @@ void ButtonControl::SetPicture(const QString& resource) {
 
 void ButtonControl::SetBackColor(std::optional<QColor> color) {
     backColor_ = color;
-    button_->setStyleSheet(color ? QString("QPushButton { background-color: %1; }").arg(color->name())
-                                 : QString());
+    static_cast<ColorButton*>(button_)->face = color;
+    button_->update();
 }
 
 std::string ButtonControl::Caption() const {
@@ -301,6 +299,9 @@ TabStripControl::TabStripControl(std::string name, int index, std::string tag, i
               new TabStripWidget(parent), events),
       bar_(static_cast<TabStripWidget*>(Widget())->bar) {
     bar_->setExpanding(false);
+    // A click on a tab takes the focus, so that no control of the page is
+    // focused while the page is redrawn for the machine chosen.
+    bar_->setFocusPolicy(Qt::StrongFocus);
     QObject::connect(bar_, &QTabBar::currentChanged, bar_, [this](int) { RaiseFromQt(OnClick); });
 }
 

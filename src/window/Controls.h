@@ -84,6 +84,18 @@ public:
     std::string Caption() const override;
     void SetCaption(const std::string& caption) override;
     QLabel* Label() const;
+    // While set, a caption too long for the label is shown on one line in a
+    // smaller font, down to `minimumPoints`, and cut with "..." beyond that;
+    // the tool tip then holds the whole caption. The label's font at the time
+    // of the call is the largest one.
+    void FitCaption(bool fit, double minimumPoints = 0);
+
+private:
+    void ShowCaption();
+    std::string caption_;
+    bool fit_ = false;
+    double minimumPoints_ = 0;
+    double largestPoints_ = 0;
 };
 
 // A check box whose Value is 0 (clear), 1 (ticked) or 2 (greyed). Setting a
@@ -120,11 +132,18 @@ public:
     std::string Text() const;
     // What a user's choice of entry `index` does.
     void UserChoose(int index);
+    // While set, the list never drops down: what would open it raises
+    // OnClick instead, except for the mouse click that brought the focus,
+    // whose OnGotFocus has already run.
+    void SetExplainOnly(bool explainOnly) { explainOnly_ = explainOnly; }
 
     std::function<void()> OnGotFocus;
 
 private:
+    bool DropDownRefused();
     QComboBox* combo_;
+    bool explainOnly_ = false;
+    bool focusByMouse_ = false;
 };
 
 // A picture box showing a GIF file; clickable.
@@ -134,6 +153,8 @@ public:
                  platform::EventBridge& events);
     // Loads a picture file; a failure (53) when it cannot be read.
     void LoadPicture(const std::string& path);
+    // Shows no picture.
+    void ClearPicture();
     const std::string& PicturePath() const { return picture_; }
 
 private:
@@ -141,8 +162,8 @@ private:
     std::string picture_;
 };
 
-// A button with a picture and a background colour (empty: the system's
-// button-face colour).
+// A button with a picture and a background colour (empty: the style's own
+// button face). A colour is painted as one flat, solid face.
 class ButtonControl final : public Control {
 public:
     ButtonControl(std::string name, int index, std::string tag, int infoNumber, QWidget* parent,

@@ -1,4 +1,5 @@
 #include "platform/Failure.h"
+#include "platform/FileSystem.h"
 #include "runtime/Guard.h"
 #include "window/ConfigWindow.h"
 
@@ -85,6 +86,13 @@ void ConfigWindow::ComboClick(const char* handler, const char* combo, const char
         ShowInfoText(list);
         return;
     }
+    auto& box = Get<ImageControl>(image, c);
+    if (list.ListIndex() < 0) {
+        // No entry chosen (the stored number is not in the list): the stored
+        // number stays as it is, and no picture stands for it.
+        box.ClearPicture();
+        return;
+    }
     std::int16_t n = 0;
     const bool stored = guard([&] {
         const std::string text = list.Text();
@@ -104,7 +112,40 @@ void ConfigWindow::ComboClick(const char* handler, const char* combo, const char
         n < 1    ? PictureFolder + "/Empty_800.gif"
         : symbol ? SymbolPictureFolder + "/Torvex_BobbinSymbol_" + std::to_string(n) + "_800.gif"
                  : PictureFolder + "/Material_" + std::to_string(n) + "_800.gif";
-    guard([&] { Get<ImageControl>(image, c).LoadPicture(path); });
+    ShowPicture(guard, box, path);
+}
+
+// Loads a picture, found in any letter case as the pictures are counted. A
+// picture that cannot be loaded leaves its box empty and is told once per
+// run: at once, or, while the page is redrawn, in one report at its end.
+void ConfigWindow::ShowPicture(runtime::Guard& guard, ImageControl& box, const std::string& path) {
+    try {
+        const auto found = platform::FindExistingFile(path);
+        if (!found)
+            platform::Raise(platform::errnum::FileNotFound, "File not found: " + path);
+        box.LoadPicture(*found);
+        return;
+    } catch (const platform::Failure&) {
+        box.ClearPicture();
+    }
+    if (!missingPictures_.insert(path).second)
+        return;
+    if (redrawing_) {
+        untoldPictures_.push_back(path);
+        return;
+    }
+    guard([&] { platform::Raise(platform::errnum::FileNotFound, "File not found: " + path); });
+}
+
+// One report naming every picture that the last redraw could not load.
+void ConfigWindow::ReportMissingPictures(runtime::Guard& guard) {
+    if (untoldPictures_.empty())
+        return;
+    std::string files;
+    for (const std::string& path : untoldPictures_)
+        files += (files.empty() ? "" : ", ") + path;
+    untoldPictures_.clear();
+    guard([&] { platform::Raise(platform::errnum::FileNotFound, "File not found: " + files); });
 }
 
 void ConfigWindow::ComboMaterial_Click(int c) {
@@ -115,6 +156,20 @@ void ConfigWindow::ComboSymbol_Click(int c) {
     ComboClick("ComboSymbol_Click", "ComboSymbol", "ImageSymbol", &BobbinColumn::BobbinSym, c);
 }
 
+// The focus moves by itself while the page is redrawn: a focused control that
+// the redraw hides hands the focus on to a combo that may still show the
+// previous machine's number. Such a focus is nobody's choice and stores
+// nothing; the redraw sets every combo from the machine's own settings.
+void ConfigWindow::ComboMaterial_GotFocus(int c) {
+    if (!redrawing_)
+        ComboMaterial_Click(c);
+}
+
+void ConfigWindow::ComboSymbol_GotFocus(int c) {
+    if (!redrawing_)
+        ComboSymbol_Click(c);
+}
+
 void ConfigWindow::CommandQuest_Click() {
     runtime::Guard guard(rt_, "CommandQuest_Click");
     auto& button = Get<ButtonControl>("CommandQuest");
@@ -122,6 +177,10 @@ void ConfigWindow::CommandQuest_Click() {
     InfoMode = !InfoMode;
     guard([&] { button.SetBackColor(InfoMode ? std::optional<QColor>(QColor(0, 255, 0)) : std::nullopt); });
     guard([&] { tabs.SetEnabled(!InfoMode); });
+    // In info mode a click on a combo explains it; the list does not drop down.
+    for (int c = 1; c <= 4; ++c)
+        for (const char* combo : {"ComboMaterial", "ComboSymbol"})
+            Get<ComboControl>(combo, c).SetExplainOnly(InfoMode);
 }
 
 } // namespace torvex::window

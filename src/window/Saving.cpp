@@ -14,6 +14,11 @@ void ConfigWindow::CommandOK_Click() {
         ShowInfoText(Find("CommandOK"));
         return;
     }
+    // One save per run: a click that reaches here while saving (the window
+    // handles events during the database work) starts nothing.
+    if (Saving)
+        return;
+    Saving = true;
     guard([&] { Find("CommandOK").SetEnabled(false); });
     guard([&] { Find("CommandCancel").SetEnabled(false); });
     guard([&] { CloseMe(); });
@@ -107,6 +112,10 @@ void ConfigWindow::CommandCancel_Click() {
 
 bool ConfigWindow::Form_QueryUnload() {
     runtime::Guard guard(rt_, "Form_QueryUnload");
+    // While saving, a close request is refused without a question: the edits
+    // are being taken over, and the program ends by itself when that is done.
+    if (Saving)
+        return true;
     bool cancel = true;
     guard([&] { cancel = !rt_.ConfirmCancel(); });
     return cancel;

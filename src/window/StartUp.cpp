@@ -5,6 +5,8 @@
 
 #include <QLabel>
 
+#include <utility>
+
 namespace torvex::window {
 
 void ConfigWindow::Form_Load() {
@@ -92,6 +94,8 @@ void ConfigWindow::SetupUserInterFace() {
     if (tabs.TabCount() == 0) {
         // Nothing to show: say so instead of failing on every machine access.
         auto& label = Get<LabelControl>("LabelMachine");
+        label.FitCaption(false);
+        label.Label()->setWordWrap(true);
         QFont font = label.Widget()->font();
         font.setPointSize(10);
         label.Widget()->setFont(font);
@@ -107,6 +111,11 @@ void ConfigWindow::TabStripMachine_Click() {
     runtime::Guard guard(rt_, "TabStripMachine_Click");
     if (InfoMode)
         return;
+    struct Redraw {
+        bool& flag;
+        bool before;
+        ~Redraw() { flag = before; }
+    } redraw{redrawing_, std::exchange(redrawing_, true)};
     std::size_t m = 0;
     guard([&] { m = CurrentMachine(); });
     guard([&] {
@@ -130,15 +139,20 @@ void ConfigWindow::TabStripMachine_Click() {
                 Get<CheckBoxControl>(shown.control, c)
                     .SetValue(BobbinSettings.At(m, col).*shown.flag ? 1 : 0);
             });
-        guard([&] {
-            Get<ComboControl>("ComboMaterial", c).SetListIndex(BobbinSettings.At(m, col).BobbinMaterialSym);
-        });
-        guard([&] { Get<ComboControl>("ComboSymbol", c).SetListIndex(BobbinSettings.At(m, col).BobbinSym); });
+        for (const auto& [name, field] : {std::pair{"ComboMaterial", &BobbinColumn::BobbinMaterialSym},
+                                          std::pair{"ComboSymbol", &BobbinColumn::BobbinSym}}) {
+            auto& combo = Get<ComboControl>(name, c);
+            // A number that the list does not offer is reported; the combo then
+            // shows no entry rather than the previous machine's number.
+            if (!guard([&] { combo.SetListIndex(BobbinSettings.At(m, col).*field); }))
+                guard([&] { combo.SetListIndex(-1); });
+        }
     }
     guard([&] {
         Get<LabelControl>("LabelMachine")
             .SetCaption(Get<TabStripControl>("TabStripMachine").SelectedCaption());
     });
+    ReportMissingPictures(guard);
 }
 
 } // namespace torvex::window

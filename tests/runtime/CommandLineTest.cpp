@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <utility>
+
 using namespace torvex;
 using torvex::test::RuntimeFixture;
 
@@ -98,13 +101,21 @@ TEST_F(StartMode, ComponentNameIsTheProgramNameWithoutItsLastSevenCharacters) {
     EXPECT_TRUE(dialogs_.Shown().empty());
 }
 
-TEST_F(StartMode, ShortProgramNameIsReportedUnderItsOwnNameWithoutRecursion) {
-    auto& rt = MakeRuntime("/EXTERNAL=SILENT", "Tool");
-    rt.GetStartModeIntegrated();
-    EXPECT_EQ(rt.GetOCXName(), "");
-    EXPECT_EQ(
-        test::ReadFile(ErrorLog()),
-        "Fehler in Tool / pTorvex_Config_Exe / GetOCXName (Nr. 5) :Invalid procedure call or argument\r\n");
+TEST_F(StartMode, ReportsNameTheComponentAsThePathsDoAndAShortNameIsToldOnce) {
+    const std::string logfileLine = "Fehler in  / pTorvex_Config_Exe / GetPathLogfile (Nr. 5) :Invalid "
+                                    "procedure call or argument\r\n";
+    const std::string shortNameLine = "Fehler in  / pTorvex_Config_Exe / GetOCXName (Nr. 5) :Invalid "
+                                      "procedure call or argument\r\n";
+    for (const auto& [programFileName, log] : {std::pair<std::string, std::string>{"Torvexx", logfileLine},
+                                               {"Tool", shortNameLine + logfileLine}}) {
+        std::filesystem::remove(ErrorLog());
+        auto& rt = MakeRuntime("/EXTERNAL=SILENT /LOGFILE", programFileName);
+        rt.GetStartModeIntegrated();
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(rt.GetPathOCXMDB(), Plant() + "//.mdb");
+        EXPECT_EQ(rt.GetPathLogfile(), ""); // a failure report of its own
+        EXPECT_EQ(test::ReadFile(ErrorLog()), log) << programFileName;
+    }
 }
 
 } // namespace

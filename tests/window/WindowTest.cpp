@@ -1,16 +1,24 @@
 #include "platform/Failure.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Text.h"
+#include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtEvents.h"
 #include "runtime/Runtime.h"
 #include "support/TempDir.h"
 #include "window/ConfigWindow.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 
 #include <deque>
 #include <filesystem>
@@ -89,6 +97,15 @@ struct Harness {
     window::ConfigWindow window;
 
     template <class T> T& Get(const std::string& name, int index = 0) { return window.Get<T>(name, index); }
+    QWidget* Widget(const std::string& name, int index = 0) { return window.Find(name, index).Widget(); }
+    // Loads the window, shows it and makes it the active window, so that
+    // focus and activation events are delivered as on a desktop.
+    bool LoadAndShow() {
+        window.Form_Load();
+        window.show();
+        window.activateWindow();
+        return QTest::qWaitForWindowActive(&window);
+    }
     // Runs a handler that ends the program; returns the exit status (-1: it did not end).
     template <class F> int Ends(F&& f) {
         try {
@@ -100,12 +117,82 @@ struct Harness {
     }
 };
 
+// Every field of one machine's settings, as text to compare.
+std::string SettingsText(window::ConfigWindow& w, std::size_t m) {
+    std::string text = w.BobbinSettings.Machine(m).NoBobbinChanger ? "N" : "n";
+    for (std::size_t c = 1; c <= 4; ++c) {
+        const window::BobbinColumn& col = w.BobbinSettings.At(m, c);
+        for (bool flag : {col.Bobbin, col.BobbinWithBlankLenght, col.TensionArmWithoutSplicePosition,
+                          col.WithoutBobbin, col.WithoutTensionArm, col.OnlyBlank})
+            text += flag ? '1' : '0';
+        text += "/" + std::to_string(col.BobbinMaterialSym) + "/" + std::to_string(col.BobbinSym) + " ";
+    }
+    return text;
+}
+
+// What the page shows, in the form of SettingsText, plus the rows shown.
+std::string PageText(Harness& h) {
+    std::string text = h.Get<CheckBoxControl>("CheckBobbinChange").Value() == 1 ? "N" : "n";
+    for (int c = 1; c <= 4; ++c) {
+        for (const char* box : {"CheckBobbinOk", "CheckBlank", "CheckTensionArmWithoutSplicePosition",
+                                "CheckWithoutBobbin", "CheckWithoutTensionArm", "CheckOnlyBlank"})
+            text += h.Get<CheckBoxControl>(box, c).Value() == 1 ? '1' : '0';
+        text += "/" + std::to_string(h.Get<ComboControl>("ComboMaterial", c).ListIndex()) + "/" +
+                std::to_string(h.Get<ComboControl>("ComboSymbol", c).ListIndex()) + " ";
+    }
+    return text;
+}
+
+bool RowsShown(Harness& h, int c) {
+    return h.Get<ComboControl>("ComboMaterial", c).Visible();
+}
+
+// The names of the focusable controls of the page, in keyboard order.
+std::vector<std::pair<std::string, int>> PageFocusOrder() {
+    std::vector<std::pair<std::string, int>> order = {{"CheckBobbinChange", 0}};
+    for (int c = 1; c <= 4; ++c)
+        for (const char* name :
+             {"CheckBobbinOk", "CheckBlank", "CheckTensionArmWithoutSplicePosition", "CheckWithoutBobbin",
+              "CheckWithoutTensionArm", "CheckOnlyBlank", "ComboMaterial", "ComboSymbol"})
+            order.emplace_back(name, c);
+    return order;
+}
+
+// Answers the next modal message box with a key press, noting its default button.
+void PressOnNextBox(Qt::Key key, QString* defaultButton) {
+    QTimer::singleShot(0, [key, defaultButton] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        QTest::keyClick(box, key);
+    });
+}
+
 } // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QFont::insertSubstitution("MS Sans Serif", "Liberation Sans"); }
+    // A run that ended inside a handler told every event loop to quit; a
+    // fresh run of the application's loop clears that for the next test.
+    void cleanup() {
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+    void escapeGivesTheSafeAnswer_data();
+    void escapeGivesTheSafeAnswer();
+    void tabSwitchStoresNothing_data();
+    void tabSwitchStoresNothing();
+    void numberNotOfferedStaysStored();
+    void savingCannotBeInterrupted();
+    void picturesAndLogInAnyLetterCase_data();
+    void picturesAndLogInAnyLetterCase();
+    void infoModeFaceAndCombos();
+    void keyboardOrderAndReturn();
+    void captionsFitTheirPlaces();
     void tabsOnlyForEnabledMachines();
     void tabChangeShowsTheMachine();
     void columnSwitchHidesButKeepsValues();
@@ -399,6 +486,313 @@ void WindowTest::missingProgramIniIsToldNotCreated() {
                                           "/parameter/Program.ini\" does not exist.");
     QVERIFY(!test::Exists(plant.ProgramIni()));
     QVERIFY(!test::Exists(plant.P() + "/Program.ini"));
+}
+
+void WindowTest::escapeGivesTheSafeAnswer_data() {
+    QTest::addColumn<bool>("resumeBox");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("defaultButton");
+    QTest::addColumn<bool>("goesOn"); // resume after the report / keep editing
+    QTest::newRow("resume, Escape") << true << int(Qt::Key_Escape) << "&Yes" << true;
+    QTest::newRow("resume, Return") << true << int(Qt::Key_Return) << "&Yes" << true;
+    QTest::newRow("cancel, Escape") << false << int(Qt::Key_Escape) << "&No" << true;
+    QTest::newRow("cancel, Return") << false << int(Qt::Key_Return) << "&No" << true;
+}
+
+// The real message boxes: a reflexive Escape never ends the run.
+void WindowTest::escapeGivesTheSafeAnswer() {
+    QFETCH(bool, resumeBox);
+    QFETCH(int, key);
+    QFETCH(QString, defaultButton);
+    QFETCH(bool, goesOn);
+    Plant plant;
+    platform::EventBridge events;
+    platform::QtDialogs dialogs(events);
+    runtime::Runtime rt(test::MakeIdentity(plant.P() + "/Torvex"),
+                        {dialogs, plant.ServicePackLog(), nullptr, {}});
+    QString shownDefault;
+    PressOnNextBox(static_cast<Qt::Key>(key), &shownDefault);
+    const bool wentOn =
+        resumeBox ? rt.ReportError(5, "src", "failed", "Proc", false) == 2 : !rt.ConfirmCancel();
+    QCOMPARE(shownDefault, defaultButton);
+    QCOMPARE(wentOn, goesOn);
+}
+
+void WindowTest::tabSwitchStoresNothing_data() {
+    QTest::addColumn<int>("columnsOn"); // of the second machine; the first has all four
+    QTest::addColumn<bool>("byMouse");  // a click on the tab, or the tab selected by code
+    for (int on = 1; on <= 4; ++on) {
+        QTest::addRow("%d on, click", on) << on << true;
+        QTest::addRow("%d on, code", on) << on << false;
+    }
+}
+
+// Whichever control of the page has the focus, a tab switch changes no stored
+// value, and afterwards every control shows the new machine's value.
+void WindowTest::tabSwitchStoresNothing() {
+    QFETCH(int, columnsOn);
+    QFETCH(bool, byMouse);
+    Plant plant;
+    std::string ini = "[Machine1]\r\nMachineName=Alpha\r\nNoBobbinChanger=true\r\n";
+    std::string third = "[Machine3]\r\nMachineName=Gamma\r\n";
+    for (int c = 1; c <= 4; ++c) {
+        const std::string n = std::to_string(c);
+        for (const char* key : {"Bobbin", "BobbinWithBlankLenght", "TensionArmWithoutSplicePosition",
+                                "WithoutBobbin", "WithoutTensionArm", "OnlyBlank"})
+            ini += std::string(key) + n + "=true\r\n";
+        ini += "BobbinMaterialSym" + n + "=3\r\nBobbinSym" + n + "=2\r\n";
+        third += "Bobbin" + n + (c <= columnsOn ? "=true\r\n" : "=false\r\n");
+        third += "BobbinMaterialSym" + n + "=1\r\nBobbinSym" + n + "=1\r\n";
+    }
+    test::WriteFile(plant.ProgramIni(), "[Project]\r\nNumberOfMachines=3\r\n" + ini + third);
+    Harness h(plant);
+    QVERIFY(h.LoadAndShow());
+    const std::string alpha = SettingsText(h.window, 1);
+    const std::string gamma = SettingsText(h.window, 3);
+    auto& tabs = h.Get<TabStripControl>("TabStripMachine");
+    const auto select = [&](int position) {
+        if (byMouse)
+            QTest::mouseClick(tabs.Bar(), Qt::LeftButton, {}, tabs.Bar()->tabRect(position - 1).center());
+        else
+            tabs.SelectTab(position);
+    };
+    for (const auto& [name, index] : PageFocusOrder()) {
+        for (const int from : {1, 2}) {
+            select(from);
+            QWidget* focused = h.Widget(name, index);
+            if (!focused->isVisible())
+                continue;
+            focused->setFocus(Qt::TabFocusReason);
+            QVERIFY(focused->hasFocus());
+            select(3 - from);
+            const std::string where =
+                name + std::to_string(index) + " focused, to tab " + std::to_string(3 - from);
+            QCOMPARE(SettingsText(h.window, 1), alpha);
+            QVERIFY2(SettingsText(h.window, 3) == gamma, where.c_str());
+            const std::size_t m = from == 1 ? 3 : 1;
+            QVERIFY2(PageText(h) == SettingsText(h.window, m), where.c_str());
+            for (int c = 1; c <= 4; ++c)
+                QCOMPARE(RowsShown(h, c), h.window.BobbinSettings.At(m, static_cast<std::size_t>(c)).Bobbin);
+        }
+    }
+    // Going through the page with the keyboard stores what each control shows.
+    for (int i = 0; i < 40; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(SettingsText(h.window, 1), alpha);
+    QCOMPARE(SettingsText(h.window, 3), gamma);
+    QCOMPARE(h.dialogs.unexpected, 0);
+}
+
+// A stored number that the list does not offer is reported; the combo shows
+// no entry (not the previous machine's number), and focusing it stores nothing.
+void WindowTest::numberNotOfferedStaysStored() {
+    Plant plant;
+    test::WriteFile(plant.ProgramIni(),
+                    "[Project]\r\nNumberOfMachines=3\r\n[Machine1]\r\nBobbin1=true\r\n"
+                    "BobbinMaterialSym1=2\r\n[Machine3]\r\nBobbin1=true\r\nBobbinMaterialSym1=9\r\n");
+    Harness h(plant);
+    QVERIFY(h.LoadAndShow());
+    h.dialogs.answers = {Answer::Yes};
+    auto& tabs = h.Get<TabStripControl>("TabStripMachine");
+    QTest::mouseClick(tabs.Bar(), Qt::LeftButton, {}, tabs.Bar()->tabRect(1).center());
+    QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
+    auto& combo = h.Get<ComboControl>("ComboMaterial", 1);
+    QCOMPARE(combo.ListIndex(), -1);
+    QCOMPARE(h.Get<ImageControl>("ImageMaterial", 1).PicturePath(), std::string());
+    combo.Widget()->setFocus(Qt::TabFocusReason);
+    QVERIFY(combo.Widget()->hasFocus());
+    QCOMPARE(h.window.BobbinSettings.At(3, 1).BobbinMaterialSym, std::int16_t{9});
+    QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
+    QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
+}
+
+// From the first OK click on, OK and Cancel stay disabled, a second click and
+// a close request start nothing, and the save completes.
+void WindowTest::savingCannotBeInterrupted() {
+    Plant plant;
+    Harness h(plant);
+    QVERIFY(h.LoadAndShow());
+    auto* blank = h.Widget("CheckBlank", 1);
+    QTest::mouseClick(blank, Qt::LeftButton, {}, QPoint(8, blank->height() / 2));
+    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLenght);
+    QWidget* ok = h.Widget("CommandOK");
+    QWidget* cancel = h.Widget("CommandCancel");
+    bool intruded = false;
+    bool enabledWhileSaving = false;
+    // Runs while the save lets the window handle its pending events.
+    QTimer::singleShot(0, [&] {
+        QEvent activation(QEvent::ActivationChange);
+        QApplication::sendEvent(&h.window, &activation);
+        enabledWhileSaving = ok->isEnabled() || cancel->isEnabled();
+        QTest::mouseClick(ok, Qt::LeftButton);
+        h.window.close();
+        intruded = true;
+    });
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QVERIFY(intruded);
+    QVERIFY(!enabledWhileSaving);
+    QVERIFY(!ok->isEnabled() && !cancel->isEnabled());
+    QVERIFY(h.events.Ended());
+    QCOMPARE(h.events.ExitStatus(), 0);
+    QCOMPARE(h.dialogs.shown.size(), std::size_t{0}); // no cancel question
+    QVERIFY(test::ReadFile(plant.ProgramIni()).find("BobbinWithBlankLenght1=true\r\n") != std::string::npos);
+    QVERIFY(!test::Exists(plant.P() + "/HX5cfglog.txt"));
+}
+
+void WindowTest::picturesAndLogInAnyLetterCase_data() {
+    QTest::addColumn<bool>("missing"); // else: every file there, in another letter case
+    QTest::newRow("other letter case") << false;
+    QTest::newRow("missing and unreadable") << true;
+}
+
+// Pictures and the error log are found in any letter case; pictures that
+// cannot be loaded are told in one report, and their boxes stay empty.
+void WindowTest::picturesAndLogInAnyLetterCase() {
+    QFETCH(bool, missing);
+    Plant plant;
+    const std::string standard = plant.P() + "/Standard/";
+    const std::string log = plant.P() + "/hx5cfglog.txt";
+    test::WriteFile(log, "old\r\n");
+    if (missing) {
+        std::filesystem::remove(standard + "Empty_800.gif");
+        test::WriteFile(standard + "Material_2_800.gif", "no picture");
+    } else {
+        std::filesystem::rename(standard + "Empty_800.gif", standard + "EMPTY_800.GIF");
+        std::filesystem::rename(standard + "Material_2_800.gif", standard + "material_2_800.gif");
+        std::filesystem::rename(plant.P() + "/Torvex/Torvex_BobbinSymbol_1_800.gif",
+                                plant.P() + "/Torvex/torvex_bobbinsymbol_1_800.gif");
+    }
+    Harness h(plant);
+    h.dialogs.answers = {Answer::Yes};
+    h.window.Form_Load();
+    QCOMPARE(h.Get<ComboControl>("ComboMaterial", 1).ListCount(), 4);
+    QCOMPARE(h.Get<ComboControl>("ComboSymbol", 1).ListCount(), 3);
+    h.Get<TabStripControl>("TabStripMachine").SelectTab(2);
+    h.Get<TabStripControl>("TabStripMachine").SelectTab(1);
+    h.Get<ComboControl>("ComboMaterial", 3).UserChoose(2);
+    const std::string material = h.Get<ImageControl>("ImageMaterial", 1).PicturePath();
+    const std::string symbol = h.Get<ImageControl>("ImageSymbol", 2).PicturePath();
+    if (missing) {
+        QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
+        const std::string report = "Fehler in Torvex / pTorvex_Config_Exe / TabStripMachine_Click (Nr. 53) :"
+                                   "File not found: " +
+                                   standard + "Material_2_800.gif, " + standard + "Empty_800.gif";
+        QCOMPARE(test::ReadFile(log), "old\r\n" + report + "\r\n");
+        QVERIFY(!test::Exists(plant.P() + "/HX5cfglog.txt"));
+        QCOMPARE(material, std::string());
+        QVERIFY(static_cast<QLabel*>(h.Widget("ImageSymbol", 1))->pixmap().isNull());
+        QCOMPARE(symbol, plant.P() + "/Torvex/Torvex_BobbinSymbol_1_800.gif");
+    } else {
+        QCOMPARE(h.dialogs.shown.size(), std::size_t{0});
+        QCOMPARE(material, standard + "material_2_800.gif");
+        QCOMPARE(symbol, plant.P() + "/Torvex/torvex_bobbinsymbol_1_800.gif");
+        QCOMPARE(h.Get<ImageControl>("ImageSymbol", 1).PicturePath(), standard + "EMPTY_800.GIF");
+        QCOMPARE(test::ReadFile(log), std::string("old\r\n"));
+    }
+}
+
+// Info mode paints ? pure green, flat, and gives the style's own face back;
+// a click on a combo explains it once and opens no list.
+void WindowTest::infoModeFaceAndCombos() {
+    Plant plant;
+    test::WriteFile(plant.LanguageFile(), "[Language]\r\nLanguage=1031\r\n[1031]\r\nHelp15=Material\r\n");
+    Harness h(plant);
+    QVERIFY(h.LoadAndShow());
+    QWidget* quest = h.Widget("CommandQuest");
+    quest->setFocus(Qt::TabFocusReason);
+    const QImage face = quest->grab().toImage();
+    QTest::mouseClick(quest, Qt::LeftButton);
+    QVERIFY(h.window.InfoMode);
+    const QImage green = quest->grab().toImage();
+    for (const QPoint at : {QPoint(3, green.height() / 2), QPoint(green.width() - 4, 3),
+                            QPoint(green.width() / 2, green.height() - 4)})
+        QCOMPARE(green.pixelColor(at), QColor(0, 255, 0));
+
+    h.dialogs.answers = {Answer::Ok, Answer::Ok, Answer::Ok};
+    auto* combo = static_cast<QComboBox*>(h.Widget("ComboMaterial", 1));
+    QTest::mouseClick(combo, Qt::LeftButton);
+    QVERIFY(combo->hasFocus());
+    QCOMPARE(h.dialogs.shown.size(), std::size_t{1}); // the focus explained; the click opens nothing
+    QVERIFY(!combo->view()->isVisible());
+    QTest::mouseClick(combo, Qt::LeftButton);
+    QCOMPARE(h.dialogs.shown.size(), std::size_t{2});
+    QVERIFY(!combo->view()->isVisible());
+    QTest::keyClick(combo, Qt::Key_Down); // a pick explains once
+    QCOMPARE(h.dialogs.shown.size(), std::size_t{3});
+    QCOMPARE(h.dialogs.shown[2].text, std::string("Material"));
+    QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
+
+    quest->setFocus(Qt::TabFocusReason);
+    QTest::mouseClick(quest, Qt::LeftButton);
+    QVERIFY(!h.window.InfoMode);
+    QCOMPARE(quest->grab().toImage(), face);
+    QCOMPARE(h.dialogs.unexpected, 0);
+}
+
+// Tab goes through the page column by column, then ?, OK, Cancel and the
+// tabs; Return on a check box does not save.
+void WindowTest::keyboardOrderAndReturn() {
+    Plant plant;
+    test::WriteFile(plant.ProgramIni(), "[Project]\r\nNumberOfMachines=3\r\n[Machine1]\r\nMachineName="
+                                        "Alpha\r\nBobbin1=true\r\nBobbin2=true\r\n"
+                                        "Bobbin3=true\r\nBobbin4=true\r\n");
+    Harness h(plant);
+    QVERIFY(h.LoadAndShow());
+    std::vector<QWidget*> expected;
+    for (const auto& [name, index] : PageFocusOrder())
+        expected.push_back(h.Widget(name, index));
+    for (const char* name : {"CommandQuest", "CommandOK", "CommandCancel"})
+        expected.push_back(h.Widget(name));
+    expected.push_back(h.Get<TabStripControl>("TabStripMachine").Bar());
+    expected.push_back(expected.front());
+    QCOMPARE(QApplication::focusWidget(), expected.front());
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY2(QApplication::focusWidget() == expected[i], std::to_string(i).c_str());
+    }
+    const std::string before = test::ReadFile(plant.ProgramIni());
+    QWidget* blank = h.Widget("CheckBlank", 2);
+    blank->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(blank, Qt::Key_Return);
+    QTest::keyClick(blank, Qt::Key_Enter);
+    QVERIFY(!h.events.Ended());
+    QVERIFY(h.Get<ButtonControl>("CommandOK").Enabled());
+    QCOMPARE(test::ReadFile(plant.ProgramIni()), before);
+}
+
+// Every caption fits its place at the screen's scale (the suite runs again at
+// scale factors 1.5 and 2); a long machine name is fitted, not cut through.
+void WindowTest::captionsFitTheirPlaces() {
+    Plant plant;
+    const std::string name = "Schlauchbeutelmaschine Linie 12 Nord (Halle B)";
+    test::WriteFile(plant.ProgramIni(), "[Project]\r\nNumberOfMachines=3\r\n[Machine1]\r\nMachineName=" +
+                                            name + "\r\n[Machine3]\r\nMachineName=Ab\r\n");
+    Harness h(plant);
+    QVERIFY(h.LoadAndShow());
+    auto& machine = h.Get<LabelControl>("LabelMachine");
+    QCOMPARE(machine.Caption(), name);
+    QCOMPARE(machine.ToolTipText(), name);
+    for (const auto& control : h.window.ControlCollection()) {
+        QString text;
+        int room = 0;
+        if (auto* label = qobject_cast<QLabel*>(control->Widget()); label && !label->text().isEmpty()) {
+            text = label->text();
+            room = label->contentsRect().width();
+        } else if (auto* box = qobject_cast<QCheckBox*>(control->Widget()); box && !box->text().isEmpty()) {
+            text = box->text();
+            room =
+                box->width() - (box->sizeHint().width() - QFontMetrics(box->font()).horizontalAdvance(text));
+        } else {
+            continue;
+        }
+        const QFontMetrics metrics(control->Widget()->font());
+        QVERIFY2(metrics.horizontalAdvance(text) <= room, qPrintable(text));
+        QVERIFY2(metrics.height() <= control->Widget()->height(), qPrintable(text));
+    }
+    h.Get<TabStripControl>("TabStripMachine").SelectTab(2);
+    QCOMPARE(machine.Label()->text(), QString("Ab"));
+    QCOMPARE(machine.ToolTipText(), std::string());
+    QCOMPARE(machine.Label()->font().pointSizeF(), 24.0);
 }
 
 QTEST_MAIN(WindowTest)

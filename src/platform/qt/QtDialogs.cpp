@@ -37,8 +37,13 @@ Answer QtDialogs::Show(const MessageBox& box) {
     }
     if (box.buttons == Buttons::YesNo) {
         dialog.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        dialog.setDefaultButton(box.defaultButton == 2 ? QMessageBox::No : QMessageBox::Yes);
-        dialog.setEscapeButton(QMessageBox::No);
+        // Escape gives the default answer. Every question of the program has
+        // the safe answer as its default: resume after a failure report, keep
+        // editing instead of cancelling, stop before data is lost. A reflexive
+        // Escape must never end the run or throw the user's work away.
+        const auto answer = box.defaultButton == 2 ? QMessageBox::No : QMessageBox::Yes;
+        dialog.setDefaultButton(answer);
+        dialog.setEscapeButton(answer);
     } else {
         dialog.setStandardButtons(QMessageBox::Ok);
     }
