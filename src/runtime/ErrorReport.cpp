@@ -46,7 +46,9 @@ void Runtime::AppendToLog(const std::string& path, std::string_view entry) {
     }
     if (platform::AppendLine(path, entry))
         return;
-    *services_.errorStream << path << ": " << platform::DescribeFileError(path, errno)
+    const int err = errno;
+    *services_.errorStream << (path.empty() ? std::string("no log file is named")
+                                            : path + ": " + platform::DescribeFileError(path, err))
                            << "; the entry follows:\n"
                            << entry << '\n'
                            << std::flush;

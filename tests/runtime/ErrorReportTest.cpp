@@ -109,7 +109,7 @@ TEST_F(ErrorReport, IntegratedLogGoesToLogfileAndAnUnwritableLogToStandardError)
     auto& noLog = MakeRuntime("/EXTERNAL=HX5CFG");
     noLog.GetStartModeIntegrated();
     EXPECT_EQ(noLog.WriteErrorLog("lost?"), "Error logged to \n\r");
-    EXPECT_EQ(errors_.str(), "lost?\n");
+    EXPECT_EQ(errors_.str(), "no log file is named; the entry follows:\nlost?\n");
 }
 
 TEST_F(ErrorReport, ConfirmCancelAsksTheDesignedQuestion) {
