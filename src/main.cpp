@@ -1,5 +1,6 @@
 #include "platform/Failure.h"
 #include "platform/ProcessIdentity.h"
+#include "platform/Termination.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtEvents.h"
 #include "presetdb/Preview.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <vector>
 
 #include <csignal>
 #include <cstdlib>
@@ -66,6 +68,45 @@ private:
     bool reported_ = false;
 };
 
+// Qt's own messages. A silent run prints none of them. While the window's
+// platform starts, they are held back: a window run that cannot reach its
+// display ends with the program's one line and exit status 2 instead of
+// Qt's abort, and otherwise they are passed on as they came.
+struct QtMessages {
+    static inline bool silent = false;
+    static inline bool starting = true;
+    static inline std::string noDisplayLine;
+    static inline QtMessageHandler passOn = nullptr;
+    struct Held {
+        QtMsgType type;
+        const char *file, *function, *category;
+        int line;
+        QString message;
+    };
+    static inline std::vector<Held> held;
+
+    static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (type == QtFatalMsg && starting) {
+            std::cerr << noDisplayLine << std::flush;
+            std::_Exit(2);
+        }
+        if (silent)
+            return;
+        if (starting) {
+            held.push_back({type, context.file, context.function, context.category, context.line, message});
+            return;
+        }
+        passOn(type, context, message);
+    }
+    static void Started() {
+        starting = false;
+        for (const Held& h : held)
+            if (!silent)
+                passOn(h.type, QMessageLogContext(h.file, h.line, h.function, h.category), h.message);
+        held.clear();
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +114,7 @@ int main(int argc, char** argv) {
     // A file that may not grow further fails the write that tries it (and is
     // reported); it must not end the program in the middle of a write.
     std::signal(SIGXFSZ, SIG_IGN);
+    platform::InstallTerminationHandlers();
     const auto identity = platform::ProcessIdentity::FromSystem(
         argc, argv, environ, {TORVEX_VERSION_MAJOR, TORVEX_VERSION_MINOR, TORVEX_VERSION_PATCH});
     if (::access(identity.programFolder.c_str(), R_OK | X_OK) != 0) {
@@ -91,16 +133,22 @@ int main(int argc, char** argv) {
         runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "", nullptr, {}, true});
         return presetdb::RunPreview(rt, std::cout);
     }
-    if (silent && !IsSet("QT_QPA_PLATFORM"))
+    // A silent run never needs a display, whatever the environment says.
+    if (silent)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QtMessages::silent = silent;
+    QtMessages::noDisplayLine =
+        identity.programFileName +
+        ": no display to open the window on; to configure without a window run it with "
+        "/EXTERNAL=SILENT\n";
     if (!silent && !HasDisplay()) {
-        std::cerr << identity.programFileName
-                  << ": no display to open the window on; to configure without a window run it with "
-                     "/EXTERNAL=SILENT\n";
+        std::cerr << QtMessages::noDisplayLine;
         return 2;
     }
+    QtMessages::passOn = qInstallMessageHandler(QtMessages::Handle);
 
     QApplication app(argc, argv);
+    QtMessages::Started();
     QApplication::setApplicationName(QString::fromStdString(identity.programFileName));
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
 
@@ -108,6 +156,11 @@ int main(int argc, char** argv) {
     platform::QtDialogs dialogs(events);
     runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "/var/log/PelzoServicePack.log",
                                    nullptr, [&events] { events.ProcessEvents(); }});
+    // A signal ends a window that waits for the user at the next tick.
+    QTimer terminationPoll;
+    QObject::connect(&terminationPoll, &QTimer::timeout,
+                     [&] { events.Deliver([&] { rt.StopIfTerminated(); }); });
+    terminationPoll.start(100);
     try {
         window::ConfigWindow window(rt, events);
         window.Form_Load();

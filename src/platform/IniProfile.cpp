@@ -2,6 +2,7 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/Termination.h"
 
 #include <cerrno>
 #include <ctime>
@@ -192,11 +193,13 @@ void IniProfile::BeginStep(const std::string& path) {
     Step& step = steps_[path];
     step.target = FindExistingFile(path).value_or(path);
     const std::string real = ResolveLinks(step.target);
-    switch (step.lock.Acquire(real + ".lock", kLockWait)) {
+    switch (step.lock.Acquire(real + ".lock", kLockWait, [] { return TerminationSignal() == 0; })) {
     case FileLock::Result::Locked:
     case FileLock::Result::NoLockFile: // a folder we cannot write to: the write fails and says so
-    case FileLock::Result::Stopped:
         break;
+    case FileLock::Result::Stopped: // the run is ending: nothing is written
+        step.refused = true;
+        return;
     case FileLock::Result::Busy:
         step.refused = true;
         Raise(errnum::PathFileAccess, "The file \"" + step.target +

@@ -61,6 +61,8 @@ public:
     // Ends the step: writes the file once, when its bytes changed, and
     // releases the lock. Returns false when the changes could not be written.
     bool CommitStep(const std::string& path);
+    // Ends the step without writing anything; the file stays as it was.
+    void AbandonStep(const std::string& path) { steps_.erase(path); }
 
     // Parses the digits of a profile integer as GetPrivateProfileInt does.
     static std::uint32_t ParseProfileInteger(std::string_view text);

@@ -109,12 +109,15 @@ void PresetGeneration::WorkOnMDB() {
         opened = work != nullptr;
         // Whatever ends the run from here on, the rows generated so far are
         // stored in the work table, as each row was stored when it was made.
+        // A run ended by a signal leaves the template as it was.
         struct StoreOnExit {
             PresetGeneration& generation;
             std::unique_ptr<Connection>& database;
             ~StoreOnExit() {
                 try {
-                    if (database)
+                    if (database && generation.rt_.Interrupted())
+                        database->Rollback();
+                    else if (database)
                         generation.StoreWorkTable(*database);
                 } catch (const platform::Failure&) {
                     // the program is ending: what could not be stored stays as it was

@@ -1,5 +1,6 @@
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/Termination.h"
 #include "platform/Text.h"
 #include "runtime/ProgramEnd.h"
 #include "runtime/Runtime.h"
@@ -103,6 +104,41 @@ std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, 
     }
     ShowMessage(MessageBox{report, "Fatal error", Buttons::Ok, Icon::Critical, 1});
     return 1;
+}
+
+void Runtime::StopIfTerminated() {
+    const int signal = platform::TerminationSignal();
+    if (signal == 0 || interrupted_)
+        return;
+    interrupted_ = true;
+    const std::string line = std::string("Ended by ") + platform::SignalName(signal) +
+                             " before the run was done; no file was left half-written.";
+    if (SilentMode)
+        WriteServicePackLog(line);
+    else
+        (void)WriteErrorLog(line);
+    throw ProgramEnd{1};
+}
+
+std::string Runtime::ComponentLockPath() {
+    const std::string c = GetOCXName();
+    return InstallationFolder() + "/" + c + "/" + c + ".lock";
+}
+
+Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
+    if (componentLock_.Held())
+        return PlantLock::Held;
+    const auto result =
+        componentLock_.Acquire(ComponentLockPath(), wait, [] { return platform::TerminationSignal() == 0; });
+    StopIfTerminated();
+    if (result == platform::FileLock::Result::Busy)
+        return PlantLock::Busy;
+    // No lock file in a folder the run cannot write to: there is nothing it
+    // could change there, and every ini file keeps its own lock.
+    const std::string c = GetOCXName();
+    platform::RemoveStaleTempFiles(InstallationFolder() + "/" + c);
+    platform::RemoveStaleTempFiles(InstallationFolder() + "/parameter");
+    return PlantLock::Held;
 }
 
 void Runtime::EndProgram() {

@@ -23,6 +23,7 @@ public:
     // Runs one step. Returns true when it completed, false when it failed and
     // the run resumes with the caller's next step.
     template <class Step> bool operator()(Step&& step) {
+        runtime_.StopIfTerminated();
         try {
             std::forward<Step>(step)();
             return true;

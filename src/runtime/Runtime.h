@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/Dialogs.h"
+#include "platform/FileLock.h"
 #include "platform/IniProfile.h"
 #include "platform/ProcessIdentity.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -75,6 +77,7 @@ public:
     // that cannot be read, or whose lock another program holds too long.
     void BeginIniStep(const std::string& file) { ini_.BeginStep(file); }
     [[nodiscard]] bool CommitIniStep(const std::string& file) { return ini_.CommitStep(file); }
+    void AbandonIniStep(const std::string& file) { ini_.AbandonStep(file); }
 
     // Failure reports and logs.
     std::int16_t ReportError(std::int32_t number, std::string_view source, std::string_view description,
@@ -104,10 +107,27 @@ public:
     // Shows a message box through the platform's dialogs.
     platform::Answer ShowMessage(const platform::MessageBox& box) { return services_.dialogs.Show(box); }
     // Lets the user interface handle pending events (no-op without a window).
-    void ProcessEvents() const {
+    // A safe point: a run that was asked to end by a signal ends here.
+    void ProcessEvents() {
+        StopIfTerminated();
         if (services_.processEvents)
             services_.processEvents();
     }
+
+    // Ends the run (exit status 1, with a log line) when a signal asked for
+    // it. Called between steps, where every file the run manages is whole.
+    void StopIfTerminated();
+    // True once a signal has ended the run: nothing more is written.
+    bool Interrupted() const { return interrupted_; }
+
+    // The lock that lets one run at a time work on the component's files:
+    // "<P>/<C>/<C>.lock". Waits up to `wait` for another run that holds it;
+    // Busy when it kept it for the whole wait. Once held (for the rest of the
+    // run), the temporary files that killed runs left in the folders this
+    // run writes are removed.
+    enum class PlantLock { Held, Busy };
+    PlantLock LockComponent(std::chrono::milliseconds wait);
+    std::string ComponentLockPath();
 
     // The number of machines: the highest index, or 0 for a list without elements.
     std::size_t MachineCount() const { return MachineNames.empty() ? 0 : MachineNames.size() - 1; }
@@ -128,7 +148,9 @@ private:
     platform::ProcessIdentity identity_;
     RuntimeServices services_;
     platform::IniProfile ini_;
+    platform::FileLock componentLock_;
     int failureReports_ = 0;
+    bool interrupted_ = false;
     bool componentNameReported_ = false;
 };
 
@@ -142,7 +164,9 @@ class IniStep {
 public:
     IniStep(Runtime& runtime, std::string file) : rt_(runtime), file_(std::move(file)) {}
     ~IniStep() {
-        if (open_)
+        if (open_ && rt_.Interrupted())
+            rt_.AbandonIniStep(file_); // a signal: the file stays before the whole step
+        else if (open_)
             (void)rt_.CommitIniStep(file_);
     }
     IniStep(const IniStep&) = delete;

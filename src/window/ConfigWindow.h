@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,6 +19,9 @@ class Guard;
 }
 
 namespace torvex::window {
+
+// How long a run waits for another run that works on the same plant.
+inline constexpr std::chrono::seconds kPlantWait{30};
 
 // The program's only window, "Torvex_Config": one tab per machine that
 // carries the component, four bobbin columns, info mode, OK and Cancel.
@@ -107,6 +111,7 @@ private:
     void ReadMachine(std::size_t n, const std::string& readIni);
     void WriteMachine(std::size_t n, const std::string& writeIni);
     std::int16_t CountPictures(const std::string& folder, const std::string& prefix);
+    bool LockPlant();
 
     runtime::Runtime& rt_;
     platform::EventBridge& events_;

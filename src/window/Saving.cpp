@@ -29,6 +29,14 @@ void ConfigWindow::CloseMe() {
     runtime::Guard guard(rt_, "CloseMe");
     guard([&] { events_.ProcessEventsNow(); });
     guard([&] { QApplication::setOverrideCursor(Qt::WaitCursor); });
+    if (!LockPlant()) {
+        // Back to editing: nothing was saved, and the user may try again.
+        QApplication::restoreOverrideCursor();
+        Saving = false;
+        Find("CommandOK").SetEnabled(true);
+        Find("CommandCancel").SetEnabled(true);
+        return;
+    }
     guard([&] {
         presetdb::PresetGeneration generation(rt_);
         generation.WorkOnMDB();
@@ -36,6 +44,25 @@ void ConfigWindow::CloseMe() {
     guard([&] { WriteInputs(); });
     guard([&] { QApplication::restoreOverrideCursor(); });
     rt_.EndNormally();
+}
+
+// Takes the plant's lock before anything is written: one run at a time
+// regenerates the component's databases and writes its settings. While
+// another run holds it, the user decides whether to wait again; false when
+// the user would rather go back to the window.
+bool ConfigWindow::LockPlant() {
+    for (;;) {
+        if (rt_.LockComponent(kPlantWait) == runtime::Runtime::PlantLock::Held)
+            return true;
+        const std::string text = "Another run of " + rt_.Identity().programFileName +
+                                 " is working on this plant: \"" + rt_.ComponentLockPath() +
+                                 "\" was held for " + std::to_string(kPlantWait.count()) + " s." +
+                                 std::string(runtime::LFCR) + "Your settings are not saved yet." +
+                                 std::string(runtime::LFCR) + "Wait again?";
+        if (rt_.ShowMessage({text, rt_.Identity().programFileName, platform::Buttons::YesNo,
+                             platform::Icon::Exclamation, 1}) != platform::Answer::Yes)
+            return false;
+    }
 }
 
 // Writes the 33 keys of machine `n`.

@@ -12,6 +12,14 @@ namespace torvex::window {
 void ConfigWindow::Form_Load() {
     runtime::Guard guard(rt_, "Form_Load");
     guard([&] { rt_.IntegratedMode = rt_.GetStartModeIntegrated(); });
+    // A silent run holds the plant from reading the settings to its last
+    // write, so that it never writes back settings another run has changed.
+    if (rt_.SilentMode && rt_.LockComponent(kPlantWait) == runtime::Runtime::PlantLock::Busy) {
+        rt_.ReportNotDone("Another run of " + rt_.Identity().programFileName +
+                          " is working on this plant: \"" + rt_.ComponentLockPath() + "\" was held for " +
+                          std::to_string(kPlantWait.count()) + " s. Nothing was changed.");
+        rt_.EndProgram();
+    }
     guard([&] {
         const std::string folder = runtime::Runtime::GetFileNameOnly(rt_.Identity().programFolder);
         setWindowTitle(QString::fromStdString("Erweiterte Konfiguration " + folder +

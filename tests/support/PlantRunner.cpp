@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <signal.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,17 +61,20 @@ void DemoPlant::HandToUnprivilegedUser() const {
     ::chown(p_.c_str(), kNobody, kNobody);
 }
 
-RunResult DemoPlant::Run(const RunOptions& options) const {
-    const std::string errors = p_ + "/../stderr.txt";
-    const std::string output = p_ + "/../stdout.txt";
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+DemoPlant::Started DemoPlant::Start(const RunOptions& options) const {
+    static int runs = 0;
+    ++runs;
+    Started run;
+    run.errors = p_ + "/../stderr-" + std::to_string(runs) + ".txt";
+    run.output = p_ + "/../stdout-" + std::to_string(runs) + ".txt";
+    run.start = std::chrono::steady_clock::now();
+    run.pid = ::fork();
+    if (run.pid == 0) {
         if (::chdir(p_.c_str()) != 0)
             ::_exit(126);
-        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int err = ::open(run.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         ::dup2(err, 2);
-        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int out = ::open(run.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         ::dup2(out, 1);
         if (options.fileSizeLimit) {
             const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
@@ -82,22 +87,62 @@ RunResult DemoPlant::Run(const RunOptions& options) const {
         ::unsetenv("WAYLAND_DISPLAY");
         ::unsetenv("QT_QPA_PLATFORM");
         ::setenv("PELZO_SERVICEPACK_LOG", ServicePackLog().c_str(), 1);
+        for (const auto& [name, value] : options.environment)
+            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
         const std::string exe = p_ + "/Torvex/Torvex_Config";
-        ::execl(exe.c_str(), exe.c_str(), options.arguments.c_str(), static_cast<char*>(nullptr));
+        std::vector<std::string> words;
+        std::istringstream split(options.arguments);
+        for (std::string word; split >> word;)
+            words.push_back(word);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (auto& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        ::execv(exe.c_str(), argv.data());
         ::_exit(127);
     }
+    return run;
+}
+
+RunResult DemoPlant::Wait(const Started& run) const {
+    int status = 0;
+    ::waitpid(run.pid, &status, 0);
+    RunResult result;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.start).count();
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.errors = ReadFile(run.errors);
+    result.output = ReadFile(run.output);
+    ::unlink(run.errors.c_str());
+    ::unlink(run.output.c_str());
+    return result;
+}
+
+namespace {
+
+// Waits until the process has its handler for `signal` in place (a signal
+// that comes before the program's main ends any program), at most 10 s.
+void WaitUntilCatching(pid_t pid, int signal) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("SigCgt:") && (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1))
+                return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+} // namespace
+
+RunResult DemoPlant::Run(const RunOptions& options) const {
+    const Started run = Start(options);
+    if (options.killAfter && options.signal != SIGKILL)
+        WaitUntilCatching(run.pid, options.signal);
     if (options.killAfter) {
         std::this_thread::sleep_for(*options.killAfter);
-        ::kill(pid, SIGKILL);
+        ::kill(run.pid, options.signal);
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    RunResult result;
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.errors = ReadFile(errors);
-    result.output = ReadFile(output);
-    return result;
+    return Wait(run);
 }
 
 } // namespace torvex::test

@@ -3,6 +3,9 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
 
 namespace torvex::test {
 
@@ -11,7 +14,9 @@ struct RunOptions {
     std::string arguments = "/EXTERNAL=SILENT";
     std::optional<long> fileSizeLimit;                  // RLIMIT_FSIZE in bytes
     bool unprivileged = false;                          // run as "nobody" when the tests run as root
-    std::optional<std::chrono::microseconds> killAfter; // SIGKILL after this long
+    std::optional<std::chrono::microseconds> killAfter; // send `signal` after this long
+    int signal = 9;                                     // SIGKILL
+    std::vector<std::pair<std::string, std::string>> environment; // set for the run ("" value: unset)
 };
 
 struct RunResult {
@@ -43,6 +48,15 @@ public:
     void HandToUnprivilegedUser() const;
 
     RunResult Run(const RunOptions& options = {}) const;
+
+    // A run that goes on while the caller does something else.
+    struct Started {
+        pid_t pid = -1;
+        std::chrono::steady_clock::time_point start;
+        std::string errors, output; // files
+    };
+    Started Start(const RunOptions& options = {}) const;
+    RunResult Wait(const Started& run) const;
 
 private:
     DemoPlant() = default;
