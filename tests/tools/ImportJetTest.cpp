@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
 #include <sys/wait.h>
 
 using namespace torvex;
@@ -33,6 +37,56 @@ std::pair<int, std::string> RunCommand(const std::string& command) {
 
 std::string Tool() {
     return TORVEX_IMPORT_TOOL;
+}
+
+using TableRows = std::map<std::string, std::string>;
+
+// The tables of a Jet file and their row counts as mdbtools reads them.
+TableRows JetTableRows(const std::string& jet) {
+    TableRows rows;
+    std::istringstream tables(RunCommand("mdb-tables -1 '" + jet + "'").second);
+    for (std::string table; std::getline(tables, table);) {
+        std::string count = RunCommand("mdb-count '" + jet + "' '" + table + "'").second;
+        rows[table] = count.substr(0, count.find('\n'));
+    }
+    return rows;
+}
+
+TableRows SqliteTableRows(const std::string& path) {
+    TableRows rows;
+    for (const auto& table : Query(path, "SELECT name FROM sqlite_schema WHERE type = 'table'"))
+        rows[table[0]] = QueryOne(path, "SELECT count(*) FROM \"" + table[0] + "\"");
+    return rows;
+}
+
+std::set<std::string> Listing(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Where to cut a Jet file of `page`-byte pages: inside the first pages, at
+// the start and in the middle of some table definitions (pages of type 2)
+// and data pages (type 1), and at page bounds spread over the whole file.
+std::vector<std::size_t> CutOffsets(const std::string& bytes, std::size_t page) {
+    std::vector<std::size_t> offsets{100, page - 1, page, page + 700, 2 * page, 2 * page + 300};
+    const std::size_t pages = bytes.size() / page;
+    for (const char type : {'\x02', '\x01'}) {
+        std::vector<std::size_t> found;
+        for (std::size_t p = 3; p < pages; ++p)
+            if (bytes[p * page] == type && bytes[p * page + 1] == '\x01')
+                found.push_back(p);
+        for (std::size_t i = 0; i < 4 && !found.empty(); ++i) {
+            const std::size_t p = found[i * found.size() / 4];
+            offsets.insert(offsets.end(), {p * page, p * page + page / 2});
+        }
+    }
+    for (std::size_t i = 1; i < 12; ++i)
+        offsets.push_back(pages * i / 12 * page);
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    return offsets;
 }
 
 class ImportJet : public ::testing::Test {
@@ -179,6 +233,42 @@ TEST_F(ImportJet, DamagedFilesAndWrongUseReplaceNothing) {
     EXPECT_FALSE(test::Exists(broken + ".importing"));
     EXPECT_EQ(RunCommand(Tool() + " --bogus").first, 2);
     EXPECT_EQ(RunCommand(Tool() + " --help").first, 0);
+}
+
+// Every cut either is refused, with nothing written or replaced, or gives
+// exactly the tables and rows of the whole file (when only pages that hold
+// nothing to convert were cut off).
+TEST_F(ImportJet, ACutShortFileIsRefusedOrConvertedWhole) {
+    for (const auto& [name, page] :
+         {std::pair{"DateTestDatabase.mdb", 4096u}, std::pair{"nwind.mdb", 2048u}}) {
+        const std::string whole = test::ReadFile(kFixtures + "/" + name);
+        const TableRows expected = JetTableRows(kFixtures + "/" + name);
+        const std::vector<std::size_t> offsets = CutOffsets(whole, page);
+        int refused = 0, converted = 0;
+        for (const std::size_t offset : offsets) {
+            const std::filesystem::path folder = dir_ / (name + std::string("-") + std::to_string(offset));
+            std::filesystem::create_directory(folder);
+            const std::string jet = folder / name, cut = whole.substr(0, offset);
+            test::WriteFile(jet, cut);
+            const auto [status, output] = RunCommand(Tool() + " --in-place '" + jet + "'");
+            if (status == 1) {
+                ++refused;
+                EXPECT_NE(output.find(jet + " cannot be converted: "), std::string::npos) << output;
+                EXPECT_EQ(Listing(folder), std::set<std::string>{name}) << offset;
+                EXPECT_EQ(test::ReadFile(jet), cut) << offset;
+            } else {
+                ++converted;
+                ASSERT_EQ(status, 0) << offset << output;
+                EXPECT_EQ(SqliteTableRows(jet), expected) << offset;
+                EXPECT_EQ(test::ReadFile(jet + ".jet"), cut) << offset;
+            }
+            if (offset % page != 0) {
+                EXPECT_NE(output.find("cut short at byte "), std::string::npos) << offset << output;
+            }
+        }
+        std::cout << name << ": " << refused << " cuts refused, " << converted << " converted whole\n";
+        EXPECT_GT(refused, static_cast<int>(offsets.size()) / 2) << name;
+    }
 }
 
 } // namespace

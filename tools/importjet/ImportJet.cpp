@@ -34,7 +34,9 @@ void Usage(std::ostream& out) {
            "  Torvex_ImportJet --help\n"
            "Every table keeps its name, its columns in their order and every row. A file that is already "
            "SQLite\n"
-           "is left alone. Nothing is replaced unless the whole file could be read.\n"
+           "is left alone. Only a whole file is converted: one that is cut short, or whose tables yield "
+           "fewer or\n"
+           "more rows than they count, is refused, and nothing is written or replaced.\n"
            "Exit status: 0 done (or nothing to do), 1 a file could not be converted, 2 wrong use.\n";
 }
 
@@ -56,7 +58,9 @@ bool Convert(const std::string& jet, const std::string& out) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         try {
-            ConvertJetFile(jet, out, [](const std::string& line) { std::cout << "  " << line << '\n'; });
+            ConvertJetFile(jet, out,
+                           {[](const std::string&) {},
+                            [](const std::string& line) { std::cout << "  " << line << '\n'; }, nullptr});
             std::cout << std::flush;
             ::_exit(0);
         } catch (const std::exception& e) {
