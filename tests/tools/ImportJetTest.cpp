@@ -1,4 +1,5 @@
 #include "Converter.h"
+#include "Diagnostics.h"
 #include "JetDate.h"
 #include "platform/database/Connection.h"
 #include "platform/database/Recordset.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -38,6 +40,18 @@ std::pair<int, std::string> RunCommand(const std::string& command) {
 std::string Tool() {
     return TORVEX_IMPORT_TOOL;
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 using TableRows = std::map<std::string, std::string>;
 
@@ -116,6 +130,29 @@ TEST(DeclaredType, KeepsTheJetTypeAndGivesTheRightAffinity) {
     EXPECT_EQ(importjet::DeclaredType(5, 8, 0, 0, 4), "CURRENCY NUMERIC");
     EXPECT_EQ(importjet::DeclaredType(8, 8, 0, 0, 4), "DATETIME TEXT");
     EXPECT_EQ(importjet::DeclaredType(12, 0, 0, 0, 4), "MEMO TEXT");
+}
+
+TEST(Diagnostics, PassTheLibrarysLinesOnNamingTheTableAndCountTheRest) {
+    const std::string mark{importjet::kMark};
+    const std::string stream = "catalog trouble\n" + mark + "TOrders\nwarning: bad row\n  \n" +
+                               std::string(50, 'x') + "\nmore 1\nmore 2\n" + mark + "Eit broke\n" +
+                               "failed to allocate 64 bytes";
+    const std::string expected =
+        "Torvex_ImportJet: warning: f.mdb, table catalog: catalog trouble\n"
+        "Torvex_ImportJet: warning: f.mdb, table \"Orders\": bad row\n"
+        "Torvex_ImportJet: warning: f.mdb, table \"Orders\": xxxxxxxxxxxxxxxxxxxx\n"
+        "Torvex_ImportJet: warning: f.mdb: 3 more lines from the reading library not "
+        "shown\n";
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{5}, stream.size()}) {
+        std::ostringstream out;
+        importjet::Diagnostics diagnostics("f.mdb", out, 3, 20);
+        for (std::size_t i = 0; i < stream.size(); i += chunk)
+            diagnostics.Feed(stream.data() + i, std::min(chunk, stream.size() - i));
+        diagnostics.Finish();
+        EXPECT_EQ(out.str(), expected) << chunk;
+        EXPECT_EQ(diagnostics.Error(), "it broke");
+        EXPECT_TRUE(diagnostics.OutOfMemory());
+    }
 }
 
 TEST_F(ImportJet, Jet4FileKeepsDatesTextsAndLineBreaks) {
@@ -243,7 +280,15 @@ TEST_F(ImportJet, ACutShortFileIsRefusedOrConvertedWhole) {
          {std::pair{"DateTestDatabase.mdb", 4096u}, std::pair{"nwind.mdb", 2048u}}) {
         const std::string whole = test::ReadFile(kFixtures + "/" + name);
         const TableRows expected = JetTableRows(kFixtures + "/" + name);
-        const std::vector<std::size_t> offsets = CutOffsets(whole, page);
+        std::vector<std::size_t> offsets = CutOffsets(whole, page);
+        // Under AddressSanitizer, reading nwind.mdb takes seconds (the library allocates a large
+        // buffer for every value it reads); every third cut still spreads over the file.
+        if (kAddressSanitizer && whole.size() > 1000000) {
+            std::vector<std::size_t> thinned;
+            for (std::size_t i = 0; i < offsets.size(); i += 3)
+                thinned.push_back(offsets[i]);
+            offsets = thinned;
+        }
         int refused = 0, converted = 0;
         for (const std::size_t offset : offsets) {
             const std::filesystem::path folder = dir_ / (name + std::string("-") + std::to_string(offset));
@@ -269,6 +314,38 @@ TEST_F(ImportJet, ACutShortFileIsRefusedOrConvertedWhole) {
         std::cout << name << ": " << refused << " cuts refused, " << converted << " converted whole\n";
         EXPECT_GT(refused, static_cast<int>(offsets.size()) / 2) << name;
     }
+}
+
+TEST_F(ImportJet, InconsistenciesTheLibraryReportsAreWarningsNamingTheTable) {
+    const std::string jet = Copy("DateTestDatabase.mdb");
+    // The second row of DateTest's data page (page 20) now starts in the middle of the page.
+    std::string bytes = test::ReadFile(jet);
+    bytes.replace(20 * 4096 + 16, 2, std::string("\x00\x08", 2));
+    test::WriteFile(jet, bytes);
+    const auto [status, output] = RunCommand(Tool() + " '" + jet + "' '" + (dir_ / "out.sqlite") + "'");
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find("Torvex_ImportJet: warning: " + jet + ", table \"DateTest\": "), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("table \"DateTest\": 4 of 6 rows readable"), std::string::npos) << output;
+    EXPECT_FALSE(test::Exists(dir_ / "out.sqlite"));
+}
+
+TEST_F(ImportJet, LimitsStopAChildThatAllocatesWithoutBound) {
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space, so the sanitizer build reads "
+                        "without an address-space limit";
+    const std::string jet = Copy("DateTestDatabase.mdb"), out = dir_ / "out.sqlite";
+    const auto start = std::chrono::steady_clock::now();
+    const auto [status, output] = RunCommand("TORVEX_IMPORTJET_TEST_RUNAWAY=allocate-without-bound " +
+                                             Tool() + " '" + jet + "' '" + out + "'");
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find(jet + " cannot be converted: reading it needed more than the "), std::string::npos)
+        << output;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(Listing(dir_.Path()), std::set<std::string>{"DateTestDatabase.mdb"});
+    // Any other value asks for nothing.
+    EXPECT_EQ(RunCommand("TORVEX_IMPORTJET_TEST_RUNAWAY=1 " + Tool() + " '" + jet + "' '" + out + "'").first,
+              0);
 }
 
 } // namespace

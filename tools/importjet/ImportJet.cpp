@@ -1,6 +1,6 @@
 // Torvex_ImportJet: brings old Access (Jet) databases of a plant over to the
 // SQLite files that Torvex_Config works on.
-#include "Converter.h"
+#include "ConversionChild.h"
 #include "platform/FileSystem.h"
 #include "platform/database/Connection.h"
 
@@ -9,13 +9,11 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using torvex::importjet::ConvertJetFile;
+using torvex::importjet::ConvertInChild;
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
 
@@ -36,7 +34,9 @@ void Usage(std::ostream& out) {
            "SQLite\n"
            "is left alone. Only a whole file is converted: one that is cut short, or whose tables yield "
            "fewer or\n"
-           "more rows than they count, is refused, and nothing is written or replaced.\n"
+           "more rows than they count, is refused, and nothing is written or replaced; so is one whose "
+           "reading\n"
+           "needs more memory or processor time than a file of its size may.\n"
            "Exit status: 0 done (or nothing to do), 1 a file could not be converted, 2 wrong use.\n";
 }
 
@@ -49,35 +49,6 @@ bool StartsLikeSqlite(const std::string& path) {
         std::fread(head, 1, sizeof head, f) == sizeof head && std::memcmp(head, "SQLite format 3", 16) == 0;
     std::fclose(f);
     return sqlite;
-}
-
-// Converts in a child process: a damaged file can make the reading library
-// crash, and that must end in a clear message, not in a half-written file.
-bool Convert(const std::string& jet, const std::string& out) {
-    std::cout << jet << ":\n" << std::flush;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        try {
-            ConvertJetFile(jet, out,
-                           {[](const std::string&) {},
-                            [](const std::string& line) { std::cout << "  " << line << '\n'; }, nullptr});
-            std::cout << std::flush;
-            ::_exit(0);
-        } catch (const std::exception& e) {
-            std::cerr << "Torvex_ImportJet: " << jet << " cannot be converted: " << e.what() << '\n';
-        }
-        std::cout << std::flush;
-        ::_exit(1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return true;
-    if (WIFSIGNALED(status))
-        std::cerr << "Torvex_ImportJet: " << jet << " is damaged: reading it stopped (signal "
-                  << WTERMSIG(status) << ")\n";
-    std::filesystem::remove(out);
-    return false;
 }
 
 // Brings one file over; `target` empty means in place.
@@ -100,7 +71,8 @@ int ImportFile(const std::string& jet, std::string target) {
         return kUsage;
     }
     const std::string work = (inPlace ? jet : target) + ".importing";
-    if (!Convert(jet, work))
+    std::cout << jet << ":\n";
+    if (!ConvertInChild(jet, work, std::cerr))
         return kFailed;
     std::error_code ec;
     if (inPlace) {

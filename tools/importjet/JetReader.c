@@ -367,3 +367,9 @@ int jet_value(JetFile* file, int column, JetValue* value) {
     /* Memos and OLE objects longer than a row are read from pages of their own. */
     return read_value(file, column, value) && !cut_short(file);
 }
+
+void jet_allocate_without_bound(void) {
+    GPtrArray* held = g_ptr_array_new();
+    for (;;)
+        g_ptr_array_add(held, g_malloc(64 << 20));
+}

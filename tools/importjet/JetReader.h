@@ -88,6 +88,10 @@ int jet_next_row(JetFile* file);
 /* The value of `column` in the current row; 0 when it cannot be read. */
 int jet_value(JetFile* file, int column, JetValue* value);
 
+/* For the test of the limits on reading: allocates through glib, as the
+ * library does, until the allocation fails and the program ends. */
+void jet_allocate_without_bound(void);
+
 #ifdef __cplusplus
 }
 #endif
