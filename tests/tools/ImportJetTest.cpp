@@ -348,4 +348,30 @@ TEST_F(ImportJet, LimitsStopAChildThatAllocatesWithoutBound) {
               0);
 }
 
+TEST_F(ImportJet, NoEarlierOriginalIsOverwrittenAndNoLinkFollowed) {
+    const std::string jet = Copy("DateTestDatabase.mdb"), original = test::ReadFile(jet);
+    test::WriteFile(jet + ".jet", "earlier original");
+    auto [status, output] = RunCommand(Tool() + " --in-place '" + jet + "'");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find(jet + ".jet exists already (the original of an earlier import); move it away"),
+              std::string::npos)
+        << output;
+    std::filesystem::create_symlink(dir_ / "nowhere.sqlite", dir_ / "dangling.sqlite");
+    std::filesystem::create_symlink(jet + ".jet", dir_ / "link.sqlite");
+    std::filesystem::create_symlink(jet, dir_ / "alias.mdb");
+    for (const auto& [arguments, expectedStatus] :
+         std::vector<std::pair<std::string, int>>{{"'" + jet + "' '" + (dir_ / "dangling.sqlite") + "'", 2},
+                                                  {"'" + jet + "' '" + (dir_ / "link.sqlite") + "'", 2},
+                                                  {"--in-place '" + (dir_ / "alias.mdb") + "'", 1}}) {
+        std::tie(status, output) = RunCommand(Tool() + " " + arguments);
+        EXPECT_EQ(status, expectedStatus) << arguments;
+        EXPECT_NE(output.find(" is a symbolic link; "), std::string::npos) << output;
+    }
+    EXPECT_EQ(test::ReadFile(jet + ".jet"), "earlier original");
+    EXPECT_EQ(test::ReadFile(jet), original);
+    EXPECT_EQ(Listing(dir_.Path()), (std::set<std::string>{"DateTestDatabase.mdb", "DateTestDatabase.mdb.jet",
+                                                           "dangling.sqlite", "link.sqlite", "alias.mdb"}));
+    EXPECT_EQ(std::filesystem::read_symlink(dir_ / "dangling.sqlite").string(), dir_ / "nowhere.sqlite");
+}
+
 } // namespace
