@@ -1,4 +1,5 @@
 #include "Converter.h"
+#include "Diagnostics.h"
 #include "JetDate.h"
 #include "platform/database/Connection.h"
 #include "platform/database/Recordset.h"
@@ -7,8 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
 #include <sys/wait.h>
 
 using namespace torvex;
@@ -33,6 +39,68 @@ std::pair<int, std::string> RunCommand(const std::string& command) {
 
 std::string Tool() {
     return TORVEX_IMPORT_TOOL;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+using TableRows = std::map<std::string, std::string>;
+
+// The tables of a Jet file and their row counts as mdbtools reads them.
+TableRows JetTableRows(const std::string& jet) {
+    TableRows rows;
+    std::istringstream tables(RunCommand("mdb-tables -1 '" + jet + "'").second);
+    for (std::string table; std::getline(tables, table);) {
+        std::string count = RunCommand("mdb-count '" + jet + "' '" + table + "'").second;
+        rows[table] = count.substr(0, count.find('\n'));
+    }
+    return rows;
+}
+
+TableRows SqliteTableRows(const std::string& path) {
+    TableRows rows;
+    for (const auto& table : Query(path, "SELECT name FROM sqlite_schema WHERE type = 'table'"))
+        rows[table[0]] = QueryOne(path, "SELECT count(*) FROM \"" + table[0] + "\"");
+    return rows;
+}
+
+std::set<std::string> Listing(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Where to cut a Jet file of `page`-byte pages: inside the first pages, at
+// the start and in the middle of some table definitions (pages of type 2)
+// and data pages (type 1), and at page bounds spread over the whole file.
+std::vector<std::size_t> CutOffsets(const std::string& bytes, std::size_t page) {
+    std::vector<std::size_t> offsets{100, page - 1, page, page + 700, 2 * page, 2 * page + 300};
+    const std::size_t pages = bytes.size() / page;
+    for (const char type : {'\x02', '\x01'}) {
+        std::vector<std::size_t> found;
+        for (std::size_t p = 3; p < pages; ++p)
+            if (bytes[p * page] == type && bytes[p * page + 1] == '\x01')
+                found.push_back(p);
+        for (std::size_t i = 0; i < 4 && !found.empty(); ++i) {
+            const std::size_t p = found[i * found.size() / 4];
+            offsets.insert(offsets.end(), {p * page, p * page + page / 2});
+        }
+    }
+    for (std::size_t i = 1; i < 12; ++i)
+        offsets.push_back(pages * i / 12 * page);
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    return offsets;
 }
 
 class ImportJet : public ::testing::Test {
@@ -62,6 +130,29 @@ TEST(DeclaredType, KeepsTheJetTypeAndGivesTheRightAffinity) {
     EXPECT_EQ(importjet::DeclaredType(5, 8, 0, 0, 4), "CURRENCY NUMERIC");
     EXPECT_EQ(importjet::DeclaredType(8, 8, 0, 0, 4), "DATETIME TEXT");
     EXPECT_EQ(importjet::DeclaredType(12, 0, 0, 0, 4), "MEMO TEXT");
+}
+
+TEST(Diagnostics, PassTheLibrarysLinesOnNamingTheTableAndCountTheRest) {
+    const std::string mark{importjet::kMark};
+    const std::string stream = "catalog trouble\n" + mark + "TOrders\nwarning: bad row\n  \n" +
+                               std::string(50, 'x') + "\nmore 1\nmore 2\n" + mark + "Eit broke\n" +
+                               "failed to allocate 64 bytes";
+    const std::string expected =
+        "Torvex_ImportJet: warning: f.mdb, table catalog: catalog trouble\n"
+        "Torvex_ImportJet: warning: f.mdb, table \"Orders\": bad row\n"
+        "Torvex_ImportJet: warning: f.mdb, table \"Orders\": xxxxxxxxxxxxxxxxxxxx\n"
+        "Torvex_ImportJet: warning: f.mdb: 3 more lines from the reading library not "
+        "shown\n";
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{5}, stream.size()}) {
+        std::ostringstream out;
+        importjet::Diagnostics diagnostics("f.mdb", out, 3, 20);
+        for (std::size_t i = 0; i < stream.size(); i += chunk)
+            diagnostics.Feed(stream.data() + i, std::min(chunk, stream.size() - i));
+        diagnostics.Finish();
+        EXPECT_EQ(out.str(), expected) << chunk;
+        EXPECT_EQ(diagnostics.Error(), "it broke");
+        EXPECT_TRUE(diagnostics.OutOfMemory());
+    }
 }
 
 TEST_F(ImportJet, Jet4FileKeepsDatesTextsAndLineBreaks) {
@@ -179,6 +270,108 @@ TEST_F(ImportJet, DamagedFilesAndWrongUseReplaceNothing) {
     EXPECT_FALSE(test::Exists(broken + ".importing"));
     EXPECT_EQ(RunCommand(Tool() + " --bogus").first, 2);
     EXPECT_EQ(RunCommand(Tool() + " --help").first, 0);
+}
+
+// Every cut either is refused, with nothing written or replaced, or gives
+// exactly the tables and rows of the whole file (when only pages that hold
+// nothing to convert were cut off).
+TEST_F(ImportJet, ACutShortFileIsRefusedOrConvertedWhole) {
+    for (const auto& [name, page] :
+         {std::pair{"DateTestDatabase.mdb", 4096u}, std::pair{"nwind.mdb", 2048u}}) {
+        const std::string whole = test::ReadFile(kFixtures + "/" + name);
+        const TableRows expected = JetTableRows(kFixtures + "/" + name);
+        std::vector<std::size_t> offsets = CutOffsets(whole, page);
+        // Under AddressSanitizer, reading nwind.mdb takes seconds (the library allocates a large
+        // buffer for every value it reads); every third cut still spreads over the file.
+        if (kAddressSanitizer && whole.size() > 1000000) {
+            std::vector<std::size_t> thinned;
+            for (std::size_t i = 0; i < offsets.size(); i += 3)
+                thinned.push_back(offsets[i]);
+            offsets = thinned;
+        }
+        int refused = 0, converted = 0;
+        for (const std::size_t offset : offsets) {
+            const std::filesystem::path folder = dir_ / (name + std::string("-") + std::to_string(offset));
+            std::filesystem::create_directory(folder);
+            const std::string jet = folder / name, cut = whole.substr(0, offset);
+            test::WriteFile(jet, cut);
+            const auto [status, output] = RunCommand(Tool() + " --in-place '" + jet + "'");
+            if (status == 1) {
+                ++refused;
+                EXPECT_NE(output.find(jet + " cannot be converted: "), std::string::npos) << output;
+                EXPECT_EQ(Listing(folder), std::set<std::string>{name}) << offset;
+                EXPECT_EQ(test::ReadFile(jet), cut) << offset;
+            } else {
+                ++converted;
+                ASSERT_EQ(status, 0) << offset << output;
+                EXPECT_EQ(SqliteTableRows(jet), expected) << offset;
+                EXPECT_EQ(test::ReadFile(jet + ".jet"), cut) << offset;
+            }
+            if (offset % page != 0) {
+                EXPECT_NE(output.find("cut short at byte "), std::string::npos) << offset << output;
+            }
+        }
+        std::cout << name << ": " << refused << " cuts refused, " << converted << " converted whole\n";
+        EXPECT_GT(refused, static_cast<int>(offsets.size()) / 2) << name;
+    }
+}
+
+TEST_F(ImportJet, InconsistenciesTheLibraryReportsAreWarningsNamingTheTable) {
+    const std::string jet = Copy("DateTestDatabase.mdb");
+    // The second row of DateTest's data page (page 20) now starts in the middle of the page.
+    std::string bytes = test::ReadFile(jet);
+    bytes.replace(20 * 4096 + 16, 2, std::string("\x00\x08", 2));
+    test::WriteFile(jet, bytes);
+    const auto [status, output] = RunCommand(Tool() + " '" + jet + "' '" + (dir_ / "out.sqlite") + "'");
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find("Torvex_ImportJet: warning: " + jet + ", table \"DateTest\": "), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("table \"DateTest\": 4 of 6 rows readable"), std::string::npos) << output;
+    EXPECT_FALSE(test::Exists(dir_ / "out.sqlite"));
+}
+
+TEST_F(ImportJet, LimitsStopAChildThatAllocatesWithoutBound) {
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space, so the sanitizer build reads "
+                        "without an address-space limit";
+    const std::string jet = Copy("DateTestDatabase.mdb"), out = dir_ / "out.sqlite";
+    const auto start = std::chrono::steady_clock::now();
+    const auto [status, output] = RunCommand("TORVEX_IMPORTJET_TEST_RUNAWAY=allocate-without-bound " +
+                                             Tool() + " '" + jet + "' '" + out + "'");
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find(jet + " cannot be converted: reading it needed more than the "), std::string::npos)
+        << output;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(Listing(dir_.Path()), std::set<std::string>{"DateTestDatabase.mdb"});
+    // Any other value asks for nothing.
+    EXPECT_EQ(RunCommand("TORVEX_IMPORTJET_TEST_RUNAWAY=1 " + Tool() + " '" + jet + "' '" + out + "'").first,
+              0);
+}
+
+TEST_F(ImportJet, NoEarlierOriginalIsOverwrittenAndNoLinkFollowed) {
+    const std::string jet = Copy("DateTestDatabase.mdb"), original = test::ReadFile(jet);
+    test::WriteFile(jet + ".jet", "earlier original");
+    auto [status, output] = RunCommand(Tool() + " --in-place '" + jet + "'");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find(jet + ".jet exists already (the original of an earlier import); move it away"),
+              std::string::npos)
+        << output;
+    std::filesystem::create_symlink(dir_ / "nowhere.sqlite", dir_ / "dangling.sqlite");
+    std::filesystem::create_symlink(jet + ".jet", dir_ / "link.sqlite");
+    std::filesystem::create_symlink(jet, dir_ / "alias.mdb");
+    for (const auto& [arguments, expectedStatus] :
+         std::vector<std::pair<std::string, int>>{{"'" + jet + "' '" + (dir_ / "dangling.sqlite") + "'", 2},
+                                                  {"'" + jet + "' '" + (dir_ / "link.sqlite") + "'", 2},
+                                                  {"--in-place '" + (dir_ / "alias.mdb") + "'", 1}}) {
+        std::tie(status, output) = RunCommand(Tool() + " " + arguments);
+        EXPECT_EQ(status, expectedStatus) << arguments;
+        EXPECT_NE(output.find(" is a symbolic link; "), std::string::npos) << output;
+    }
+    EXPECT_EQ(test::ReadFile(jet + ".jet"), "earlier original");
+    EXPECT_EQ(test::ReadFile(jet), original);
+    EXPECT_EQ(Listing(dir_.Path()), (std::set<std::string>{"DateTestDatabase.mdb", "DateTestDatabase.mdb.jet",
+                                                           "dangling.sqlite", "link.sqlite", "alias.mdb"}));
+    EXPECT_EQ(std::filesystem::read_symlink(dir_ / "dangling.sqlite").string(), dir_ / "nowhere.sqlite");
 }
 
 } // namespace

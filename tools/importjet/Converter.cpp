@@ -51,17 +51,54 @@ std::string DeclaredType(int jetType, int size, int precision, int scale, int je
 
 namespace {
 
+// `n` with its thousands grouped by commas, as in 4,032.
+std::string Grouped(long long n) {
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), ",");
+    return n < 0 ? "-" + digits : digits;
+}
+
 struct Reader {
-    explicit Reader(const std::string& path) {
-        char error[256] = {};
-        file = jet_open(path.c_str(), error, sizeof error);
+    Reader(const std::string& path, std::function<void(const std::string&)> stopReading)
+        : file(jet_open(path.c_str())), stop(std::move(stopReading)) {
         if (!file)
-            throw std::runtime_error(path + ": " + error);
+            throw std::runtime_error("not a readable Jet database");
+        ThrowIfCutShort();
+        if (stop)
+            jet_on_cut_short(file, &Reader::Stop, this);
+        long read = 0, counted = 0;
+        if (!jet_read_catalog(file, &read, &counted)) {
+            ThrowIfCutShort();
+            if (read != counted)
+                throw std::runtime_error("the table catalog: " + Grouped(read) + " of " + Grouped(counted) +
+                                         " objects readable");
+            throw std::runtime_error("the table catalog cannot be read");
+        }
     }
     ~Reader() { jet_close(file); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
+
+    void ThrowIfCutShort() const {
+        long long size = 0, needed = 0;
+        if (jet_cut_short(file, &size, &needed))
+            throw std::runtime_error(CutShort(size, needed));
+    }
+
+    static std::string CutShort(long long size, long long needed) {
+        return "cut short at byte " + Grouped(size) + " of at least " + Grouped(needed);
+    }
+
+    static void Stop(void* context) {
+        const auto* reader = static_cast<const Reader*>(context);
+        long long size = 0, needed = 0;
+        jet_cut_short(reader->file, &size, &needed);
+        reader->stop(CutShort(size, needed));
+    }
+
     JetFile* file;
+    std::function<void(const std::string&)> stop;
 };
 
 Value ToValue(const JetValue& v) {
@@ -81,11 +118,13 @@ Value ToValue(const JetValue& v) {
     return std::monostate{};
 }
 
-void CopyTable(Reader& jet, int table, platform::db::Connection& db,
-               const std::function<void(const std::string&)>& say) {
+void CopyTable(Reader& jet, int table, platform::db::Connection& db, const Progress& progress) {
     const std::string name = jet_table_name(jet.file, table);
-    if (!jet_use_table(jet.file, table))
+    progress.reading(name);
+    if (!jet_use_table(jet.file, table)) {
+        jet.ThrowIfCutShort();
         throw std::runtime_error("table \"" + name + "\" cannot be read");
+    }
     std::vector<platform::db::ColumnDef> columns;
     std::vector<bool> blob;
     for (int c = 0; c < jet_column_count(jet.file); ++c) {
@@ -104,15 +143,21 @@ void CopyTable(Reader& jet, int table, platform::db::Connection& db,
     }
     auto insert = db.PrepareOwned("INSERT INTO " + platform::db::QuoteIdentifier(name) + " (" + names +
                                   ") VALUES (" + marks + ")");
+    const long counted = jet_row_count(jet.file);
     long rows = 0;
     while (jet_next_row(jet.file)) {
+        if (rows == counted)
+            throw std::runtime_error("table \"" + name + "\": more rows than the " + Grouped(counted) +
+                                     " its definition counts");
         insert->Reset();
         for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
             JetValue value;
-            if (!jet_value(jet.file, c, &value))
+            if (!jet_value(jet.file, c, &value)) {
+                jet.ThrowIfCutShort();
                 throw std::runtime_error("table \"" + name + "\", row " + std::to_string(rows + 1) +
                                          ", column \"" + columns[static_cast<std::size_t>(c)].name +
                                          "\" cannot be read");
+            }
             if (blob[static_cast<std::size_t>(c)] && value.kind == JETV_BLOB)
                 insert->BindBlob(c + 1, value.text, value.length);
             else
@@ -121,23 +166,23 @@ void CopyTable(Reader& jet, int table, platform::db::Connection& db,
         insert->Run();
         ++rows;
     }
-    if (rows != jet_row_count(jet.file))
-        throw std::runtime_error("table \"" + name + "\": " + std::to_string(rows) + " of " +
-                                 std::to_string(jet_row_count(jet.file)) + " rows could be read");
-    say(name + ": " + std::to_string(rows) + " rows");
+    jet.ThrowIfCutShort();
+    if (rows != counted)
+        throw std::runtime_error("table \"" + name + "\": " + Grouped(rows) + " of " + Grouped(counted) +
+                                 " rows readable");
+    progress.say(name + ": " + std::to_string(rows) + " rows");
 }
 
 } // namespace
 
-void ConvertJetFile(const std::string& jetPath, const std::string& sqlitePath,
-                    const std::function<void(const std::string&)>& say) {
-    Reader jet(jetPath);
+void ConvertJetFile(const std::string& jetPath, const std::string& sqlitePath, const Progress& progress) {
+    Reader jet(jetPath, progress.stop);
     if (!platform::WriteFileAtomic(sqlitePath, ""))
         throw std::runtime_error(sqlitePath + ": cannot be written");
     platform::db::Connection db(sqlitePath);
     db.Begin();
     for (int t = 0; t < jet_table_count(jet.file); ++t)
-        CopyTable(jet, t, db, say);
+        CopyTable(jet, t, db, progress);
     db.Commit();
 }
 

@@ -1,21 +1,23 @@
 // Torvex_ImportJet: brings old Access (Jet) databases of a plant over to the
 // SQLite files that Torvex_Config works on.
-#include "Converter.h"
+#include "ConversionChild.h"
 #include "platform/FileSystem.h"
 #include "platform/database/Connection.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using torvex::importjet::ConvertJetFile;
+using torvex::importjet::ConvertInChild;
+namespace fs = std::filesystem;
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
 
@@ -25,7 +27,8 @@ void Usage(std::ostream& out) {
            "OUT\n"
            "  Torvex_ImportJet --in-place FILE.mdb       replace FILE.mdb by its SQLite version; the "
            "original is\n"
-           "                                             kept beside it as FILE.mdb.jet\n"
+           "                                             kept beside it as FILE.mdb.jet, which must not "
+           "exist yet\n"
            "  Torvex_ImportJet --component-folder DIR    convert, in place, every Jet file among the "
            "component's\n"
            "                                             databases in DIR (DIR/<C>_Source.mdb and "
@@ -34,7 +37,13 @@ void Usage(std::ostream& out) {
            "  Torvex_ImportJet --help\n"
            "Every table keeps its name, its columns in their order and every row. A file that is already "
            "SQLite\n"
-           "is left alone. Nothing is replaced unless the whole file could be read.\n"
+           "is left alone. Only a whole file is converted: one that is cut short, or whose tables yield "
+           "fewer or\n"
+           "more rows than they count, is refused, and nothing is written or replaced; so is one whose "
+           "reading\n"
+           "needs more memory or processor time than a file of its size may. An existing FILE.mdb.jet (the\n"
+           "original of an earlier import) is never overwritten: the import refuses until it is moved away.\n"
+           "OUT and FILE.mdb must not be symbolic links.\n"
            "Exit status: 0 done (or nothing to do), 1 a file could not be converted, 2 wrong use.\n";
 }
 
@@ -49,31 +58,14 @@ bool StartsLikeSqlite(const std::string& path) {
     return sqlite;
 }
 
-// Converts in a child process: a damaged file can make the reading library
-// crash, and that must end in a clear message, not in a half-written file.
-bool Convert(const std::string& jet, const std::string& out) {
-    std::cout << jet << ":\n" << std::flush;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        try {
-            ConvertJetFile(jet, out, [](const std::string& line) { std::cout << "  " << line << '\n'; });
-            std::cout << std::flush;
-            ::_exit(0);
-        } catch (const std::exception& e) {
-            std::cerr << "Torvex_ImportJet: " << jet << " cannot be converted: " << e.what() << '\n';
-        }
-        std::cout << std::flush;
-        ::_exit(1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return true;
-    if (WIFSIGNALED(status))
-        std::cerr << "Torvex_ImportJet: " << jet << " is damaged: reading it stopped (signal "
-                  << WTERMSIG(status) << ")\n";
-    std::filesystem::remove(out);
-    return false;
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+bool IsSymlink(const std::string& path) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(path, ec));
 }
 
 // Brings one file over; `target` empty means in place.
@@ -91,38 +83,52 @@ int ImportFile(const std::string& jet, std::string target) {
         return kFailed;
     }
     const bool inPlace = target.empty();
-    if (!inPlace && std::filesystem::exists(target)) {
-        std::cerr << "Torvex_ImportJet: " << target << " exists already; give a new file\n";
+    const std::string kept = jet + ".jet";
+    if (inPlace && IsSymlink(jet)) {
+        std::cerr << "Torvex_ImportJet: " << jet << " is a symbolic link; convert the file it points to\n";
+        return kFailed;
+    }
+    if (inPlace && Exists(kept)) {
+        std::cerr << "Torvex_ImportJet: " << kept
+                  << " exists already (the original of an earlier import); move it away and run again\n";
+        return kFailed;
+    }
+    if (!inPlace && Exists(target)) {
+        std::cerr << "Torvex_ImportJet: " << target
+                  << (IsSymlink(target) ? " is a symbolic link" : " exists already") << "; give a new file\n";
         return kUsage;
     }
     const std::string work = (inPlace ? jet : target) + ".importing";
-    if (!Convert(jet, work))
+    std::cout << jet << ":\n";
+    if (!ConvertInChild(jet, work, std::cerr))
         return kFailed;
     std::error_code ec;
     if (inPlace) {
-        // Keep the original under its new name first, then put the new file in its place.
-        const std::string kept = jet + ".jet";
-        std::filesystem::remove(kept + ".tmp", ec);
-        std::filesystem::create_hard_link(jet, kept + ".tmp", ec);
-        if (!ec)
-            std::filesystem::rename(kept + ".tmp", kept, ec);
-        if (!ec)
-            std::filesystem::rename(work, jet, ec);
+        // Keep the original under its new name first (a link never replaces an
+        // existing file), then put the new file in its place.
+        fs::create_hard_link(jet, kept, ec);
+        if (!ec) {
+            fs::rename(work, jet, ec);
+            std::error_code ignored;
+            if (ec)
+                fs::remove(kept, ignored); // a second name of the unchanged original
+        }
         if (!ec)
             std::cout << "  replaced; the original is kept as " << kept << '\n';
-    } else {
-        std::filesystem::rename(work, target, ec);
+    } else if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        ec.assign(errno, std::generic_category());
     }
     if (ec) {
-        std::cerr << "Torvex_ImportJet: " << jet << " could not be replaced: " << ec.message() << '\n';
-        std::filesystem::remove(work, ec);
+        std::cerr << "Torvex_ImportJet: " << (inPlace ? jet : target)
+                  << " could not be written: " << ec.message() << '\n';
+        fs::remove(work, ec);
         return kFailed;
     }
     return kOk;
 }
 
 int ImportComponentFolder(const std::string& folder) {
-    std::filesystem::path dir = std::filesystem::path(folder).lexically_normal();
+    fs::path dir = fs::path(folder).lexically_normal();
     if (dir.filename().empty())
         dir = dir.parent_path(); // a trailing "/"
     const std::string component = dir.filename().string();

@@ -43,9 +43,28 @@ typedef struct {
     size_t length;
 } JetValue;
 
-/* Opens a Jet file for reading; NULL on failure, with a reason in `error`. */
-JetFile* jet_open(const char* path, char* error, size_t error_size);
+/* Opens a Jet file for reading; NULL when it is not a Jet database the
+ * library knows. Every page the library reads afterwards is checked against
+ * the end of the file (see jet_cut_short). */
+JetFile* jet_open(const char* path);
 void jet_close(JetFile* file);
+
+/* 1 when the file is not whole: its size is not a whole number of pages, or
+ * a page read so far lies wholly or partly beyond its end. `size` is then its
+ * size and `needed` the least size the whole file has. 0 otherwise. */
+int jet_cut_short(const JetFile* file, long long* size, long long* needed);
+
+/* Has `stop` called the moment the library reads a page beyond the end of
+ * the file, while it is still inside the call that asked for the page: given
+ * an empty page instead, the library can loop for long. `stop` may end the
+ * program; when it returns, the reading goes on as before. */
+void jet_on_cut_short(JetFile* file, void (*stop)(void* context), void* context);
+
+/* Reads the table catalog; 0 when it cannot be read, the file is cut short,
+ * or the catalog yields another number of objects than its definition
+ * counts (`read` and `counted` then tell the numbers). */
+int jet_read_catalog(JetFile* file, long* read, long* counted);
+
 /* 3 for Jet 3, 4 for Jet 4, larger for the ACE formats. */
 int jet_version(const JetFile* file);
 
@@ -63,10 +82,15 @@ int jet_column_precision(const JetFile* file, int column);
 int jet_column_scale(const JetFile* file, int column);
 long jet_row_count(const JetFile* file);
 
-/* Reads the next row of the current table: 1 when there is one, 0 at the end. */
+/* Reads the next row of the current table: 1 when there is one, 0 at the end
+ * or when the file turns out to be cut short. */
 int jet_next_row(JetFile* file);
 /* The value of `column` in the current row; 0 when it cannot be read. */
 int jet_value(JetFile* file, int column, JetValue* value);
+
+/* For the test of the limits on reading: allocates through glib, as the
+ * library does, until the allocation fails and the program ends. */
+void jet_allocate_without_bound(void);
 
 #ifdef __cplusplus
 }
