@@ -9,16 +9,16 @@ jobs=$(nproc)
 run_suite() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DTORVEX_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
 echo "== normal build =="
-run_suite build
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_suite build-asan -DENABLE_SANITIZERS=ON
+    run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON
 
 # Fuzzing: every target for a short, bounded time from the seed corpus.
 # A longer run: FUZZ_SECONDS=3600 ./test.sh (or run build-fuzz/fuzz/fuzz_<name> by hand).

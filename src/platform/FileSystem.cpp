@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <random>
-#include <type_traits>
 #include <utility>
 
 namespace torvex::platform {
@@ -99,14 +98,6 @@ std::optional<std::string> MatchInFolder(const std::string& folder, const std::s
     return found;
 }
 
-int SyncFolderOf(const std::string& path) {
-    const std::string folder = FolderOf(path);
-    Fd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() < 0 || ::fsync(dir.Get()) != 0)
-        return errno;
-    return 0;
-}
-
 std::string RandomSuffix() {
     static std::mt19937_64 generator{std::random_device{}()};
     static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -120,116 +111,30 @@ std::string TempName(const std::string& folder) {
     return (folder.empty() ? std::string(".") : folder) + "/" + std::string(kTempPrefix) + RandomSuffix();
 }
 
-// A temporary file beside a target, locked for as long as it exists. It is
-// made without a name where the file system allows it, so that a run killed
-// while writing leaves nothing behind; it gets its name just before it is
-// renamed over the target. Whatever is not renamed is removed again.
-class TempFile {
-public:
-    // Returns 0 or the errno of the failure.
-    int Create(const std::string& folder) {
-        folder_ = folder.empty() ? "." : folder;
-        fd_.Reset(::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-        if (fd_.Get() >= 0)
-            return ::flock(fd_.Get(), LOCK_EX) == 0 ? 0 : errno;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = TempName(folder_);
-            fd_.Reset(::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
-            if (fd_.Get() < 0) {
-                if (errno == EEXIST)
-                    continue;
-                return errno;
-            }
-            name_ = std::move(name);
-            if (::flock(fd_.Get(), LOCK_EX) != 0)
-                return errno;
-            return 0;
-        }
-        return EEXIST;
-    }
-
-    int Descriptor() const { return fd_.Get(); }
-
-    // Flushes the content and sets the permission bits (and the owner, where
-    // the caller may give it away).
-    int Finish(mode_t mode, const struct stat* owner) {
-        if (owner && (owner->st_uid != ::geteuid() || owner->st_gid != ::getegid()))
-            (void)::fchown(fd_.Get(), owner->st_uid, owner->st_gid); // kept where allowed
-        if (::fchmod(fd_.Get(), mode) != 0 || ::fsync(fd_.Get()) != 0)
-            return errno ? errno : EIO;
-        return 0;
-    }
-
-    // Renames the file over `target`. Returns 0 or the errno of the failure.
-    int RenameOver(const std::string& target) {
-        if (int err = GiveName(); err != 0)
-            return err;
-        if (::rename(name_.c_str(), target.c_str()) != 0)
-            return errno;
-        name_.clear();
-        return 0;
-    }
-
-    ~TempFile() {
-        if (!name_.empty())
-            ::unlink(name_.c_str());
-    }
-
-private:
-    int GiveName() {
-        if (!name_.empty())
-            return 0;
-        const std::string proc = "/proc/self/fd/" + std::to_string(fd_.Get());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = TempName(folder_);
-            if (::linkat(fd_.Get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
-                ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                name_ = std::move(name);
-                return 0;
-            }
-            if (errno != EEXIST)
-                return errno;
-        }
-        return EEXIST;
-    }
-
-    std::string folder_;
-    Fd fd_;
-    std::string name_;
-};
-
 mode_t DefaultMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
 }
 
-// Writes the content (bytes, or what can be read from a file descriptor) to
-// a temporary file beside `target`, renames it over the target and flushes
-// the folder. Returns 0 or the errno of the step that failed.
-template <class Content> int ReplaceFile(const std::string& target, Content content) {
-    struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
+// Writes `bytes` to a temporary file beside `target`, renames it over the
+// target and flushes the folder. Returns 0 or the errno of the step that failed.
+int ReplaceFile(const std::string& target, std::string_view bytes) {
     TempFile tmp;
     if (int err = tmp.Create(FolderOf(target)); err != 0)
         return err;
-    bool written = false;
-    if constexpr (std::is_same_v<Content, int>)
-        written = CopyAll(content, tmp.Descriptor());
-    else
-        written = WriteAll(tmp.Descriptor(), content);
-    if (!written)
+    if (!WriteAll(tmp.Descriptor(), bytes))
         return errno ? errno : EIO;
-    if (int err = tmp.Finish(exists ? old.st_mode & 07777 : DefaultMode(), exists ? &old : nullptr); err != 0)
+    if (int err = tmp.Finish(target); err != 0)
         return err;
     if (int err = tmp.RenameOver(target); err != 0)
         return err;
     return SyncFolderOf(target);
 }
 
-// Refuses what must not be replaced: a special file, or a file that is
-// read-only, although its folder would allow replacing it.
-int CheckReplaceable(const std::string& target) {
+} // namespace
+
+int Replaceable(const std::string& target) {
     if (target.empty())
         return ENOENT;
     if (IsSpecialFile(target))
@@ -239,14 +144,143 @@ int CheckReplaceable(const std::string& target) {
     return 0;
 }
 
-[[noreturn]] void RaiseFileError(int err, const std::string& path) {
+void RaiseFileError(int err, const std::string& path) {
     if (err == EACCES || err == EPERM || err == EROFS)
         Raise(errnum::PermissionDenied, "Permission denied: " + path);
     Raise(errnum::PathFileAccess,
           "Path/File access error: " + path + " (" + DescribeFileError(path, err) + ")");
 }
 
-} // namespace
+int OpenForReading(const std::string& path) {
+    return OpenRegular(path, O_RDONLY).Release();
+}
+
+int SyncFolderOf(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    Fd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0 || ::fsync(dir.Get()) != 0)
+        return errno;
+    return 0;
+}
+
+TempFile::~TempFile() {
+    if (!name_.empty())
+        ::unlink(name_.c_str());
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int TempFile::Create(const std::string& folder) {
+    folder_ = folder.empty() ? "." : folder;
+    fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0)
+        return ::flock(fd_, LOCK_EX) == 0 ? 0 : errno;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = TempName(folder_);
+        fd_ = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        name_ = std::move(name);
+        return ::flock(fd_, LOCK_EX) == 0 ? 0 : errno;
+    }
+    return EEXIST;
+}
+
+int TempFile::GiveName() {
+    if (!name_.empty())
+        return 0;
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = TempName(folder_);
+        if (::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
+            ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            name_ = std::move(name);
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
+}
+
+const std::string& TempFile::Path() {
+    (void)GiveName();
+    return name_;
+}
+
+int TempFile::CopyFrom(int fd) {
+    if (::lseek(fd, 0, SEEK_SET) != 0 || !CopyAll(fd, fd_))
+        return errno ? errno : EIO;
+    return 0;
+}
+
+int TempFile::Finish(const std::string& like, const timespec* lastWrite) {
+    struct stat old {};
+    const bool exists = ::stat(like.c_str(), &old) == 0;
+    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+        (void)::fchown(fd_, old.st_uid, old.st_gid); // kept where allowed
+    if (::fchmod(fd_, exists ? old.st_mode & 07777 : DefaultMode()) != 0)
+        return errno;
+    if (lastWrite) {
+        const timespec times[2] = {{0, UTIME_OMIT}, *lastWrite};
+        if (::futimens(fd_, times) != 0)
+            return errno;
+    }
+    return ::fsync(fd_) == 0 ? 0 : errno;
+}
+
+int TempFile::RenameOver(const std::string& target) {
+    if (int err = GiveName(); err != 0)
+        return err;
+    if (::rename(name_.c_str(), target.c_str()) != 0)
+        return errno;
+    name_.clear();
+    return 0;
+}
+
+BackupLink::~BackupLink() {
+    if (!name_.empty())
+        ::unlink(name_.c_str());
+}
+
+int BackupLink::Make(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return 0;
+    const std::string folder = FolderOf(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = TempName(folder);
+        if (::link(path.c_str(), name.c_str()) == 0) {
+            name_ = std::move(name);
+            return 0;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    // No links here: a full copy.
+    Fd in = OpenRegular(path, O_RDONLY);
+    int err = in.Get() < 0 ? errno : copy_.Create(folder);
+    if (err == 0)
+        err = copy_.CopyFrom(in.Get());
+    if (err == 0)
+        err = copy_.Finish(path);
+    copied_ = err == 0;
+    return err;
+}
+
+int BackupLink::KeepAs(const std::string& backup) {
+    if (copied_)
+        return copy_.RenameOver(backup);
+    if (name_.empty())
+        return 0;
+    if (::rename(name_.c_str(), backup.c_str()) != 0)
+        return errno;
+    name_.clear();
+    return 0;
+}
 
 bool IsOrdinaryFile(const std::string& path) {
     struct stat st {};
@@ -347,99 +381,13 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
     const std::string target = ResolveLinks(path);
-    if (int err = CheckReplaceable(target); err != 0) {
+    if (int err = Replaceable(target); err != 0) {
         errno = err;
         return false;
     }
     const int err = ReplaceFile(target, bytes);
     errno = err;
     return err == 0;
-}
-
-void CopyFileAtomic(const std::string& source, const std::string& target) {
-    Fd in = OpenRegular(source, O_RDONLY);
-    if (in.Get() < 0) {
-        const int err = errno;
-        Raise(err == ENOENT ? errnum::FileNotFound : errnum::PathFileAccess,
-              "File not found or not readable: " + source + " (" + DescribeFileError(source, err) + ")");
-    }
-    const std::string resolved = ResolveLinks(target);
-    int err = CheckReplaceable(resolved);
-    if (err == 0)
-        err = ReplaceFile(resolved, in.Get());
-    if (err != 0)
-        RaiseFileError(err, target);
-}
-
-void ReplaceKeepingBackup(int sourceFd, const std::string& source, const std::string& target,
-                          std::string_view backupSuffix) {
-    const std::string resolved = ResolveLinks(target);
-    if (int err = CheckReplaceable(resolved); err != 0)
-        RaiseFileError(err, target);
-    struct stat old {};
-    const bool exists = ::stat(resolved.c_str(), &old) == 0;
-    const std::string folder = FolderOf(resolved);
-
-    TempFile fresh;
-    int err = fresh.Create(folder);
-    if (err == 0 && (::lseek(sourceFd, 0, SEEK_SET) != 0 || !CopyAll(sourceFd, fresh.Descriptor())))
-        Raise(errnum::PathFileAccess,
-              "Path/File access error: " + source + " (" + std::strerror(errno) + ")");
-    if (err == 0)
-        err = fresh.Finish(exists ? old.st_mode & 07777 : DefaultMode(), exists ? &old : nullptr);
-    if (err != 0)
-        RaiseFileError(err, target);
-
-    // The file being replaced gets a second name first, so that it is kept
-    // whatever happens next; it becomes the backup only once the new file
-    // has taken its place.
-    TempFile copy;
-    std::string kept;
-    if (exists) {
-        for (int attempt = 0; attempt < 100 && kept.empty(); ++attempt) {
-            std::string name = TempName(folder);
-            if (::link(resolved.c_str(), name.c_str()) == 0)
-                kept = std::move(name);
-            else if (errno != EEXIST)
-                break;
-        }
-        if (kept.empty()) { // no links here: a full copy
-            Fd in = OpenRegular(resolved, O_RDONLY);
-            err = in.Get() < 0 ? errno : copy.Create(folder);
-            if (err == 0 && !CopyAll(in.Get(), copy.Descriptor()))
-                err = errno ? errno : EIO;
-            if (err == 0)
-                err = copy.Finish(old.st_mode & 07777, &old);
-            if (err != 0)
-                RaiseFileError(err, resolved + std::string(backupSuffix));
-        }
-    }
-    struct Unlink {
-        std::string& name;
-        ~Unlink() {
-            if (!name.empty())
-                ::unlink(name.c_str());
-        }
-    } unlinkKept{kept};
-
-    if ((err = fresh.RenameOver(resolved)) != 0)
-        RaiseFileError(err, target);
-    if (exists) {
-        const std::string backup = resolved + std::string(backupSuffix);
-        err = kept.empty() ? copy.RenameOver(backup)
-                           : (::rename(kept.c_str(), backup.c_str()) == 0 ? 0 : errno);
-        if (err == 0)
-            kept.clear();
-        const int synced = SyncFolderOf(resolved);
-        if (err != 0)
-            Raise(errnum::PathFileAccess, "The previous version of " + target + " could not be kept as " +
-                                              backup + " (" + std::strerror(err) + ")");
-        err = synced;
-    } else {
-        err = SyncFolderOf(resolved);
-    }
-    if (err != 0)
-        RaiseFileError(err, target);
 }
 
 void RemoveStaleTempFiles(const std::string& folder) {

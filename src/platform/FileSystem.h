@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,19 +45,76 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // regular file, the folder is missing or not writable, or the disk is full.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes);
 
-// Copies `source` over `target` atomically (as WriteFileAtomic). Throws a
-// platform::Failure (53 file not found, 70 permission denied, 75 path or
-// file access error) naming the file that failed.
-void CopyFileAtomic(const std::string& source, const std::string& target);
+// A temporary file in a folder, locked for as long as it exists. It is made
+// without a name where the file system allows it, so that a run killed
+// while writing leaves nothing behind, and gets its name when it is needed
+// (to open it by path, or to rename it over its target). Whatever is not
+// renamed is removed again. The methods return 0 or the errno of the failure.
+class TempFile {
+public:
+    TempFile() = default;
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
 
-// Replaces `target` atomically by a copy of the open file `sourceFd` and
-// keeps the file it replaces as `target` + `backupSuffix` (a second name for
-// the old file, which is never written through, or a copy where the file
-// system has no links). The backup is replaced only when the target is:
-// when anything fails, target and backup stay as they were and no temporary
-// file remains. Throws a platform::Failure like CopyFileAtomic.
-void ReplaceKeepingBackup(int sourceFd, const std::string& source, const std::string& target,
-                          std::string_view backupSuffix);
+    [[nodiscard]] int Create(const std::string& folder);
+    int Descriptor() const { return fd_; }
+    // The file's path; "" when it cannot be given a name.
+    const std::string& Path();
+    // Copies what can be read from `fd`, from its start.
+    [[nodiscard]] int CopyFrom(int fd);
+    // Gives it the permission bits and owner of `like` when that file exists
+    // (the default mode otherwise) and, when given, that last-write time; then
+    // flushes it to disk.
+    [[nodiscard]] int Finish(const std::string& like, const timespec* lastWrite = nullptr);
+    // Renames it over `target`.
+    [[nodiscard]] int RenameOver(const std::string& target);
+
+private:
+    int GiveName();
+    std::string folder_;
+    int fd_ = -1;
+    std::string name_;
+};
+
+// A second name for an existing file, made before the file is replaced, so
+// that the old file is kept whatever happens next; it becomes the backup only
+// once the new file has taken the old one's place, and is removed otherwise.
+// Where the file system has no links, a full copy stands in for it.
+class BackupLink {
+public:
+    BackupLink() = default;
+    ~BackupLink();
+    BackupLink(const BackupLink&) = delete;
+    BackupLink& operator=(const BackupLink&) = delete;
+
+    // Makes the second name for `path`; nothing when `path` does not exist.
+    [[nodiscard]] int Make(const std::string& path);
+    // The kept file becomes `backup`.
+    [[nodiscard]] int KeepAs(const std::string& backup);
+
+private:
+    std::string name_;
+    TempFile copy_;
+    bool copied_ = false;
+};
+
+// 0 when `path` may be replaced by a new file; otherwise the errno that
+// says why not: it is no regular file (ENXIO), or read-only (EACCES),
+// although its folder would allow replacing it.
+[[nodiscard]] int Replaceable(const std::string& path);
+
+// Flushes the folder of `path`, so that renames in it are on disk. Returns 0 or errno.
+[[nodiscard]] int SyncFolderOf(const std::string& path);
+
+// Throws the failure for an errno of a file operation on `path`: 70
+// permission denied, 75 path or file access error (naming what the file is
+// when it is no regular file).
+[[noreturn]] void RaiseFileError(int err, const std::string& path);
+
+// Opens a regular file for reading without blocking on a FIFO or a device;
+// -1 with errno (ENXIO for a path that is no regular file) when it cannot.
+int OpenForReading(const std::string& path);
 
 // Removes the temporary files in `folder` that no running program holds:
 // those left behind by a run that was killed.

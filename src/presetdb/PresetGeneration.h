@@ -47,13 +47,9 @@ public:
     // The whole work sequence; the single entry point.
     void WorkOnMDB();
 
-    // Private copies of the databases for a preview: the run works on them
-    // and publishes nothing. An empty path stands for a file that is missing.
-    struct PreviewPaths {
-        std::string templatePath, presetPath, machineCopyPath;
-        std::string plantMachineCopyPath; // the machine copy the preview's copy was made of
-    };
-    void PreviewOn(PreviewPaths paths) { preview_ = std::move(paths); }
+    // Makes the run a preview: its work file goes to `folder`, a folder of
+    // its own, and nothing is published. The plant's files are only read.
+    void PreviewIn(std::string folder) { preview_ = std::move(folder); }
 
     // What the run did, once WorkOnMDB has stored the new rows.
     RegenerationReport Report() const;
@@ -83,13 +79,11 @@ private:
                                     const std::unique_ptr<platform::db::Connection>& work);
     // Why the preset database must not be replaced, or std::nullopt when it may.
     std::optional<std::string> ReasonNotToPublish(bool opened, bool stored);
-    void Publish(runtime::Guard& guard);
+    std::unique_ptr<platform::db::Connection> OpenWorkCopy(const std::string& templatePath,
+                                                           platform::TempFile& file);
+    void Publish(runtime::Guard& guard, platform::TempFile& workFile);
     void ReadOldTable(const std::string& path);
-    // The databases of the run: the plant's, or a preview's copies.
-    std::string TemplatePath();
-    std::string PresetPath();
-    std::string MachineCopyPath(const std::string& configurationIniPath);
-    void WriteReport();
+
     // Where the old rows come from: the preset database, or in an integrated
     // run the machine copy that stands in for it.
     std::string OldRowsPath();
@@ -114,7 +108,7 @@ private:
     std::vector<bool> carriedOver_; // by old row: a regenerated row holds its values
     std::vector<bool> overwritten_; // by old row: a later old row with the same keys overwrote them
     std::vector<RegenerationReport::Machine> generated_;
-    std::optional<PreviewPaths> preview_;
+    std::optional<std::string> preview_; // the folder of a preview's work file
     bool stored_ = false;
 };
 

@@ -3,7 +3,6 @@
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramEnd.h"
-#include "platform/database/Connection.h"
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 
@@ -16,7 +15,7 @@
 namespace torvex::presetdb {
 namespace {
 
-// A folder of its own for the copies, removed with everything in it.
+// A folder of its own for the preview's work file, removed with everything in it.
 class PrivateFolder {
 public:
     PrivateFolder() {
@@ -25,8 +24,7 @@ public:
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (!::mkdtemp(name.data()))
-            platform::Raise(platform::errnum::PathFileAccess,
-                            "No folder for the preview's copies: " + pattern);
+            platform::Raise(platform::errnum::PathFileAccess, "No folder for the preview's work: " + pattern);
         path_ = name.data();
     }
     ~PrivateFolder() {
@@ -35,16 +33,7 @@ public:
     }
     PrivateFolder(const PrivateFolder&) = delete;
     PrivateFolder& operator=(const PrivateFolder&) = delete;
-
-    // A private copy of `path` under `name`; "" when `path` is "" or no file.
-    std::string Copy(const std::string& path, const std::string& name) const {
-        if (path.empty() || !platform::IsOrdinaryFile(path))
-            return {};
-        const std::string copy = path_ + "/" + name;
-        platform::db::CopyDatabaseFile(path, copy, ".bak");
-        return copy;
-    }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& Path() const { return path_; }
 
 private:
     std::string path_;
@@ -66,20 +55,10 @@ int RunPreview(runtime::Runtime& rt, std::ostream& out) {
                 platform::Raise(platform::errnum::SubscriptOutOfRange, rt.NoMachineFound());
         });
         std::unique_ptr<PrivateFolder> folder;
-        PresetGeneration::PreviewPaths paths;
-        if (!guard([&] {
-                folder = std::make_unique<PrivateFolder>();
-                paths.templatePath = folder->Copy(rt.GetPathSourceOCXMDB(), "template.mdb");
-                paths.presetPath = folder->Path("preset.mdb");
-                folder->Copy(rt.GetPathOCXMDB(), "preset.mdb");
-                if (rt.IntegratedMode) {
-                    paths.plantMachineCopyPath = rt.GetPathMachineCopyMDB(hx5Ini);
-                    paths.machineCopyPath = folder->Copy(paths.plantMachineCopyPath, "machinecopy.mdb");
-                }
-            }))
+        if (!guard([&] { folder = std::make_unique<PrivateFolder>(); }))
             return 1;
         PresetGeneration generation(rt);
-        generation.PreviewOn(paths);
+        generation.PreviewIn(folder->Path());
         generation.WorkOnMDB();
         if (generation.Stored())
             out << generation.Report().Text() << std::flush;

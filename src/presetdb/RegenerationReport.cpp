@@ -98,12 +98,9 @@ RegenerationReport PresetGeneration::Report() const {
     report.startMode = rt_.SilentMode ? "silent" : rt_.IntegratedMode ? "integrated" : "standalone";
     if (preview_)
         report.startMode += ", preview";
-    // A preview names the plant's files, not its private copies of them.
     report.templatePath = rt_.GetPathSourceOCXMDB();
     report.presetPath = rt_.GetPathOCXMDB();
-    report.oldRowsPath = !machineCopyPath_ ? report.presetPath
-                         : preview_        ? preview_->plantMachineCopyPath
-                                           : *machineCopyPath_;
+    report.oldRowsPath = machineCopyPath_ ? *machineCopyPath_ : report.presetPath;
     report.scheme = VisiWinSystem == 0 ? "VisiWin 32" : "VisiWin Studio";
     report.machines = generated_;
     if (AdditionalFields)

@@ -64,29 +64,13 @@ std::string MissingMachineCopyText(const std::string& fileName) {
 
 } // namespace
 
-// Puts the template's last-write time back when it goes out of scope, after
-// the work connection that changed the template has been closed, whichever
-// way the work ended.
-class TemplateTimeKeeper {
-public:
-    TemplateTimeKeeper(const std::string& path, const platform::FileTimes& times)
-        : path_(path), times_(times) {}
-    ~TemplateTimeKeeper() { (void)platform::RestoreLastWriteTime(path_, times_); }
-    TemplateTimeKeeper(const TemplateTimeKeeper&) = delete;
-    TemplateTimeKeeper& operator=(const TemplateTimeKeeper&) = delete;
-
-private:
-    const std::string& path_;
-    const platform::FileTimes& times_;
-};
-
 void PresetGeneration::WorkOnMDB() {
     runtime::Guard guard(rt_, "WorkOnMDB");
     std::string templatePath, presetPath, hx5Ini, machineCopyPath;
-    guard([&] { templatePath = TemplatePath(); });
-    guard([&] { presetPath = PresetPath(); });
+    guard([&] { templatePath = rt_.GetPathSourceOCXMDB(); });
+    guard([&] { presetPath = rt_.GetPathOCXMDB(); });
     guard([&] { hx5Ini = rt_.GetHX5ConfigurationIniPath(); });
-    guard([&] { machineCopyPath = MachineCopyPath(hx5Ini); });
+    guard([&] { machineCopyPath = rt_.GetPathMachineCopyMDB(hx5Ini); });
     const bool integrated = rt_.IntegratedMode;
     guard([&] { ChooseNamingScheme(); });
     if (templatePath.empty())
@@ -101,70 +85,52 @@ void PresetGeneration::WorkOnMDB() {
         StartFromMachineCopy(machineCopyPath);
     LoadVarNamePatterns(templatePath);
 
-    bool opened = false, stored = false;
-    {
-        const TemplateTimeKeeper keepTime(templatePath, TemplateFileTimes);
-        std::unique_ptr<Connection> work;
-        guard([&] { work = std::make_unique<Connection>(templatePath); });
-        opened = work != nullptr;
-        // Whatever ends the run from here on, the rows generated so far are
-        // stored in the work table, as each row was stored when it was made.
-        // A run ended by a signal leaves the template as it was.
-        struct StoreOnExit {
-            PresetGeneration& generation;
-            std::unique_ptr<Connection>& database;
-            ~StoreOnExit() {
-                try {
-                    if (database && generation.rt_.Interrupted())
-                        database->Rollback();
-                    else if (database)
-                        generation.StoreWorkTable(*database);
-                } catch (const platform::Failure&) {
-                    // the program is ending: what could not be stored stays as it was
-                }
-            }
-        } storeOnExit{*this, work};
-        // The work table is rebuilt and filled in one transaction: a run that
-        // cannot store it leaves the template as it was.
-        if (work) {
-            // The whole new table is written in one transaction: a page cache that
-            // holds it keeps SQLite from spilling pages to the file half-way.
-            guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
-            guard([&] { work->Begin(); });
-            RebuildPresetDefs(*work);
-        }
-        CategorieNachCategoryID();
-        guard([&] { CreateRecordSets(Opened(work)); });
-        TakeOverFromPresetDatabase(guard, work);
-        stored = work && work_ && guard([&] {
-                     StoreWorkTable(*work);
-                     work->Commit();
-                 });
-        if (work && !stored)
-            guard([&] { work->Rollback(); });
-        guard([&] { work.reset(); });
+    // PRESET_DEFS is rebuilt in a copy of the template, a work file beside it
+    // that nobody else reads. The template and the preset database are
+    // replaced by it only once it is complete: a run that stops half-way, for
+    // whatever reason, leaves both as they were.
+    platform::TempFile workFile;
+    std::unique_ptr<Connection> work;
+    guard([&] { work = OpenWorkCopy(templatePath, workFile); });
+    const bool opened = work != nullptr;
+    if (work) {
+        // The whole new table is written in one transaction: a page cache that
+        // holds it keeps SQLite from spilling pages to the file half-way.
+        guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
+        guard([&] { work->Begin(); });
+        RebuildPresetDefs(*work);
     }
-
+    CategorieNachCategoryID();
+    guard([&] { CreateRecordSets(Opened(work)); });
+    TakeOverFromPresetDatabase(guard, work);
+    const bool stored = work && work_ && guard([&] {
+                            StoreWorkTable(*work);
+                            work->Commit();
+                        });
+    guard([&] { work.reset(); });
     stored_ = stored;
+
     if (const auto reason = ReasonNotToPublish(opened, stored)) {
         rt_.ReportNotDone("The preset database \"" + presetPath + "\" was left unchanged: " + *reason);
         return;
     }
     if (preview_)
         return; // a preview only tells what would be published
-    Publish(guard);
+    Publish(guard, workFile);
 }
 
-std::string PresetGeneration::TemplatePath() {
-    return preview_ ? preview_->templatePath : rt_.GetPathSourceOCXMDB();
-}
-
-std::string PresetGeneration::PresetPath() {
-    return preview_ ? preview_->presetPath : rt_.GetPathOCXMDB();
-}
-
-std::string PresetGeneration::MachineCopyPath(const std::string& configurationIniPath) {
-    return preview_ ? preview_->machineCopyPath : rt_.GetPathMachineCopyMDB(configurationIniPath);
+// A copy of the template in a work file beside it (or in a preview's own
+// folder), open for the run's work.
+std::unique_ptr<Connection> PresetGeneration::OpenWorkCopy(const std::string& templatePath,
+                                                           platform::TempFile& file) {
+    const std::string folder =
+        preview_ ? *preview_ : platform::FolderOf(platform::ResolveLinks(templatePath));
+    if (int err = file.Create(folder); err != 0)
+        platform::RaiseFileError(err, folder);
+    platform::db::CopyDatabaseInto(templatePath, file);
+    if (file.Path().empty())
+        platform::RaiseFileError(EIO, folder);
+    return std::make_unique<Connection>(file.Path(), platform::db::OpenMode::Scratch);
 }
 
 // Replacing the preset database loses every tuned value that did not reach
@@ -183,7 +149,8 @@ std::optional<std::string> PresetGeneration::ReasonNotToPublish(bool opened, boo
         return "the values of " + (machineCopyPath_ ? source : std::string("its rows")) +
                " could not be taken over as a whole.";
     if (old_->HasRows() && work_->RowCount() == 0)
-        return "no rows were generated, and the " + std::to_string(old_->RowCount()) + " rows of " +
+        return "no rows were generated (no machine enabled in \"" + rt_.GetCFGPath() +
+               "\", or no template rows), and the " + std::to_string(old_->RowCount()) + " rows of " +
                (machineCopyPath_ ? source : std::string("it")) + " would lose their values.";
     return std::nullopt;
 }
@@ -195,7 +162,7 @@ Connection& PresetGeneration::Opened(const std::unique_ptr<Connection>& database
 }
 
 std::string PresetGeneration::OldRowsPath() {
-    return machineCopyPath_ ? *machineCopyPath_ : PresetPath();
+    return machineCopyPath_ ? *machineCopyPath_ : rt_.GetPathOCXMDB();
 }
 
 // An integrated run starts from the machine copy of the save-and-restore
@@ -207,7 +174,7 @@ void PresetGeneration::StartFromMachineCopy(const std::string& machineCopyPath) 
         machineCopyPath_ = machineCopyPath;
         return;
     }
-    const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(PresetPath()));
+    const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(rt_.GetPathOCXMDB()));
     if (rt_.SilentMode) // nobody could answer a box in an unattended run
         rt_.WriteServicePackLog(text);
     else
@@ -233,38 +200,6 @@ void PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
         GetAddFields();
         TakeoverMachineCopyMDBData(Opened(work), *old_);
     });
-}
-
-// Copies the template over the preset database; the file it replaces is kept
-// as <component>.mdb.bak (one generation), so that a regeneration that
-// dropped tuned rows can be undone by hand, and what the regeneration did is
-// written beside it. When the copy fails, the preset database and its
-// backup stay as they were.
-void PresetGeneration::Publish(runtime::Guard& guard) {
-    std::string target;
-    if (!guard([&] {
-            target = PresetPath();
-            platform::db::CopyDatabaseFile(TemplatePath(), target, ".bak");
-        })) {
-        rt_.ReportNotDone("The preset database \"" + target +
-                          "\" was left unchanged: the new one could not be written in its place.");
-        return;
-    }
-    WriteReport();
-}
-
-// The report replaces the one of the previous regeneration; a silent run
-// also says in one line of its log what became of the tuned values.
-void PresetGeneration::WriteReport() {
-    const std::string path = PresetPath() + ".report.txt";
-    const RegenerationReport report = Report();
-    if (!platform::WriteFileAtomic(path, report.Text())) {
-        rt_.ReportNotDone("The regeneration report \"" + path +
-                          "\" could not be written: " + platform::DescribeFileError(path, errno) + ".");
-        return;
-    }
-    if (rt_.SilentMode)
-        rt_.WriteServicePackNote(report.Summary(path));
 }
 
 } // namespace torvex::presetdb

@@ -27,32 +27,23 @@ TEST(FileSystem, FindsExistingFilesCaseInsensitivelyWhenTheExactNameIsMissing) {
     EXPECT_EQ(platform::FindExistingFile(""), std::nullopt);
 }
 
-TEST(FileSystem, CopyReplacesTheTargetAndKeepsItsPermissions) {
+TEST(FileSystem, AtomicWritesKeepPermissionsAndRefuseWhatTheyMustNotReplace) {
     TempDir dir;
-    WriteFile(dir / "a", "new content");
     WriteFile(dir / "b", "old");
     ::chmod((dir / "b").c_str(), 0640);
-    platform::CopyFileAtomic(dir / "a", dir / "b");
+    ASSERT_TRUE(platform::WriteFileAtomic(dir / "b", "new content"));
     EXPECT_EQ(ReadFile(dir / "b"), "new content");
     struct stat st {};
     ::stat((dir / "b").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
-TEST(FileSystem, CopyFailuresCarryTheClassicNumbers) {
-    TempDir dir;
-    try {
-        platform::CopyFileAtomic(dir / "missing", dir / "b");
-        FAIL();
-    } catch (const platform::Failure& f) {
-        EXPECT_EQ(f.Number(), 53);
-    }
-    WriteFile(dir / "a", "x");
-    try {
-        platform::CopyFileAtomic(dir / "a", dir / "no/such/folder/b");
-        FAIL();
-    } catch (const platform::Failure& f) {
-        EXPECT_EQ(f.Number(), 75);
+    EXPECT_FALSE(platform::WriteFileAtomic(dir / "no/such/folder/b", "x"));
+    for (const auto& [err, number] : {std::pair{EACCES, 70}, {ENOENT, 75}, {ENOSPC, 75}}) {
+        try {
+            platform::RaiseFileError(err, dir / "b");
+            FAIL();
+        } catch (const platform::Failure& f) {
+            EXPECT_EQ(f.Number(), number) << err;
+        }
     }
 }
 
@@ -77,18 +68,30 @@ std::vector<std::string> TempFilesIn(const std::string& folder) {
 
 } // namespace
 
-TEST(FileSystem, ReplacingKeepsThePreviousFileAsBackupOnlyWhenTheNewOneIsInPlace) {
+TEST(FileSystem, ABackupIsKeptOnlyOnceTheNewFileIsInPlace) {
     TempDir dir;
-    WriteFile(dir / "new", "new");
     WriteFile(dir / "db", "current");
     WriteFile(dir / "db.bak", "older");
-    const int source = ::open((dir / "new").c_str(), O_RDONLY);
-    platform::ReplaceKeepingBackup(source, dir / "new", dir / "db", ".bak");
+    {
+        platform::TempFile fresh;
+        ASSERT_EQ(fresh.Create(dir.Path()), 0);
+        platform::BackupLink backup;
+        ASSERT_EQ(backup.Make(dir / "db"), 0);
+        // The new file never takes the old one's place: both stay as they were.
+    }
+    EXPECT_EQ(ReadFile(dir / "db"), "current");
+    EXPECT_EQ(ReadFile(dir / "db.bak"), "older");
+    EXPECT_TRUE(TempFilesIn(dir.Path()).empty());
+
+    platform::TempFile fresh;
+    ASSERT_EQ(fresh.Create(dir.Path()), 0);
+    ASSERT_EQ(::write(fresh.Descriptor(), "new", 3), 3);
+    ASSERT_EQ(fresh.Finish(dir / "db"), 0);
+    platform::BackupLink backup;
+    ASSERT_EQ(backup.Make(dir / "db"), 0);
+    ASSERT_EQ(fresh.RenameOver(dir / "db"), 0);
+    ASSERT_EQ(backup.KeepAs(dir / "db.bak"), 0);
     EXPECT_EQ(ReadFile(dir / "db"), "new");
-    EXPECT_EQ(ReadFile(dir / "db.bak"), "current");
-    EXPECT_THROW(platform::ReplaceKeepingBackup(-1, "unreadable", dir / "db", ".bak"), platform::Failure);
-    ::close(source);
-    EXPECT_EQ(ReadFile(dir / "db"), "new") << "a failed copy changes nothing";
     EXPECT_EQ(ReadFile(dir / "db.bak"), "current");
     EXPECT_TRUE(TempFilesIn(dir.Path()).empty());
 }

@@ -226,6 +226,10 @@ Connection::Connection(const std::string& path, OpenMode mode) : path_(path) {
         // Reads the schema: a damaged, foreign or locked file fails here.
         if (mode == OpenMode::ReadWrite)
             Execute("PRAGMA journal_mode=DELETE");
+        if (mode == OpenMode::Scratch) {
+            Execute("PRAGMA journal_mode=MEMORY");
+            Execute("PRAGMA synchronous=OFF");
+        }
         Prepare("SELECT count(*) FROM sqlite_schema").Run();
     } catch (...) {
         statements_.clear();
@@ -374,20 +378,15 @@ bool Connection::InTransaction() const {
     return !sqlite3_get_autocommit(db_);
 }
 
-void CopyDatabaseFile(const std::string& source, const std::string& target, std::string_view backupSuffix) {
+void CopyDatabaseInto(const std::string& source, platform::TempFile& into) {
     Connection db(source, OpenMode::ReadOnly);
     db.BeginRead();
-    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        Raise(errnum::PathFileAccess,
-              "Path/File access error: " + source + " (" + std::strerror(errno) + ")");
-    try {
-        ReplaceKeepingBackup(fd, source, target, backupSuffix);
-    } catch (...) {
+    const int fd = OpenForReading(source);
+    const int err = fd < 0 ? errno : into.CopyFrom(fd);
+    if (fd >= 0)
         ::close(fd);
-        throw;
-    }
-    ::close(fd);
+    if (err != 0)
+        RaiseFileError(err, source);
     db.Commit();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileSystem.h"
 #include "platform/database/Value.h"
 
 #include <memory>
@@ -55,8 +56,10 @@ private:
     sqlite3_stmt* stmt_;
 };
 
-// How a database file is opened.
-enum class OpenMode { ReadWrite, ReadOnly };
+// How a database file is opened. A scratch file is one that nobody else
+// reads until it is finished and flushed: its journal is kept in memory and
+// it is written without flushes of its own.
+enum class OpenMode { ReadWrite, ReadOnly, Scratch };
 
 // One open database file. Failures of the engine are thrown as Failures
 // with SQLite's extended result code, its message and the source "SQLite".
@@ -119,11 +122,10 @@ private:
     std::unordered_map<std::string, std::unique_ptr<Statement>> statements_;
 };
 
-// Replaces the file `target` by a copy of the database file `source` and
-// keeps the file it replaces as `target` + `backupSuffix` (see
-// ReplaceKeepingBackup). The source's shared lock is held while its bytes are
-// read, so that no other process can commit into it meanwhile.
-void CopyDatabaseFile(const std::string& source, const std::string& target, std::string_view backupSuffix);
+// Copies the database file `source` into `into`, holding the source's shared
+// lock while its bytes are read, so that no other process can commit into it
+// meanwhile. Throws a Failure naming the file that failed.
+void CopyDatabaseInto(const std::string& source, platform::TempFile& into);
 
 // `name` quoted as an SQL identifier.
 std::string QuoteIdentifier(std::string_view name);
