@@ -1,16 +1,24 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace torvex::platform {
 
-// One ini file as parsed text. The content is held as UTF-8 whatever the
-// file's encoding; every line keeps its own bytes and line ending, so that a
-// change touches only the lines concerned.
+// One ini file as text. The bytes read are kept as they are, and every line
+// that no change touches is written back from them byte for byte, whatever
+// the encoding (an odd last byte or a lone surrogate of a UTF-16LE file
+// included); only changed and new lines are encoded anew. The document
+// records the section and key lines, and the runs of other lines between them
+// (blank lines, comments, lines without `=`) as one piece each, so that its
+// size and the time to parse it follow the file's size, not its number of
+// lines. Names and values cross to the caller as UTF-8.
 class IniDocument {
 public:
     enum class Encoding { Utf8, Windows1252, Utf16Le };
@@ -22,12 +30,16 @@ public:
     // removed) of `key` in the first section named `section`, or
     // std::nullopt when the section or key is missing. Names compare without
     // regard to letter case; only spaces around the arguments are ignored.
+    // Costs about the size of that section, not of the file.
     std::optional<std::string> Find(std::string_view section, std::string_view key) const;
 
     // Sets `key` in `section` to `value` (written verbatim), as the Windows
-    // profile functions do: an existing line is rewritten in place, a new key
-    // goes after the last key line of the section, a new section at the end.
-    void Set(std::string_view section, std::string_view key, std::string_view value);
+    // profile functions do: an existing line is rewritten in place as
+    // `key=value` (the key keeping its spelling in the file), a new key goes
+    // after the last key line of the section, a new section at the end.
+    // Returns true when the document's bytes changed, false when the line
+    // already read exactly so, with the line ending a rewritten line gets.
+    bool Set(std::string_view section, std::string_view key, std::string_view value);
 
     // The (section, key) names of every key line below a section header, in
     // file order, as they stand in the file.
@@ -39,24 +51,51 @@ public:
     Encoding FileEncoding() const { return encoding_; }
 
 private:
-    enum class Kind { Other, Section, Key };
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    enum class Kind : std::uint8_t { Other, Section, Key };
+    enum class Eol : std::uint8_t { None, Cr, Lf, CrLf }; // the values ForEachLine reports
+    // A section header, a key line, or a run of other lines. Its bytes,
+    // without its (last) line ending, are [offset, offset + length) of the
+    // file read, or of added_ for changed and new lines.
     struct Line {
-        std::string text; // without line ending
-        std::string eol;  // "\r\n", "\n", "\r" or "" for a last line without one
+        std::size_t offset = 0;
+        std::size_t length = 0;
+        std::size_t next = npos; // the following line in file order
+        std::uint32_t hash = 0;  // HashNoCase of a section or key name
         Kind kind = Kind::Other;
-        std::string name; // upper-cased section or key name
-        std::string_view Value() const;
+        Eol eol = Eol::None;
+        bool added = false;
     };
 
-    static Line ParseLine(std::string text, std::string eol);
-    // Index of the first section header named `section`, or npos.
-    std::size_t FindSection(const std::string& folded) const;
-    std::size_t FindKey(std::size_t section, const std::string& folded) const;
-    std::string NewLineEnding() const;
+    static Kind Classify(std::string_view text, std::string_view* name);
+    std::vector<Line> Split(std::string_view bytes, std::size_t begin, std::size_t end, bool added) const;
+    std::string_view Bytes(const Line& line) const;
+    std::string_view EolBytes(Eol eol) const;
+    std::string Decode(std::string_view bytes) const;
+    std::string Encode(std::string_view text) const;
+    std::string Text(std::size_t line) const;
+    std::string Name(std::size_t line) const;
+
+    // Index of the first section header named `section` (trimmed), or npos.
+    std::size_t FindSection(std::string_view section) const;
+    std::size_t FindKey(std::size_t section, std::string_view key) const;
+    void Register(std::size_t section);
+    void RebuildIndex();
+    // Links the lines of `encoded` in after line `at` (npos: first), or in
+    // place of line `at` when `replace`.
+    void Splice(std::size_t at, bool replace, std::string_view encoded);
+    void DropGarbage();
 
     Encoding encoding_ = Encoding::Utf8;
-    std::string prefix_; // byte order mark kept in front of the first line
+    std::shared_ptr<const std::string> file_; // the bytes read, shared by copies
+    std::size_t begin_ = 0;                   // the lines start after a byte order mark
+    std::size_t end_ = 0;                     // and end before an odd last byte of UTF-16LE
+    std::string added_;                       // changed and new lines, in the file's encoding
+    std::size_t liveAdded_ = 0;               // bytes of added_ that lines still use
     std::vector<Line> lines_;
+    std::size_t first_ = npos, last_ = npos;
+    Eol newEol_ = Eol::CrLf; // how changed and new lines end: as the file's first line
+    std::unordered_multimap<std::uint32_t, std::size_t> sections_; // first header of each name, by hash
 };
 
 } // namespace torvex::platform
