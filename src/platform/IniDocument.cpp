@@ -1,9 +1,11 @@
 #include "platform/IniDocument.h"
 
+#include "platform/Failure.h"
 #include "platform/IniLines.h"
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace torvex::platform {
 namespace {
@@ -34,6 +36,13 @@ void ForEachLine(IniDocument::Encoding encoding, std::string_view bytes, std::si
         ForEachIniLine<1>(bytes, pos, end, visit);
 }
 
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    std::string joined;
+    for (const std::string_view part : parts)
+        joined += part;
+    return joined;
+}
+
 std::string_view ValueOf(std::string_view text) {
     std::string_view v = TrimBlanks(text.substr(text.find('=') + 1));
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
@@ -59,38 +68,54 @@ IniDocument::Kind IniDocument::Classify(std::string_view text, std::string_view*
     return Kind::Key;
 }
 
+std::uint32_t IniDocument::NameHash(std::string_view name) {
+    return static_cast<std::uint32_t>(HashNoCase(name) & 0xFFFFFF);
+}
+
 // The lines of bytes[begin, end): section and key lines one by one, the
 // other lines between them merged into runs.
 std::vector<IniDocument::Line> IniDocument::Split(std::string_view bytes, std::size_t begin, std::size_t end,
                                                   bool added) const {
+    static_assert(sizeof(Line) <= 24, "files of short lines have many records");
+    // Reserving for every line that may be an entry (and a run after each)
+    // spares the copies of a growing array; what stays unused is never touched.
+    std::size_t entries = 0;
+    ForEachLine(encoding_, bytes, begin, end, [&entries](std::size_t, std::size_t, int, bool plain) {
+        entries += plain ? 0 : 1;
+        return true;
+    });
+    if (entries >= npos / 2 - lines_.size())
+        Raise(errnum::OutOfMemory, "An ini file has too many lines.");
     std::vector<Line> lines;
+    lines.reserve(2 * entries + 1);
     Line run{};
-    bool inRun = false;
     ForEachLine(encoding_, bytes, begin, end, [&](std::size_t from, std::size_t to, int eol, bool plain) {
         if (!plain) {
             std::string decoded;
-            std::string_view text = bytes.substr(from, to - from);
+            std::string_view text = bytes.substr(from, to - from), name;
             if (encoding_ != Encoding::Utf8)
                 text = decoded = Decode(text);
-            std::string_view name;
             const Kind kind = Classify(text, &name);
             if (kind != Kind::Other) {
-                if (inRun)
+                if (run.length != 0 || run.eol != Eol::None)
                     lines.push_back(run);
-                inRun = false;
-                lines.push_back({from, to - from, npos, static_cast<std::uint32_t>(HashNoCase(name)), kind,
-                                 static_cast<Eol>(eol), added});
+                run = Line{};
+                Line& line = lines.emplace_back(Line{from, to - from});
+                line.hash = NameHash(name);
+                line.kind = kind;
+                line.eol = static_cast<Eol>(eol);
+                line.added = added;
                 return true;
             }
         }
-        if (!inRun)
-            run = Line{from, 0, npos, 0, Kind::Other, Eol::None, added};
-        inRun = true;
+        if (run.length == 0 && run.eol == Eol::None)
+            run = Line{from, 0};
         run.length = to - run.offset;
         run.eol = static_cast<Eol>(eol);
+        run.added = added;
         return true;
     });
-    if (inRun)
+    if (run.length != 0 || run.eol != Eol::None)
         lines.push_back(run);
     return lines;
 }
@@ -111,11 +136,12 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
         doc.encoding_ = Encoding::Windows1252;
     }
     doc.lines_ = doc.Split(raw, doc.begin_, doc.end_, false);
-    for (std::size_t i = 0; i + 1 < doc.lines_.size(); ++i)
+    const auto count = static_cast<Index>(doc.lines_.size());
+    for (Index i = 0; i + 1 < count; ++i)
         doc.lines_[i].next = i + 1;
-    if (!doc.lines_.empty()) {
+    if (count != 0) {
         doc.first_ = 0;
-        doc.last_ = doc.lines_.size() - 1;
+        doc.last_ = count - 1;
     }
     ForEachLine(doc.encoding_, raw, doc.begin_, doc.end_, [&doc](std::size_t, std::size_t, int eol, bool) {
         if (eol != 0)
@@ -158,29 +184,31 @@ std::string IniDocument::Encode(std::string_view text) const {
     return std::string(text);
 }
 
-std::string IniDocument::Text(std::size_t line) const {
+// A name as the file would hold it, read back: where the file's encoding
+// lacks a character, the name compares as what a write puts there ('?'), so
+// that writing it twice finds the first line.
+std::string IniDocument::Stored(std::string_view name) const {
+    return encoding_ == Encoding::Utf8 ? std::string(name) : Decode(Encode(name));
+}
+
+std::string IniDocument::Text(Index line) const {
     return Decode(Bytes(lines_[line]));
 }
 
-std::string IniDocument::Name(std::size_t line) const {
+std::string IniDocument::Name(Index line) const {
     const std::string text = Text(line);
     std::string_view name;
     Classify(text, &name);
     return std::string(name);
 }
 
-std::size_t IniDocument::FindSection(std::string_view section) const {
-    const auto [from, to] = sections_.equal_range(static_cast<std::uint32_t>(HashNoCase(section)));
-    for (auto it = from; it != to; ++it)
-        if (EqualsNoCase(Name(it->second), section))
-            return it->second;
-    return npos;
+IniDocument::Index IniDocument::FindSection(std::string_view section) const {
+    return sections_.Find(NameHash(section), [&](Index i) { return EqualsNoCase(Name(i), section); });
 }
 
-std::size_t IniDocument::FindKey(std::size_t section, std::string_view key) const {
-    const auto hash = static_cast<std::uint32_t>(HashNoCase(key));
-    for (std::size_t i = lines_[section].next; i != npos && lines_[i].kind != Kind::Section;
-         i = lines_[i].next)
+IniDocument::Index IniDocument::FindKey(Index section, std::string_view key) const {
+    const std::uint32_t hash = NameHash(key);
+    for (Index i = lines_[section].next; i != npos && lines_[i].kind != Kind::Section; i = lines_[i].next)
         if (lines_[i].kind == Kind::Key && lines_[i].hash == hash && EqualsNoCase(Name(i), key))
             return i;
     return npos;
@@ -188,28 +216,36 @@ std::size_t IniDocument::FindKey(std::size_t section, std::string_view key) cons
 
 // Makes header `section` the one found for its name unless an earlier header
 // has the name already.
-void IniDocument::Register(std::size_t section) {
-    const std::uint32_t hash = lines_[section].hash;
-    if (sections_.count(hash) == 0 || FindSection(Name(section)) == npos)
-        sections_.emplace(hash, section);
+void IniDocument::Register(Index section) {
+    std::optional<std::string> name; // decoded only when another name hashes alike
+    const auto same = [&](Index i) {
+        if (!name)
+            name = Name(section);
+        return EqualsNoCase(Name(i), *name);
+    };
+    if (sections_.Find(lines_[section].hash, same) == npos)
+        sections_.Insert(lines_[section].hash, section);
 }
 
 void IniDocument::RebuildIndex() {
-    sections_.clear();
-    for (std::size_t i = first_; i != npos; i = lines_[i].next)
+    std::size_t count = 0;
+    for (Index i = first_; i != npos; i = lines_[i].next)
+        count += lines_[i].kind == Kind::Section ? 1 : 0;
+    sections_.Clear(count);
+    for (Index i = first_; i != npos; i = lines_[i].next)
         if (lines_[i].kind == Kind::Section)
             Register(i);
 }
 
-void IniDocument::Splice(std::size_t at, bool replace, std::string_view encoded) {
+void IniDocument::Splice(Index at, bool replace, std::string_view encoded) {
     const std::size_t begin = added_.size();
     added_ += encoded;
     std::vector<Line> fresh = Split(added_, begin, added_.size(), true);
     const bool atEnd = at == npos ? first_ == npos : lines_[at].next == npos;
     if (replace && lines_[at].added)
         liveAdded_ -= lines_[at].length;
-    const std::size_t firstNew = lines_.size();
-    std::size_t prev = at;
+    const auto firstNew = static_cast<Index>(lines_.size());
+    Index prev = at;
     for (std::size_t i = 0; i < fresh.size(); ++i) {
         liveAdded_ += fresh[i].length;
         if (replace && i == 0) { // a key line rewritten starts with its key again
@@ -217,7 +253,7 @@ void IniDocument::Splice(std::size_t at, bool replace, std::string_view encoded)
             lines_[at] = fresh[0];
             continue;
         }
-        const std::size_t index = lines_.size();
+        const auto index = static_cast<Index>(lines_.size());
         fresh[i].next = prev == npos ? first_ : lines_[prev].next;
         lines_.push_back(fresh[i]);
         (prev == npos ? first_ : lines_[prev].next) = index;
@@ -227,7 +263,7 @@ void IniDocument::Splice(std::size_t at, bool replace, std::string_view encoded)
     }
     // A value holding line breaks can bring headers along: appended ones only
     // add names, but one in the middle may come before a header of its name.
-    for (std::size_t i = firstNew; i < lines_.size(); ++i) {
+    for (Index i = firstNew; i < lines_.size(); ++i) {
         if (lines_[i].kind == Kind::Section && !atEnd) {
             RebuildIndex();
             break;
@@ -238,13 +274,12 @@ void IniDocument::Splice(std::size_t at, bool replace, std::string_view encoded)
     if (added_.size() - liveAdded_ > std::max<std::size_t>(kMinGarbage, added_.size() / 2))
         DropGarbage();
 }
-
 // Rewriting a line leaves its former bytes in added_ unused; dropping them
 // keeps repeated writes of one long line from growing the document.
 void IniDocument::DropGarbage() {
     std::string kept;
     kept.reserve(liveAdded_);
-    for (std::size_t i = first_; i != npos; i = lines_[i].next) {
+    for (Index i = first_; i != npos; i = lines_[i].next) {
         if (!lines_[i].added)
             continue;
         const std::string_view bytes = Bytes(lines_[i]);
@@ -255,10 +290,10 @@ void IniDocument::DropGarbage() {
 }
 
 std::optional<std::string> IniDocument::Find(std::string_view section, std::string_view key) const {
-    const std::size_t s = FindSection(TrimSpaces(section));
+    const Index s = FindSection(Stored(TrimSpaces(section)));
     if (s == npos)
         return std::nullopt;
-    const std::size_t k = FindKey(s, TrimSpaces(key));
+    const Index k = FindKey(s, Stored(TrimSpaces(key)));
     if (k == npos)
         return std::nullopt;
     return std::string(ValueOf(Text(k)));
@@ -267,37 +302,29 @@ std::optional<std::string> IniDocument::Find(std::string_view section, std::stri
 bool IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
     const std::string_view eol = kEolText[static_cast<int>(newEol_)];
     const std::string_view sectionName = TrimSpaces(section), keyName = TrimSpaces(key);
-    const std::size_t s = FindSection(sectionName);
+    const Index s = FindSection(Stored(sectionName));
     if (s == npos) {
         if (last_ != npos && lines_[last_].eol == Eol::None)
             lines_[last_].eol = newEol_;
-        Splice(last_, false,
-               Encode(std::string("[")
-                          .append(sectionName)
-                          .append("]")
-                          .append(eol)
-                          .append(keyName)
-                          .append("=")
-                          .append(value)
-                          .append(eol)));
+        Splice(last_, false, Encode(Joined({"[", sectionName, "]", eol, keyName, "=", value, eol})));
         return true;
     }
-    const std::size_t k = FindKey(s, keyName);
+    const Index k = FindKey(s, Stored(keyName));
     if (k != npos) {
         // The key keeps the spelling it has in the file.
-        const std::string line = Encode(Name(k).append("=").append(value));
+        const std::string line = Encode(Joined({Name(k), "=", value}));
         if (line == Bytes(lines_[k]) && lines_[k].eol == newEol_)
             return false;
-        Splice(k, true, line + std::string(EolBytes(newEol_)));
+        Splice(k, true, Joined({line, EolBytes(newEol_)}));
         return true;
     }
-    std::size_t after = s;
-    for (std::size_t i = lines_[s].next; i != npos && lines_[i].kind != Kind::Section; i = lines_[i].next)
+    Index after = s;
+    for (Index i = lines_[s].next; i != npos && lines_[i].kind != Kind::Section; i = lines_[i].next)
         if (lines_[i].kind == Kind::Key)
             after = i;
     if (lines_[after].eol == Eol::None)
         lines_[after].eol = newEol_;
-    Splice(after, false, Encode(std::string(keyName).append("=").append(value).append(eol)));
+    Splice(after, false, Encode(Joined({keyName, "=", value, eol})));
     return true;
 }
 
@@ -305,7 +332,7 @@ std::vector<std::pair<std::string, std::string>> IniDocument::Entries() const {
     std::vector<std::pair<std::string, std::string>> entries;
     std::string section;
     bool inSection = false;
-    for (std::size_t i = first_; i != npos; i = lines_[i].next) {
+    for (Index i = first_; i != npos; i = lines_[i].next) {
         if (lines_[i].kind == Kind::Section) {
             section = Name(i);
             inSection = true;
@@ -319,12 +346,12 @@ std::vector<std::pair<std::string, std::string>> IniDocument::Entries() const {
 std::string IniDocument::Serialize() const {
     const std::string_view raw = file_ ? std::string_view(*file_) : std::string_view();
     std::size_t size = raw.size() - (end_ - begin_);
-    for (std::size_t i = first_; i != npos; i = lines_[i].next)
+    for (Index i = first_; i != npos; i = lines_[i].next)
         size += lines_[i].length + EolBytes(lines_[i].eol).size();
     std::string bytes;
     bytes.reserve(size);
     bytes += raw.substr(0, begin_);
-    for (std::size_t i = first_; i != npos; i = lines_[i].next) {
+    for (Index i = first_; i != npos; i = lines_[i].next) {
         bytes += Bytes(lines_[i]);
         bytes += EolBytes(lines_[i].eol);
     }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/NameIndex.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace torvex::platform {
@@ -51,39 +52,42 @@ public:
     Encoding FileEncoding() const { return encoding_; }
 
 private:
-    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    using Index = std::uint32_t; // number of a line in lines_
+    static constexpr Index npos = NameIndex::npos;
     enum class Kind : std::uint8_t { Other, Section, Key };
-    enum class Eol : std::uint8_t { None, Cr, Lf, CrLf }; // the values ForEachLine reports
+    enum class Eol : std::uint8_t { None, Cr, Lf, CrLf }; // the numbers ForEachIniLine gives
     // A section header, a key line, or a run of other lines. Its bytes,
     // without its (last) line ending, are [offset, offset + length) of the
     // file read, or of added_ for changed and new lines.
     struct Line {
         std::size_t offset = 0;
         std::size_t length = 0;
-        std::size_t next = npos; // the following line in file order
-        std::uint32_t hash = 0;  // HashNoCase of a section or key name
-        Kind kind = Kind::Other;
-        Eol eol = Eol::None;
-        bool added = false;
+        Index next = npos;           // the following line in file order
+        std::uint32_t hash : 24 = 0; // of a section or key name (HashNoCase)
+        Kind kind : 2 = Kind::Other;
+        Eol eol : 2 = Eol::None;
+        bool added : 1 = false;
     };
 
     static Kind Classify(std::string_view text, std::string_view* name);
+    static std::uint32_t NameHash(std::string_view name);
     std::vector<Line> Split(std::string_view bytes, std::size_t begin, std::size_t end, bool added) const;
     std::string_view Bytes(const Line& line) const;
     std::string_view EolBytes(Eol eol) const;
     std::string Decode(std::string_view bytes) const;
     std::string Encode(std::string_view text) const;
-    std::string Text(std::size_t line) const;
-    std::string Name(std::size_t line) const;
+    std::string Stored(std::string_view name) const;
+    std::string Text(Index line) const;
+    std::string Name(Index line) const;
 
-    // Index of the first section header named `section` (trimmed), or npos.
-    std::size_t FindSection(std::string_view section) const;
-    std::size_t FindKey(std::size_t section, std::string_view key) const;
-    void Register(std::size_t section);
+    // The first section header named `section` (trimmed), or npos.
+    Index FindSection(std::string_view section) const;
+    Index FindKey(Index section, std::string_view key) const;
+    void Register(Index section);
     void RebuildIndex();
     // Links the lines of `encoded` in after line `at` (npos: first), or in
     // place of line `at` when `replace`.
-    void Splice(std::size_t at, bool replace, std::string_view encoded);
+    void Splice(Index at, bool replace, std::string_view encoded);
     void DropGarbage();
 
     Encoding encoding_ = Encoding::Utf8;
@@ -93,9 +97,9 @@ private:
     std::string added_;                       // changed and new lines, in the file's encoding
     std::size_t liveAdded_ = 0;               // bytes of added_ that lines still use
     std::vector<Line> lines_;
-    std::size_t first_ = npos, last_ = npos;
+    Index first_ = npos, last_ = npos;
     Eol newEol_ = Eol::CrLf; // how changed and new lines end: as the file's first line
-    std::unordered_multimap<std::uint32_t, std::size_t> sections_; // first header of each name, by hash
+    NameIndex sections_;     // the first header of each section name
 };
 
 } // namespace torvex::platform

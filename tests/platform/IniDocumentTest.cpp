@@ -59,6 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "\xEF\xBB\xBF[S]\r\nk=2\r\n"},
         SetCase{"Cp1252SameBytes", "[S]\r\nk=?\r\nn=M\xFC\x81\r\n", "S", "k", "漢", false,
                 "[S]\r\nk=?\r\nn=M\xFC\x81\r\n"},
+        SetCase{"Cp1252NameWrittenTwiceIsOneLine", "[S]\r\n?=1\r\nn=\xFC\r\n", "S", "漢", "2", true,
+                "[S]\r\n?=2\r\nn=\xFC\r\n"},
         SetCase{"SameValueAndSpelling", "[S]\r\nKey=v\r\n", " s ", "KEY", "v", false, "[S]\r\nKey=v\r\n"},
         SetCase{"SpacesAroundEquals", "[S]\r\n k = v\r\n", "S", "k", "v", true, "[S]\r\nk=v\r\n"},
         SetCase{"OtherLineEnding", "[S]\r\nk=v\n", "S", "k", "v", true, "[S]\r\nk=v\r\n"},
