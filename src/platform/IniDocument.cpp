@@ -27,6 +27,7 @@ std::string_view SkipLeadingBlanks(std::string_view s) {
     return s.substr(i);
 }
 
+// ForEachIniLine in the code units of `encoding`.
 template <class Visit>
 void ForEachLine(IniDocument::Encoding encoding, std::string_view bytes, std::size_t pos, std::size_t end,
                  Visit&& visit) {
@@ -52,6 +53,8 @@ std::string_view ValueOf(std::string_view text) {
 
 } // namespace
 
+// What a line (UTF-8, without its ending) is, and for a header or key line
+// its name, blanks trimmed.
 IniDocument::Kind IniDocument::Classify(std::string_view text, std::string_view* name) {
     const std::string_view body = SkipLeadingBlanks(text);
     if (body.empty() || body[0] == ';')
@@ -274,6 +277,7 @@ void IniDocument::Splice(Index at, bool replace, std::string_view encoded) {
     if (added_.size() - liveAdded_ > std::max<std::size_t>(kMinGarbage, added_.size() / 2))
         DropGarbage();
 }
+
 // Rewriting a line leaves its former bytes in added_ unused; dropping them
 // keeps repeated writes of one long line from growing the document.
 void IniDocument::DropGarbage() {

@@ -14,12 +14,14 @@ namespace torvex::platform {
 
 // One ini file as text. The bytes read are kept as they are, and every line
 // that no change touches is written back from them byte for byte, whatever
-// the encoding (an odd last byte or a lone surrogate of a UTF-16LE file
-// included); only changed and new lines are encoded anew. The document
-// records the section and key lines, and the runs of other lines between them
-// (blank lines, comments, lines without `=`) as one piece each, so that its
-// size and the time to parse it follow the file's size, not its number of
-// lines. Names and values cross to the caller as UTF-8.
+// the encoding; only changed and new lines are encoded anew. An odd last byte
+// of a UTF-16LE file stays last, after any new line; a lone surrogate reads
+// as the 3-byte sequence of its number and writes back as the same unit.
+// The document records the section and key lines, and each run of other
+// lines between them (blank lines, comments, lines without `=`) as one piece,
+// so that its size and the time to parse it follow the file's size, not its
+// number of lines. Copies share the bytes read. Names and values cross to the
+// caller as UTF-8.
 class IniDocument {
 public:
     enum class Encoding { Utf8, Windows1252, Utf16Le };
@@ -30,7 +32,8 @@ public:
     // The processed value (blanks trimmed, one pair of matching outer quotes
     // removed) of `key` in the first section named `section`, or
     // std::nullopt when the section or key is missing. Names compare without
-    // regard to letter case; only spaces around the arguments are ignored.
+    // regard to letter case; only spaces around the arguments are ignored; a
+    // character the file's encoding lacks compares as the '?' written for it.
     // Costs about the size of that section, not of the file.
     std::optional<std::string> Find(std::string_view section, std::string_view key) const;
 
