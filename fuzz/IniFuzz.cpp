@@ -1,5 +1,6 @@
-// Random bytes as an ini file, then random writes: what was written reads
-// back, every other entry keeps its value, and the file survives a round trip.
+// Random bytes as an ini file, then random writes: the bytes read come back
+// unchanged, what was written reads back, every other entry keeps its value,
+// Set() tells whether the bytes changed, and the file survives a round trip.
 #include "platform/IniDocument.h"
 #include "platform/Text.h"
 
@@ -39,6 +40,12 @@ bool Storable(std::string_view section, std::string_view key, std::string_view v
            torvex::platform::IsValidUtf8(value);
 }
 
+// A name that the file's encoding holds (others compare as their '?' form).
+bool Representable(const IniDocument& doc, std::string_view name) {
+    return doc.FileEncoding() != IniDocument::Encoding::Windows1252 ||
+           torvex::platform::Cp1252ToUtf8(torvex::platform::Utf8ToCp1252(name)) == name;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
     return torvex::platform::UpperCase(torvex::platform::TrimSpaces(a)) ==
            torvex::platform::UpperCase(torvex::platform::TrimSpaces(b));
@@ -50,6 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const auto split = input.find('\0');
     IniDocument doc = IniDocument::Parse(input.substr(0, split));
+    if (doc.Serialize() != input.substr(0, split))
+        std::abort();
     std::string_view writes = split == std::string_view::npos ? std::string_view{} : input.substr(split + 1);
     std::vector<std::tuple<std::string, std::string, std::optional<std::string>>> others;
     for (const auto& [s, k] : doc.Entries())
@@ -65,11 +74,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         const std::string_view section = line.substr(0, tab1), key = line.substr(tab1 + 1, tab2 - tab1 - 1),
                                value = line.substr(tab2 + 1);
-        if (!Storable(section, key, value))
+        if (!Storable(section, key, value) || !Representable(doc, section) || !Representable(doc, key))
             continue;
-        doc.Set(section, key, value);
+        const std::string before = doc.Serialize();
+        if (doc.Set(section, key, value) != (doc.Serialize() != before))
+            std::abort();
         written.emplace_back(section, key);
-        if (doc.Find(section, key) != std::string(value))
+        // A Windows-1252 file holds '?' for what its code page lacks, and reads so.
+        const std::string stored = doc.FileEncoding() == IniDocument::Encoding::Windows1252
+                                       ? torvex::platform::Cp1252ToUtf8(torvex::platform::Utf8ToCp1252(value))
+                                       : std::string(value);
+        if (doc.Find(section, key) != stored)
             std::abort();
         for (const auto& [s, k, old] : others) {
             bool touched = false;

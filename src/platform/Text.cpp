@@ -106,6 +106,13 @@ std::size_t FindNoCase(std::string_view haystack, std::string_view needle) {
     return std::string_view::npos;
 }
 
+std::uint64_t HashNoCase(std::string_view text) {
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (std::size_t i = 0; i < text.size(); ++i)
+        hash = (hash ^ UpperByte(text, i)) * 1099511628211ull;
+    return hash;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && UpperCase(a) == UpperCase(b);
 }
@@ -186,6 +193,7 @@ std::string Utf8ToCp1252(std::string_view text) {
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
     std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
         char32_t u = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
         if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
@@ -196,7 +204,7 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
                 i += 2;
             }
         }
-        AppendUtf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
+        AppendUtf8(out, u); // a lone surrogate keeps its number (3 bytes, as in WTF-8)
     }
     return out;
 }

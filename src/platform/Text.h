@@ -19,6 +19,9 @@ std::string UpperCase(std::string_view text);
 // without making the two copies.
 std::size_t FindNoCase(std::string_view haystack, std::string_view needle);
 
+// A hash of UpperCase(text): texts that EqualsNoCase calls equal hash alike.
+std::uint64_t HashNoCase(std::string_view text);
+
 // True when both texts are equal after UpperCase.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
@@ -42,7 +45,10 @@ std::string Utf8ToCp1252(std::string_view text);
 // when the code page has none), and the number of bytes it takes.
 std::pair<unsigned, std::size_t> Cp1252CodeAt(std::string_view text, std::size_t pos);
 
-// UTF-16LE bytes (without BOM) to UTF-8 and back.
+// UTF-16LE bytes (without BOM) to UTF-8 and back. A lone surrogate becomes
+// the 3-byte sequence of its number (as in WTF-8), which Utf8ToUtf16Le turns
+// back into the same code unit, so that the round trip loses nothing; an odd
+// last byte is not part of any character and is left out.
 std::string Utf16LeToUtf8(std::string_view bytes);
 std::string Utf8ToUtf16Le(std::string_view text);
 

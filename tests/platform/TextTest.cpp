@@ -34,3 +34,15 @@ TEST(Text, Utf16RoundTripAndPrefix) {
     EXPECT_EQ(Utf8Prefix("äöü", 2), "äö");
     EXPECT_EQ(Utf8Prefix("ab", 5), "ab");
 }
+
+TEST(Text, Utf16LoneSurrogatesSurviveTheRoundTrip) {
+    using namespace std::string_view_literals;
+    // D800; DBFF x; x DC00; DFFF D800 (the wrong order); a real pair D83D DE00
+    for (const std::string_view units :
+         {"\x00\xD8"sv, "\xFF\xDBx\0"sv, "x\0\x00\xDC"sv, "\xFF\xDF\x00\xD8"sv, "\x3D\xD8\x00\xDE"sv}) {
+        const std::string text = Utf16LeToUtf8(units);
+        EXPECT_EQ(Utf8ToUtf16Le(text), units);
+        EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos) << "no U+FFFD";
+    }
+    EXPECT_EQ(Utf16LeToUtf8("\x00\xD8"sv), "\xED\xA0\x80");
+}
