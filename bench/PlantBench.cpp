@@ -43,7 +43,9 @@ std::string FreshCopy(const std::string& plant, const std::string& work) {
     return work;
 }
 
-double WorkOnMDBAlone(const std::string& plant) {
+// WorkOnMDB alone; `report` gets how long building the regeneration report
+// took (it is built from what the run already holds).
+double WorkOnMDBAlone(const std::string& plant, double* report = nullptr) {
     NoDialogs dialogs;
     platform::ProcessIdentity id;
     id.commandLine = "/EXTERNAL=SILENT";
@@ -53,7 +55,10 @@ double WorkOnMDBAlone(const std::string& plant) {
     rt.GetStartModeIntegrated();
     rt.GetExistingMachines(rt.GetHX5ConfigurationIniPath());
     presetdb::PresetGeneration generation(rt);
-    return Seconds([&] { generation.WorkOnMDB(); });
+    const double seconds = Seconds([&] { generation.WorkOnMDB(); });
+    if (report)
+        *report = Seconds([&] { (void)generation.Report().Text(); });
+    return seconds;
 }
 
 struct ProcessRun {
@@ -62,12 +67,22 @@ struct ProcessRun {
     int status;
 };
 
-ProcessRun WholeSilentRun(const std::string& plant) {
+// A whole silent run of the built program. With `flushDelayMs` it runs with
+// every flush to disk counted and slowed down to that many milliseconds (an
+// SD card or an old disk); `flushes` gets the count.
+ProcessRun WholeSilentRun(const std::string& plant, int flushDelayMs = -1, long* flushes = nullptr) {
     fs::copy_file(TORVEX_PROGRAM, plant + "/Torvex/Torvex_Config", fs::copy_options::overwrite_existing);
+    const std::string counted = plant + "/../flushes.txt";
+    fs::remove(counted);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("PELZO_SERVICEPACK_LOG", (plant + "/sp.log").c_str(), 1);
+        if (flushDelayMs >= 0) {
+            setenv("LD_PRELOAD", TORVEX_SLOWFLUSH, 1);
+            setenv("TORVEX_FLUSH_DELAY_MS", std::to_string(flushDelayMs).c_str(), 1);
+            setenv("TORVEX_FLUSH_COUNT_FILE", counted.c_str(), 1);
+        }
         const std::string exe = plant + "/Torvex/Torvex_Config";
         execl(exe.c_str(), exe.c_str(), "/EXTERNAL=SILENT", static_cast<char*>(nullptr));
         _exit(127);
@@ -76,6 +91,14 @@ ProcessRun WholeSilentRun(const std::string& plant) {
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (flushes) {
+        std::FILE* in = std::fopen(counted.c_str(), "r");
+        *flushes = -1;
+        if (in && std::fscanf(in, "%ld", flushes) != 1)
+            *flushes = -1;
+        if (in)
+            std::fclose(in);
+    }
     return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
@@ -211,6 +234,56 @@ void WindowStart(int repeats) {
     fs::remove_all(plant);
 }
 
+// Flushes per silent run and the run's time when every flush takes 10 ms:
+// the demo plant as laid out (its first run seeds the language file and
+// rewrites the settings) and then again (nothing to seed, nothing changed),
+// and the largest plant; then the window's start on the seeded demo plant.
+void SlowDisk(const std::string& base, const std::string& largest, int repeats) {
+    const std::string demo = base + "/demo";
+    const std::string layout = std::string(TORVEX_SOURCE_DIR) + "/tools/lay-out-demo-plant.sh '" + demo +
+                               "' '" + TORVEX_BUILD_DIR + "'";
+    if (std::system(layout.c_str()) != 0)
+        return;
+    const std::string pristine = base + "/demo-pristine";
+    fs::copy(demo, pristine, fs::copy_options::recursive);
+    struct Case {
+        const char* name;
+        std::function<std::string()> plant;
+    };
+    const Case cases[] = {
+        {"demo plant, first run", [&] { return FreshCopy(pristine, demo); }},
+        {"demo plant, next run", [&] { return demo; }},
+        {"largest plant", [&] { return FreshCopy(largest, base + "/work"); }},
+    };
+    std::printf("\n%-24s %8s %14s %14s\n", "silent run", "flushes", "s, no delay", "s, 10 ms flush");
+    for (const Case& c : cases) {
+        std::vector<double> fast, slow;
+        long flushes = 0;
+        for (int i = 0; i < repeats; ++i) {
+            fast.push_back(WholeSilentRun(c.plant(), 0, &flushes).seconds);
+            slow.push_back(WholeSilentRun(c.plant(), 10, &flushes).seconds);
+        }
+        std::printf("%-24s %8ld %14.3f %14.3f\n", c.name, flushes, Best(fast), Best(slow));
+    }
+    std::vector<double> painted;
+    for (int i = 0; i < repeats; ++i) {
+        const std::string command = "cd '" + demo +
+                                    "' && QT_QPA_PLATFORM=offscreen TORVEX_STARTUP_TRACE=1 "
+                                    "PELZO_SERVICEPACK_LOG=/dev/null LD_PRELOAD='" TORVEX_SLOWFLUSH
+                                    "' TORVEX_FLUSH_DELAY_MS=10 ./Torvex/Torvex_Config 2>&1 | "
+                                    "sed -n 's/first frame painted after \\([0-9.]*\\) ms/\\1/p'";
+        std::FILE* out = popen(command.c_str(), "r");
+        char line[64] = {};
+        if (out && std::fgets(line, sizeof line, out))
+            painted.push_back(std::atof(line));
+        if (out)
+            pclose(out);
+    }
+    if (!painted.empty())
+        std::printf("window start to first painted frame on the seeded demo plant, 10 ms flush: %.1f ms\n",
+                    Best(painted));
+}
+
 int main(int argc, char** argv) {
     const std::string base = fs::temp_directory_path() / ("torvex-bench-" + std::to_string(getpid()));
     if (argc > 2 && std::string(argv[1]) == "--work-only") {
@@ -227,15 +300,18 @@ int main(int argc, char** argv) {
     const Size sizes[] = {{5, 200}, {5, 1600}, {5, 6553}};
     std::printf("%8s %12s %10s %12s %10s %8s %12s %10s\n", "rows", "WorkOnMDB s", "rows/s", "floor s",
                 "ratio", "run s", "run rows/s", "RSS MB");
-    double work8000 = 0, work32765 = 0, run8000 = 0, run32765 = 0;
+    double work8000 = 0, work32765 = 0, run8000 = 0, run32765 = 0, reportBest = 0;
+    std::string largest;
     for (const Size& size : sizes) {
         const int generated = size.machines * size.rows;
         const std::string plant =
             bench::WritePlant(base + "/gen" + std::to_string(generated), {size.machines, size.rows});
-        std::vector<double> work, floor, run;
+        std::vector<double> work, floor, run, report;
         std::vector<long> rss;
         for (int i = 0; i < repeats; ++i) {
-            work.push_back(WorkOnMDBAlone(FreshCopy(plant, base + "/work")));
+            double reportSeconds = 0;
+            work.push_back(WorkOnMDBAlone(FreshCopy(plant, base + "/work"), &reportSeconds));
+            report.push_back(reportSeconds);
             floor.push_back(Floor(FreshCopy(plant, base + "/work")));
             const ProcessRun r = WholeSilentRun(FreshCopy(plant, base + "/work"));
             if (r.status != 0)
@@ -248,11 +324,17 @@ int main(int argc, char** argv) {
                     w / f, s, generated / s, static_cast<double>(Best(rss)) / 1024.0);
         if (generated == 8000)
             work8000 = w, run8000 = s;
-        if (generated == 32765)
+        if (generated == 32765) {
             work32765 = w, run32765 = s;
+            largest = plant;
+            reportBest = Best(report);
+        }
     }
     std::printf("growth 8,000 -> 32,765 rows: WorkOnMDB x%.2f, silent run x%.2f (linear would be x4.10)\n",
                 work32765 / work8000, run32765 / run8000);
+    std::printf("32,765 rows: silent run / WorkOnMDB = %.2f; building the regeneration report: %.4f s\n",
+                run32765 / work32765, reportBest);
+    SlowDisk(base, largest, repeats);
     fs::remove_all(base);
     WindowStart(repeats);
 }

@@ -181,7 +181,7 @@ bool IniProfile::WriteString(const std::string& path, std::string_view section, 
     if (!step.doc)
         step.doc = step.original ? std::make_shared<IniDocument>(*step.original)
                                  : std::make_shared<IniDocument>(IniDocument::Parse(""));
-    step.doc->Set(section, key, value);
+    step.changed = step.doc->Set(section, key, value) || step.changed;
     if (own)
         return CommitStep(path);
     return !step.refused;
@@ -227,18 +227,13 @@ bool IniProfile::CommitStep(const std::string& path) {
         return true; // nothing was written
     if (step.refused)
         return false;
-    return Write(step.target, step.original.get(), *step.doc);
-}
-
-bool IniProfile::Write(const std::string& target, const IniDocument* original, const IniDocument& doc) {
-    std::string bytes = doc.Serialize();
-    if (original && original->Serialize() == bytes)
+    if (!step.changed)
         return true; // not one byte changes: the file stays as it is
-    if (!WriteFileAtomic(target, bytes)) {
-        cache_.erase(target);
+    if (!WriteFileAtomic(step.target, step.doc->Serialize())) {
+        cache_.erase(step.target);
         return false;
     }
-    Remember(target, std::make_shared<const IniDocument>(doc));
+    Remember(step.target, std::move(step.doc));
     return true;
 }
 

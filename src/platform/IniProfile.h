@@ -90,6 +90,7 @@ private:
         std::shared_ptr<const IniDocument> original; // nullptr: no file
         std::shared_ptr<IniDocument> doc;            // with the step's writes
         bool refused = false;                        // could not be read: never written
+        bool changed = false;                        // the step's writes changed the file's bytes
     };
 
     // The parsed file at `path` (resolved case-insensitively), or nullptr when
@@ -98,7 +99,6 @@ private:
     std::shared_ptr<const IniDocument> Load(const std::string& path, std::string* resolved);
     void Remember(const std::string& path, std::shared_ptr<const IniDocument> doc);
     Step* OpenStep(const std::string& path);
-    bool Write(const std::string& target, const IniDocument* original, const IniDocument& doc);
 
     std::map<std::string, Cached> cache_;
     std::map<std::string, Identity> refused_;
