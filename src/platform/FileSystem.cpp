@@ -139,7 +139,10 @@ int Replaceable(const std::string& target) {
         return ENOENT;
     if (IsSpecialFile(target))
         return ENXIO;
-    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+    // A file without any write permission is read-only for everyone, also
+    // for a user (root) whom the permissions would not stop.
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0))
         return EACCES;
     return 0;
 }

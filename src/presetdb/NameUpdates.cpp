@@ -50,7 +50,7 @@ void PresetGeneration::VarNameInQuelleErsetzen(const std::string& first, const s
     const bool visiWin32 = VisiWinSystem == 0;
     const std::string& searched = visiWin32 ? second : first;
     const std::string& replacement = visiWin32 ? first : second;
-    guard([&] { old_->Rename(searched, replacement, generatingMachineType_); });
+    guard([&] { old_->Rename(searched, replacement); });
 }
 
 } // namespace torvex::presetdb

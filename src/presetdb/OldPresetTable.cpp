@@ -17,7 +17,39 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
     if (state_ != State::NotRead)
         return;
     try {
-        platform::db::Connection db(path, platform::db::OpenMode::ReadOnly);
+        ReadFrom(path, wanted, platform::db::OpenMode::ReadOnly);
+    } catch (const platform::Failure& failure) {
+        rows_.clear();
+        kept_.clear();
+        misfits_.clear();
+        // A journal that a crashed writer left must be rolled back first,
+        // which a reader may not do: read again as a writer would.
+        const int code = failure.Number();
+        if (code != SQLITE_READONLY_ROLLBACK && code != SQLITE_READONLY_RECOVERY) {
+            state_ = State::Failed;
+            throw;
+        }
+        try {
+            ReadFrom(path, wanted, platform::db::OpenMode::Recover);
+        } catch (...) {
+            state_ = State::Failed;
+            rows_.clear();
+            throw;
+        }
+    }
+    if (state_ == State::NoTable)
+        return;
+    state_ = State::Read;
+    varName_ = Kept("var_name");
+    nameInFile_.assign(rows_.size(), std::nullopt);
+    contested_.assign(rows_.size(), false);
+    IndexNames();
+}
+
+void OldPresetTable::ReadFrom(const std::string& path, const std::vector<std::string>& wanted,
+                              platform::db::OpenMode mode) {
+    {
+        platform::db::Connection db(path, mode);
         db.BeginRead();
         const auto tables = db.TableNames();
         const auto table = std::find_if(tables.begin(), tables.end(), [](const std::string& name) {
@@ -47,8 +79,15 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
             while (scan.Step()) {
                 std::vector<Value> row;
                 row.reserve(kept_.size());
-                for (std::size_t i = 0; i < kept_.size(); ++i)
-                    row.push_back(scan.Column(static_cast<int>(i), kinds[i]));
+                for (std::size_t i = 0; i < kept_.size(); ++i) {
+                    try {
+                        row.push_back(scan.Column(static_cast<int>(i), kinds[i]));
+                    } catch (const platform::Failure&) {
+                        // Kept as it stands; the take-over says where it is.
+                        misfits_.emplace_back(static_cast<std::uint32_t>(rows_.size()), static_cast<int>(i));
+                        row.push_back(scan.Column(static_cast<int>(i), platform::db::Kind::Text));
+                    }
+                }
                 rows_.push_back(std::move(row));
             }
         } else {
@@ -57,17 +96,12 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
             rows_.resize(static_cast<std::size_t>(count.ColumnInt(0)));
         }
         db.Commit();
-    } catch (...) {
-        state_ = State::Failed;
-        rows_.clear();
-        throw;
     }
-    state_ = State::Read;
-    varName_ = Kept("var_name");
-    machineType_ = Kept("machine_type");
-    nameInFile_.assign(rows_.size(), std::nullopt);
-    byAnotherMachine_.assign(rows_.size(), false);
-    IndexNames();
+}
+
+bool OldPresetTable::Fits(std::size_t row, int kept) const {
+    return !std::binary_search(misfits_.begin(), misfits_.end(),
+                               std::pair{static_cast<std::uint32_t>(row), kept});
 }
 
 std::optional<int> OldPresetTable::Kept(const std::string& name) const {
@@ -93,7 +127,7 @@ OldPresetTable::NameEntry* OldPresetTable::Entry(const std::string& folded, bool
     if (found || !create)
         return found;
     index_.Insert(hash, static_cast<std::uint32_t>(names_.size()));
-    names_.push_back({folded, {}});
+    names_.push_back({folded, {}, {}});
     return &names_.back();
 }
 
@@ -110,15 +144,19 @@ void OldPresetTable::IndexNames() {
     }
 }
 
-void OldPresetTable::Rename(const std::string& searched, const std::string& replacement,
-                            const std::string& machineType) {
+void OldPresetTable::Rename(const std::string& searched, const std::string& replacement) {
     if (state_ != State::Read || !varName_)
         return;
     const std::string from = FoldCase(searched);
     NameEntry* source = Entry(from, false);
-    if (!source || source->rows.empty())
+    if (!source)
         return;
-    const std::string generating = FoldCase(machineType);
+    if (source->rows.empty()) {
+        // Another generation took these rows under the same old name first.
+        for (const std::uint32_t r : source->renamedAway)
+            contested_[r] = true;
+        return;
+    }
     const auto column = static_cast<std::size_t>(*varName_);
     for (const std::uint32_t r : source->rows) {
         Value& name = rows_[r][column];
@@ -128,17 +166,13 @@ void OldPresetTable::Rename(const std::string& searched, const std::string& repl
         if (!nameInFile_[r])
             nameInFile_[r] = old;
         name = replacement;
-        const bool sameMachine =
-            machineType_ &&
-            FoldCase(platform::db::ValueText(rows_[r][static_cast<std::size_t>(*machineType_)])) ==
-                generating;
-        byAnotherMachine_[r] = !sameMachine;
     }
     const std::string to = FoldCase(replacement);
     if (to == from)
         return;
     std::vector<std::uint32_t> moved = std::move(source->rows);
     source->rows.clear();
+    source->renamedAway.insert(source->renamedAway.end(), moved.begin(), moved.end());
     auto& target = Entry(to, true)->rows; // may move the entries: `source` is not used after this
     target.insert(target.end(), moved.begin(), moved.end());
 }

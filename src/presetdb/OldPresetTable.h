@@ -43,13 +43,17 @@ public:
 
     // The name `var_name` had in the file, for rows that were renamed since.
     const std::optional<std::string>& NameInFile(std::size_t row) const { return nameInFile_.at(row); }
-    bool RenamedByAnotherMachine(std::size_t row) const { return byAnotherMachine_.at(row); }
+    // True when the generations of several machines asked for the old name
+    // this row was renamed from: it went to the first of them, whichever
+    // machine it belonged to.
+    bool Contested(std::size_t row) const { return contested_.at(row); }
+    // False when the cell's text does not fit its column's declared type (a
+    // text in a number column): At then gives the text as it stands.
+    bool Fits(std::size_t row, int kept) const;
 
     // Gives every row whose var_name equals `searched` (letter case ignored,
-    // as the engine compares text) the name `replacement`. `machineType` is
-    // the machine_type of the generated row that asks for the rename; a row
-    // of another machine_type counts as renamed by another machine.
-    void Rename(const std::string& searched, const std::string& replacement, const std::string& machineType);
+    // as the engine compares text) the name `replacement`.
+    void Rename(const std::string& searched, const std::string& replacement);
 
     // Gives the column `from` the name `to`; a failure when `to` exists.
     void RenameColumn(const std::string& from, const std::string& to);
@@ -58,17 +62,21 @@ private:
     struct NameEntry {
         std::string folded;
         std::vector<std::uint32_t> rows;
+        std::vector<std::uint32_t> renamedAway; // rows an earlier rename took from this name
     };
     NameEntry* Entry(const std::string& folded, bool create);
+    void ReadFrom(const std::string& path, const std::vector<std::string>& wanted,
+                  platform::db::OpenMode mode);
     void IndexNames();
 
     State state_ = State::NotRead;
     std::vector<platform::db::ColumnDef> columns_;
     std::vector<std::string> kept_; // names of the kept columns, as in the file
     std::vector<std::vector<platform::db::Value>> rows_;
-    std::optional<int> varName_, machineType_;
+    std::optional<int> varName_;
     std::vector<std::optional<std::string>> nameInFile_;
-    std::vector<bool> byAnotherMachine_;
+    std::vector<bool> contested_;
+    std::vector<std::pair<std::uint32_t, int>> misfits_; // (row, kept column), sorted
     std::vector<NameEntry> names_;
     FlatIndex index_;
 };

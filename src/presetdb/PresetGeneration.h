@@ -51,9 +51,9 @@ public:
     // its own, and nothing is published. The plant's files are only read.
     void PreviewIn(std::string folder) { preview_ = std::move(folder); }
 
-    // What the run did, once WorkOnMDB has stored the new rows.
+    // What the run did, once WorkOnMDB has built a result it may publish.
     RegenerationReport Report() const;
-    bool Stored() const { return stored_; }
+    bool Publishable() const { return publishable_; }
 
     void ChooseNamingScheme();
     void LoadVarNamePatterns(const std::string& templatePath);
@@ -101,7 +101,6 @@ private:
     std::unique_ptr<OldPresetTable> old_;
     std::optional<std::string> machineCopyPath_; // set when an integrated run starts from a machine copy
     std::unique_ptr<WorkTable> work_;            // PRESET_DEFS of the template while this run builds it
-    std::string generatingMachineType_;          // machine_type of the row being generated
     // False once the old rows' values could not be read or carried over as a
     // whole (a failure that the take-over does not absorb row by row).
     bool takeoverComplete_ = true;
@@ -109,7 +108,9 @@ private:
     std::vector<bool> overwritten_; // by old row: a later old row with the same keys overwrote them
     std::vector<RegenerationReport::Machine> generated_;
     std::optional<std::string> preview_; // the folder of a preview's work file
-    bool stored_ = false;
+    bool publishable_ = false;
+    std::string takeoverTrouble_; // why the old rows' values could not be taken over as a whole
+    bool templateRead_ = true;    // the template's rows could all be read
 };
 
 } // namespace torvex::presetdb

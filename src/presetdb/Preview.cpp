@@ -60,7 +60,7 @@ int RunPreview(runtime::Runtime& rt, std::ostream& out) {
         PresetGeneration generation(rt);
         generation.PreviewIn(folder->Path());
         generation.WorkOnMDB();
-        if (generation.Stored())
+        if (generation.Publishable())
             out << generation.Report().Text() << std::flush;
         return rt.FailureReports() > 0 ? 1 : 0;
     } catch (const platform::ProgramEnd& end) {

@@ -1,108 +1,146 @@
 #include "platform/FileSystem.h"
+#include "platform/database/Connection.h"
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 
+#include <unistd.h>
+
 namespace torvex::presetdb {
+
+using platform::db::Connection;
+using platform::db::OpenMode;
+
 namespace {
 
-// What was written of a publish, so that a failure half-way can say so.
-struct Replaced {
-    bool templateFile = false, presetFile = false;
-};
-
-// The new template and preset database from the finished work file: a copy
-// of it (with the template's last-write time) replaces the template, the
-// work file itself replaces the preset database, whose previous file is kept
-// as the backup, and the report is put beside it. Each file is flushed
-// before its rename, and the folders once after them.
-void ReplaceBoth(platform::TempFile& work, const std::string& templatePath, const timespec* templateTime,
-                 const std::string& presetPath, platform::TempFile* report, const std::string& reportPath,
-                 Replaced& replaced) {
-    for (const std::string& path : {templatePath, presetPath})
-        if (int err = platform::Replaceable(path); err != 0)
-            platform::RaiseFileError(err, path);
-    platform::TempFile copy;
-    int err = copy.Create(platform::FolderOf(templatePath));
-    if (err == 0)
-        err = copy.CopyFrom(work.Descriptor());
-    if (err == 0)
-        err = copy.Finish(templatePath, templateTime);
-    if (err != 0)
-        platform::RaiseFileError(err, templatePath);
-    if ((err = work.Finish(presetPath)) != 0)
+// Puts the finished work file in place of the preset database. A new file
+// is renamed into place. An existing one may be held open by other programs
+// (the machine's own runtime): it gets the new content through SQLite, under
+// its own locking, so that they see it and nothing they write is lost or
+// torn. Its previous content is copied to the backup first, which takes the
+// backup's place once the new content is in. Returns false when the preset
+// database already holds exactly this content and stays as it is.
+bool PublishPreset(platform::TempFile& work, const std::string& presetPath) {
+    if (!platform::IsOrdinaryFile(presetPath) && !platform::IsSpecialFile(presetPath)) {
+        if (int err = work.Finish(presetPath); err != 0)
+            platform::RaiseFileError(err, presetPath);
+        if (int err = work.RenameOver(presetPath); err != 0)
+            platform::RaiseFileError(err, presetPath);
+        return true;
+    }
+    if (int err = platform::Replaceable(presetPath); err != 0)
         platform::RaiseFileError(err, presetPath);
-    platform::BackupLink backup;
-    if ((err = backup.Make(presetPath)) != 0)
+    Connection preset(presetPath); // rolls back what a crashed writer left
+    if (preset.JournalMode() != "delete")
+        preset.Execute("PRAGMA journal_mode=DELETE"); // a write-ahead log is folded in; fails while in use
+    if (platform::db::SameDatabaseContent(work.Path(), presetPath))
+        return false;
+    platform::TempFile backup;
+    int err = backup.Create(platform::FolderOf(presetPath));
+    if (err == 0) {
+        preset.BeginRead(); // no other program commits while the backup is copied
+        const int fd = platform::OpenForReading(presetPath);
+        err = fd < 0 ? errno : backup.CopyFrom(fd);
+        if (fd >= 0)
+            ::close(fd);
+        preset.Commit();
+    }
+    if (err == 0)
+        err = backup.Finish(presetPath);
+    if (err != 0)
         platform::RaiseFileError(err, presetPath + ".bak");
-
-    if ((err = copy.RenameOver(templatePath)) != 0)
-        platform::RaiseFileError(err, templatePath);
-    replaced.templateFile = true;
-    if ((err = work.RenameOver(presetPath)) != 0)
-        platform::RaiseFileError(err, presetPath);
-    replaced.presetFile = true;
-    const int kept = backup.KeepAs(presetPath + ".bak");
-    if (report && report->RenameOver(reportPath) != 0)
-        report = nullptr;
-    err = platform::SyncFolderOf(presetPath);
-    if (err == 0 && platform::FolderOf(templatePath) != platform::FolderOf(presetPath))
-        err = platform::SyncFolderOf(templatePath);
-    if (err != 0)
-        platform::RaiseFileError(err, platform::FolderOf(presetPath));
-    if (kept != 0)
+    Connection source(work.Path(), OpenMode::ReadOnly);
+    preset.ReplaceContentWith(source);
+    if ((err = backup.RenameOver(presetPath + ".bak")) != 0)
         platform::Raise(platform::errnum::PathFileAccess,
                         "The previous preset database could not be kept as \"" + presetPath +
-                            ".bak\": " + platform::DescribeFileError(presetPath + ".bak", kept));
+                            ".bak\": " + platform::DescribeFileError(presetPath + ".bak", err));
+    return true;
 }
 
-// The report of this regeneration, ready to be put in place; nullptr when it
-// cannot be written (the reason is in `why`).
-std::unique_ptr<platform::TempFile> PrepareReport(const std::string& path, const std::string& text,
-                                                  std::string& why) {
-    auto file = std::make_unique<platform::TempFile>();
+// A copy of the work file, flushed, that is to replace the template and keeps
+// its last-write time; nullptr when the template already holds exactly this
+// content.
+std::unique_ptr<platform::TempFile> PrepareTemplate(platform::TempFile& work, const std::string& templatePath,
+                                                    const timespec* lastWrite) {
+    if (platform::db::SameDatabaseContent(work.Path(), templatePath))
+        return nullptr;
+    if (int err = platform::Replaceable(templatePath); err != 0)
+        platform::RaiseFileError(err, templatePath);
+    auto copy = std::make_unique<platform::TempFile>();
+    int err = copy->Create(platform::FolderOf(templatePath));
+    if (err == 0)
+        err = copy->CopyFrom(work.Descriptor());
+    if (err == 0)
+        err = copy->Finish(templatePath, lastWrite);
+    if (err != 0)
+        platform::RaiseFileError(err, templatePath);
+    return copy;
+}
+
+// Writes the report of this regeneration in place of the previous one (not
+// flushed on its own: it only tells what happened). Returns "" or why not;
+// then no earlier report stays beside the new preset database.
+std::string WriteReportFile(const std::string& path, const std::string& text) {
+    platform::TempFile file;
     int err = platform::Replaceable(path);
     if (err == 0)
-        err = file->Create(platform::FolderOf(path));
-    if (err == 0 &&
-        ::write(file->Descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        err = file.Create(platform::FolderOf(path));
+    if (err == 0 && ::write(file.Descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         err = errno ? errno : EIO;
     if (err == 0)
-        err = file->Finish(path);
+        err = file.RenameOver(path);
     if (err == 0)
-        return file;
-    why = platform::DescribeFileError(path, err);
-    return nullptr;
+        return {};
+    const std::string why = platform::DescribeFileError(path, err);
+    ::unlink(path.c_str());
+    return why;
 }
 
 } // namespace
 
-// Puts the new template and preset database in place. The preset database
-// it replaces is kept as <component>.mdb.bak (one generation), so that a
-// regeneration that dropped tuned rows can be undone by hand, and what the
-// regeneration did is written beside it as <component>.mdb.report.txt. When
-// anything fails, the preset database and its backup stay as they were.
+// Puts the new preset database and template in place, the preset database
+// first: when it cannot be written, the template stays as it was too. The
+// preset database it replaces is kept as <component>.mdb.bak (one
+// generation), so that a regeneration that dropped tuned rows can be undone
+// by hand, and what the regeneration did is written beside it as
+// <component>.mdb.report.txt. When anything fails, the preset database and
+// its backup stay as they were.
 void PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFile) {
     const std::string templatePath = platform::ResolveLinks(rt_.GetPathSourceOCXMDB());
     const std::string presetPath = platform::ResolveLinks(rt_.GetPathOCXMDB());
     const std::string reportPath = presetPath + ".report.txt";
     const RegenerationReport report = Report();
-    std::string reportTrouble;
-    const auto reportFile = PrepareReport(reportPath, report.Text(), reportTrouble);
-    Replaced replaced;
+    // The template's copy is made from the work file before the work file
+    // may become the preset database itself; it replaces the template only
+    // once the preset database has its new content.
+    std::unique_ptr<platform::TempFile> templateCopy;
     const bool published = guard([&] {
-        ReplaceBoth(workFile, templatePath,
-                    TemplateFileTimes.captured ? &TemplateFileTimes.lastWrite : nullptr, presetPath,
-                    reportFile.get(), reportPath, replaced);
+        templateCopy = PrepareTemplate(workFile, templatePath,
+                                       TemplateFileTimes.captured ? &TemplateFileTimes.lastWrite : nullptr);
+        (void)PublishPreset(workFile, presetPath);
     });
-    if (!replaced.presetFile) {
+    if (!published) {
         rt_.ReportNotDone("The preset database \"" + presetPath +
                           "\" was left unchanged: the new one could not be written in its place.");
         return;
     }
-    if (!reportFile)
-        rt_.ReportNotDone("The regeneration report \"" + reportPath +
-                          "\" could not be written: " + reportTrouble + ".");
-    else if (rt_.SilentMode && published)
+    guard([&] {
+        if (templateCopy)
+            if (int err = templateCopy->RenameOver(templatePath); err != 0)
+                platform::RaiseFileError(err, templatePath);
+    });
+    const std::string trouble = WriteReportFile(reportPath, report.Text());
+    guard([&] {
+        if (int err = platform::SyncFolderOf(presetPath); err != 0)
+            platform::RaiseFileError(err, platform::FolderOf(presetPath));
+        if (platform::FolderOf(templatePath) != platform::FolderOf(presetPath))
+            if (int err = platform::SyncFolderOf(templatePath); err != 0)
+                platform::RaiseFileError(err, platform::FolderOf(templatePath));
+    });
+    if (!trouble.empty())
+        rt_.ReportNotDone("The regeneration report \"" + reportPath + "\" could not be written: " + trouble +
+                          ".");
+    else if (rt_.SilentMode)
         rt_.WriteServicePackNote(report.Summary(reportPath));
 }
 

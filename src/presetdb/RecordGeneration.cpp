@@ -69,7 +69,7 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
     });
 
     std::int16_t n = 0;
-    guard([&] {
+    templateRead_ = guard([&] {
         const std::size_t count = source.value().RecordCount();
         if (count > 32767)
             platform::Raise(platform::errnum::Overflow, "Overflow");
@@ -100,7 +100,6 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
     for (int f = 1; f < destination->FieldCount(); ++f)
         if (platform::UpperCase(destination->FieldName(f)) == "VAR_NAME" && varNameColumn < 0)
             varNameColumn = f;
-    const bool hasMachineType = destination->FindField("machine_type").has_value();
     for (std::size_t m = 1; m <= rt_.MachineCount(); ++m) {
         if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(m), rt_.GetCFGPath(), false))
             continue;
@@ -133,8 +132,6 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
                         schemeVarNames[k] = ReplaceSearchItem(schemeVarNames[k], "###machine", machine);
                         schemeVarNames[k] = ReplaceSearchItem(schemeVarNames[k], "###machine", machine);
                     }
-                    generatingMachineType_ =
-                        hasMachineType ? platform::db::ValueText(destination->Get("machine_type")) : "";
                     VarNameInQuelleErsetzen(schemeVarNames[0], schemeVarNames[1]);
                     value = schemeVarNames[static_cast<std::size_t>(VisiWinSystem)];
                 } else {

@@ -1,5 +1,6 @@
 #include "presetdb/RegenerationReport.h"
 
+#include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 #include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetGeneration.h"
@@ -10,12 +11,21 @@
 namespace torvex::presetdb {
 namespace {
 
-// A value on one line of a tab-separated table: no tab or line break of its own.
-std::string Cell(std::string text) {
-    for (char& c : text)
-        if (c == '\t' || c == '\n' || c == '\r')
-            c = ' ';
-    return text;
+// A value on one line of a tab-separated UTF-8 table: a tab or line break of
+// its own becomes a blank, a byte that is no UTF-8 becomes U+FFFD.
+std::string Cell(std::string_view text) {
+    std::string cell;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = platform::Utf8CharLength(static_cast<unsigned char>(text[i]));
+        const std::string_view character = text.substr(i, length);
+        if (character.size() == length && platform::IsValidUtf8(character))
+            cell += (character == "\t" || character == "\n" || character == "\r") ? std::string_view(" ")
+                                                                                  : character;
+        else
+            cell += "\xEF\xBF\xBD";
+        i += character.size() == length && platform::IsValidUtf8(character) ? length : 1;
+    }
+    return cell;
 }
 
 } // namespace
@@ -51,7 +61,9 @@ std::string RegenerationReport::Text() const {
     t += "rows generated: " + std::to_string(RowsGenerated()) + "\n";
     t += "\nold rows read: " + std::to_string(oldRows) + "\n";
     t += "renamed to the current naming scheme: " + std::to_string(renamed) + " (" +
-         std::to_string(renamedByAnotherMachine) + " of them by another machine's generation)\n";
+         std::to_string(contested) +
+         " of them under an old name that the generations of several machines asked for: they went to the "
+         "first)\n";
     t += "carried over (tuned values taken into a generated row): " + std::to_string(carriedOver) + "\n";
     t += "without a partner (tuned values dropped): " + std::to_string(WithoutPartner()) + "\n";
     t += "with a partner, but overwritten by a later old row with the same keys (tuned values dropped): " +
@@ -126,7 +138,7 @@ RegenerationReport PresetGeneration::Report() const {
     for (std::size_t r = 0; r < old.RowCount(); ++r) {
         if (old.NameInFile(r)) {
             ++report.renamed;
-            report.renamedByAnotherMachine += old.RenamedByAnotherMachine(r) ? 1 : 0;
+            report.contested += old.Contested(r) ? 1 : 0;
         }
         if (r < carriedOver_.size() && carriedOver_[r]) {
             ++report.carriedOver;

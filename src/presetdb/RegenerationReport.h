@@ -33,7 +33,7 @@ struct RegenerationReport {
     std::string templatePath, presetPath, oldRowsPath;
     std::string scheme; // "VisiWin 32" or "VisiWin Studio"
     std::vector<Machine> machines;
-    std::size_t oldRows = 0, renamed = 0, renamedByAnotherMachine = 0, carriedOver = 0;
+    std::size_t oldRows = 0, renamed = 0, contested = 0, carriedOver = 0;
     std::vector<DroppedRow> dropped; // in the order of the old table
     std::size_t WithoutPartner() const;
     std::vector<Field> additionalFields;

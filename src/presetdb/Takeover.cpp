@@ -176,9 +176,17 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
     const std::vector<OldRow> buffer = ReadOldRows(guard, oldRows);
     if (buffer.empty())
         return;
+    for (const char* key : {"machine_type", "var_name", "offset_or_bitno"})
+        if (!oldRows.Kept(key)) {
+            // Without its keys, no old row can find its partner.
+            takeoverComplete_ = false;
+            takeoverTrouble_ = std::string("its PRESET_DEFS has no column ") + key;
+            return;
+        }
     if (!RowQueriesCanRun(guard, database)) {
         // No row query could run: not one tuned value would reach the new rows.
         takeoverComplete_ = false;
+        takeoverTrouble_ = "the template's PRESET_DEFS lacks a column that the take-over needs";
         return;
     }
     ApplyOldRows(guard, database, buffer);
@@ -244,6 +252,11 @@ std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const O
                     throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
                                             std::string("Item not found in this collection: ") +
                                                 kOldRowFields[col]);
+                if (!oldRows.Fits(i, *kept[col])) // the value stays empty
+                    platform::Raise(platform::errnum::TypeMismatch,
+                                    std::string("Type mismatch: ") + kOldRowFields[col] + " of old row " +
+                                        std::to_string(i + 1) + " holds \"" +
+                                        platform::db::ValueText(oldRows.At(i, *kept[col])) + "\"");
                 if (OldRow::Slot(col)) // the other columns are only read
                     row[col] = oldRows.At(i, *kept[col]);
             });

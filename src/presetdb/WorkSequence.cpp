@@ -108,12 +108,11 @@ void PresetGeneration::WorkOnMDB() {
                             work->Commit();
                         });
     guard([&] { work.reset(); });
-    stored_ = stored;
-
     if (const auto reason = ReasonNotToPublish(opened, stored)) {
         rt_.ReportNotDone("The preset database \"" + presetPath + "\" was left unchanged: " + *reason);
         return;
     }
+    publishable_ = true;
     if (preview_)
         return; // a preview only tells what would be published
     Publish(guard, workFile);
@@ -143,11 +142,14 @@ std::optional<std::string> PresetGeneration::ReasonNotToPublish(bool opened, boo
         return "the template database could not be opened.";
     if (!stored)
         return "the new preset table could not be built in the template database.";
+    if (!templateRead_)
+        return "the rows of the template's Source_PRESET_DEFS could not be read.";
     if (old_->GetState() == OldPresetTable::State::Failed)
         return source + " could not be read, so its values could not be taken over.";
     if (!takeoverComplete_)
         return "the values of " + (machineCopyPath_ ? source : std::string("its rows")) +
-               " could not be taken over as a whole.";
+               " could not be taken over as a whole" +
+               (takeoverTrouble_.empty() ? "" : ": " + takeoverTrouble_) + ".";
     if (old_->HasRows() && work_->RowCount() == 0)
         return "no rows were generated (no machine enabled in \"" + rt_.GetCFGPath() +
                "\", or no template rows), and the " + std::to_string(old_->RowCount()) + " rows of " +

@@ -48,8 +48,10 @@ bool AsksForPreview(std::string_view commandLine) {
     const std::string upper = UpperCase(commandLine);
     constexpr std::string_view kWord = "/PREVIEW";
     for (auto pos = upper.find(kWord); pos != std::string::npos; pos = upper.find(kWord, pos + 1)) {
+        // A key may follow a value without a blank (/EXTERNAL=SILENT/PREVIEW);
+        // a folder of a path is followed by "/" (/LOGFILE=/plant/preview/x.log).
         const std::size_t end = pos + kWord.size();
-        if ((pos == 0 || upper[pos - 1] == ' ') && (end == upper.size() || upper[end] == ' '))
+        if (end == upper.size() || upper[end] == ' ' || upper[end] == '=')
             return true;
     }
     return false;

@@ -200,9 +200,10 @@ std::optional<std::string> ParseCommandValue(std::string_view commandLine, std::
 // next key) instead of the next "/".
 std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::string_view key);
 
-// True when the command line holds the word "/PREVIEW" (any letter case) on
-// its own, between blanks or at either end. The keys that the command-line
-// reader looks for end at the next "/", so they read the same with it.
+// True when the command line holds the key "/PREVIEW" (any letter case):
+// followed by a blank, "=" or nothing, wherever it stands. The keys that the
+// command-line reader looks for end at the next "/", so they read the same
+// with it.
 bool AsksForPreview(std::string_view commandLine);
 
 // Text form of numbers in ini files: no leading blank, "." as decimal

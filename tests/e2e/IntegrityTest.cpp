@@ -8,8 +8,11 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 using namespace torvex;
 using test::DemoPlant;
@@ -59,25 +62,87 @@ protected:
     timespec templateTime_{};
 };
 
-TEST_F(Integrity, AReaderOfThePresetDatabaseChangesNothingInTheResult) {
+TEST_F(Integrity, AnotherProgramInThePresetDatabaseIsWaitedForAndNeverOverrun) {
     SetEntry(plant_.ProgramIni(), "Project", "VWStudio", "true"); // every old row gets renamed
     std::filesystem::copy(plant_.P(), dir_ / "alone", std::filesystem::copy_options::recursive);
-    sqlite3* reader = nullptr;
-    ASSERT_EQ(sqlite3_open(plant_.Preset().c_str(), &reader), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM PRESET_DEFS;", nullptr, nullptr, nullptr),
+    ASSERT_EQ(DemoPlant::At(dir_ / "alone").Run().exitStatus, 0);
+    for (const bool writer : {false, true}) {
+        SCOPED_TRACE(writer ? "a writer" : "a reader");
+        // Another program's transaction that ends while the run waits for it.
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(plant_.Preset().c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other,
+                               writer ? "BEGIN IMMEDIATE; UPDATE PRESET_DEFS SET pass = 7;"
+                                      : "BEGIN; SELECT count(*) FROM PRESET_DEFS;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        const auto run = plant_.Start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        EXPECT_EQ(plant_.Wait(run).exitStatus, 0) << test::ReadFile(plant_.ServicePackLog());
+        // It still has the file open, and sees the new content.
+        sqlite3_stmt* count = nullptr;
+        sqlite3_prepare_v2(other, "SELECT count(*) FROM PRESET_DEFS WHERE var_name LIKE '%.Reel.%'", -1,
+                           &count, nullptr);
+        ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(count, 0), 70);
+        sqlite3_finalize(count);
+        sqlite3_close(other);
+        EXPECT_EQ(test::Query(plant_.Preset(), kAllColumns),
+                  test::Query(dir_ / "alone/Torvex/Torvex.mdb", kAllColumns));
+        EXPECT_EQ(test::QueryOne(plant_.Preset(), "PRAGMA integrity_check"), "ok");
+        EXPECT_FALSE(test::Exists(plant_.Preset() + "-journal"));
+    }
+}
+
+TEST_F(Integrity, AProgramThatHoldsThePresetDatabaseTooLongMakesTheRunChangeNothing) {
+    SetEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(plant_.Preset().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM PRESET_DEFS;", nullptr, nullptr, nullptr),
               SQLITE_OK);
     const auto result = plant_.Run();
-    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(reader);
-    EXPECT_EQ(result.exitStatus, 0) << test::ReadFile(plant_.ServicePackLog());
-    ASSERT_EQ(DemoPlant::At(dir_ / "alone").Run().exitStatus, 0);
-    EXPECT_EQ(test::Query(plant_.Preset(), kAllColumns),
-              test::Query(dir_ / "alone/Torvex/Torvex.mdb", kAllColumns));
-    EXPECT_EQ(test::QueryOne(plant_.Preset(), "SELECT count(*) FROM PRESET_DEFS WHERE abs_min < 1000"), "0")
-        << "every row keeps its tuned value";
-    EXPECT_TRUE(test::ReadFile(plant_.Preset() + ".bak") == preset_)
-        << "the backup is the file before the run";
-    EXPECT_FALSE(test::Exists(plant_.Preset() + "-journal"));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    ExpectKept(result, "database is locked");
+}
+
+TEST_F(Integrity, AWriteAheadLogBesideThePresetDatabaseIsFoldedInFirst) {
+    test::MakeDatabase(plant_.Preset(), "PRAGMA journal_mode=WAL");
+    if (::fork() == 0) { // a program killed before its log was folded into the file
+        sqlite3* writer = nullptr;
+        sqlite3_open(plant_.Preset().c_str(), &writer);
+        sqlite3_exec(writer, "PRAGMA wal_autocheckpoint=0; UPDATE PRESET_DEFS SET pass = 9 WHERE ID <= 10;",
+                     nullptr, nullptr, nullptr);
+        ::_exit(0);
+    }
+    ::wait(nullptr);
+    ASSERT_TRUE(test::Exists(plant_.Preset() + "-wal"));
+    ASSERT_EQ(plant_.Run().exitStatus, 0) << test::ReadFile(plant_.ServicePackLog());
+    EXPECT_EQ(test::QueryOne(plant_.Preset(), "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(test::QueryOne(plant_.Preset(), "SELECT count(*) FROM PRESET_DEFS WHERE pass = 9"), "10")
+        << "the values the log held are carried over";
+    EXPECT_EQ(test::QueryOne(plant_.Preset() + ".bak", "SELECT count(*) FROM PRESET_DEFS WHERE pass = 9"),
+              "10")
+        << "and kept in the backup";
+    EXPECT_FALSE(test::Exists(plant_.Preset() + "-wal"));
+}
+
+TEST_F(Integrity, OddCellsAndFilesInThePresetDatabaseAreToldNotHungOn) {
+    // A text in a number column: reported with its place, the rest carried over.
+    test::MakeDatabase(plant_.Preset(), "UPDATE PRESET_DEFS SET abs_min = 'high' WHERE ID = 5");
+    EXPECT_EQ(plant_.Run().exitStatus, 1);
+    EXPECT_NE(test::ReadFile(plant_.ErrorLog()).find("Type mismatch: abs_min of old row 5 holds \"high\""),
+              std::string::npos);
+    EXPECT_EQ(test::QueryOne(plant_.Preset(), "SELECT count(*) FROM PRESET_DEFS WHERE abs_min >= 1000"),
+              "69");
+    // A FIFO in its place is never opened in a way that could block.
+    std::filesystem::remove(plant_.Preset());
+    ASSERT_EQ(::mkfifo(plant_.Preset().c_str(), 0644), 0);
+    RunOptions options;
+    options.killAfter = std::chrono::seconds(8);
+    EXPECT_EQ(plant_.Run(options).exitStatus, 1) << "-1: the run hung and was killed";
+    EXPECT_TRUE(std::filesystem::is_fifo(plant_.Preset()));
 }
 
 TEST_F(Integrity, TriggersInThePresetDatabaseNeverFire) {

@@ -74,14 +74,25 @@ TEST_F(Report, ASchemeChangeListsExactlyTheRowsWhoseValuesAreDropped) {
     ASSERT_EQ(dropped.size(), 4u) << "machine 3 loses its four rows of part 1";
     const std::string report = test::ReadFile(plant.Preset() + ".report.txt");
     EXPECT_EQ(DroppedRows(report), dropped) << report;
-    EXPECT_NE(
-        report.find("renamed to the current naming scheme: 70 (4 of them by another machine's generation)"),
-        std::string::npos)
+    EXPECT_NE(report.find("renamed to the current naming scheme: 70 (8 of them under an old name that the "
+                          "generations of several machines asked for: they went to the first)"),
+              std::string::npos)
         << report;
     EXPECT_NE(test::ReadFile(plant.ServicePackLog())
                   .find("Torvex_Config: 70 rows generated, 66 carried over, 4 dropped; report: " +
                         plant.Preset() + ".report.txt\r\n"),
               std::string::npos);
+}
+
+TEST_F(Report, AReportThatCannotBeWrittenLeavesNoStaleOne) {
+    DemoPlant plant(dir_ / "plant");
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+    const std::string report = plant.Preset() + ".report.txt";
+    ::chmod(report.c_str(), 0444); // read-only: never replaced
+    const auto result = plant.Run();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_FALSE(test::Exists(report)) << "no report of an earlier regeneration beside the new database";
+    EXPECT_NE(test::ReadFile(plant.ServicePackLog()).find("could not be written"), std::string::npos);
 }
 
 TEST_F(Report, ARunWhereEveryRowHasAPartnerDropsNone) {
@@ -123,8 +134,20 @@ TEST_F(Report, APreviewTellsWithoutChangingAnyFileOfThePlant) {
     EXPECT_NE(result.output.find("preset database: " + plant.Preset() + "\n"), std::string::npos);
     EXPECT_NE(result.output.find("renamed to the current naming scheme: 70 "), std::string::npos);
 
+    options.arguments = "/EXTERNAL=SILENT/PREVIEW"; // keys may follow each other without a blank
+    EXPECT_EQ(plant.Run(options).exitStatus, 0);
+    EXPECT_TRUE(Snapshot(plant.P()) == before);
     options.arguments = "/PREVIEW";
     EXPECT_EQ(plant.Run(options).exitStatus, 2) << "a preview is a silent run";
+    // A run that would not publish has no report to show.
+    test::MakeDatabase(plant.Preset(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                                       "WHERE i < 33000) INSERT INTO PRESET_DEFS (ID, var_name) "
+                                       "SELECT 100000 + i, 'extra' || i FROM n;");
+    options.arguments = "/EXTERNAL=SILENT /PREVIEW";
+    const auto refused = plant.Run(options);
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.output, "");
+    EXPECT_NE(refused.errors.find("\"" + plant.Preset() + "\" was left unchanged"), std::string::npos);
     std::filesystem::remove(plant.Cfg());
     options.arguments = "/EXTERNAL=SILENT /PREVIEW";
     const auto failed = plant.Run(options);

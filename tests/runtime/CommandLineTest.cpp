@@ -51,7 +51,9 @@ TEST(CommandPath, KeepsLetterCaseAndSlashesUpToTheNextKey) {
 TEST(CommandValue, ThePreviewWordChangesNoDesignedKey) {
     for (const char* commandLine : {"/EXTERNAL=SILENT /PREVIEW /LOGFILE=/Plant/Run.log",
                                     "/PREVIEW /EXTERNAL=SILENT /LOGFILE=/Plant/Run.log",
-                                    "/EXTERNAL=SILENT /LOGFILE=/Plant/Run.log /preview"}) {
+                                    "/EXTERNAL=SILENT /LOGFILE=/Plant/Run.log /preview",
+                                    "/EXTERNAL=SILENT/PREVIEW /LOGFILE=/Plant/Run.log",
+                                    "/EXTERNAL=SILENT /PREVIEW=1 /LOGFILE=/Plant/Run.log"}) {
         EXPECT_TRUE(runtime::AsksForPreview(commandLine)) << commandLine;
         EXPECT_EQ(runtime::ParseCommandValue(commandLine, "EXTERNAL"), "SILENT") << commandLine;
         EXPECT_EQ(runtime::ParseCommandPath(commandLine, "LOGFILE"), "/Plant/Run.log") << commandLine;

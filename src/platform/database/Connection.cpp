@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -98,14 +99,14 @@ bool IsPlainTypeName(std::string_view type) {
 }
 
 bool IsJetFile(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    const int fd = OpenForReading(path); // never blocks on a FIFO or a device
+    if (fd < 0)
         return false;
     char head[20] = {};
-    const std::size_t n = std::fread(head, 1, sizeof head, f);
-    std::fclose(f);
-    return n == sizeof head && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
-                                std::memcmp(head + 4, "Standard ACE DB", 15) == 0);
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return n == static_cast<ssize_t>(sizeof head) && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
+                                                      std::memcmp(head + 4, "Standard ACE DB", 15) == 0);
 }
 
 Statement::~Statement() {
@@ -317,6 +318,24 @@ std::vector<ColumnDef> Connection::Columns(const std::string& table) {
     return columns;
 }
 
+std::string Connection::JournalMode() {
+    auto& stmt = Prepare("PRAGMA journal_mode");
+    const std::string mode = stmt.Step() ? stmt.ColumnText(0) : std::string();
+    stmt.Reset();
+    return mode;
+}
+
+void Connection::ReplaceContentWith(Connection& source) {
+    ResetStatements();
+    sqlite3_backup* backup = sqlite3_backup_init(db_, "main", source.db_, "main");
+    if (!backup)
+        FailWith(db_, sqlite3_errcode(db_), path_);
+    const int rc = sqlite3_backup_step(backup, -1);
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE)
+        FailWith(db_, rc == SQLITE_OK ? SQLITE_ERROR : rc, path_);
+}
+
 bool Connection::HasRowid(const std::string& table) {
     auto& stmt = Prepare("SELECT type = 'table' AND NOT wr FROM pragma_table_list WHERE schema = 'main' AND "
                          "name = ?1");
@@ -376,6 +395,20 @@ void Connection::Rollback() {
 
 bool Connection::InTransaction() const {
     return !sqlite3_get_autocommit(db_);
+}
+
+bool SameDatabaseContent(const std::string& a, const std::string& b) {
+    const auto left = ReadWholeFile(a), right = ReadWholeFile(b);
+    if (!left || !right || left->size() != right->size() || left->size() < 100)
+        return false;
+    // Bytes 24..27 and 92..99 count commits and name the writing library;
+    // 40..43 count schema changes, which a copy of the whole file makes one.
+    const auto same = [&](std::size_t from, std::size_t to) {
+        return std::equal(left->begin() + static_cast<std::ptrdiff_t>(from),
+                          left->begin() + static_cast<std::ptrdiff_t>(to),
+                          right->begin() + static_cast<std::ptrdiff_t>(from));
+    };
+    return same(0, 24) && same(28, 40) && same(44, 92) && same(100, left->size());
 }
 
 void CopyDatabaseInto(const std::string& source, platform::TempFile& into) {

@@ -59,7 +59,9 @@ private:
 // How a database file is opened. A scratch file is one that nobody else
 // reads until it is finished and flushed: its journal is kept in memory and
 // it is written without flushes of its own.
-enum class OpenMode { ReadWrite, ReadOnly, Scratch };
+// Recover opens for writing only so that SQLite can roll back what a crashed
+// writer left, and keeps the file's journal mode.
+enum class OpenMode { ReadWrite, ReadOnly, Scratch, Recover };
 
 // One open database file. Failures of the engine are thrown as Failures
 // with SQLite's extended result code, its message and the source "SQLite".
@@ -86,6 +88,15 @@ public:
     std::vector<std::string> TableNames();
     // The columns of `table` in ordinal order; a failure when there is no such table.
     std::vector<ColumnDef> Columns(const std::string& table);
+    // The journal mode ("delete", "wal", ...).
+    std::string JournalMode();
+    // Gives the database the whole content of `source` in one transaction,
+    // under this file's own locking (SQLite's online backup): connections
+    // that other programs hold open see the new content, and a crash leaves
+    // the old one. Waits for another program's transaction as long as the
+    // busy timeout allows.
+    void ReplaceContentWith(Connection& source);
+
     // True when `table` stores its rows by rowid (not WITHOUT ROWID, not a view).
     bool HasRowid(const std::string& table);
     void DropTable(const std::string& table);
@@ -121,6 +132,10 @@ private:
     sqlite3* db_ = nullptr;
     std::unordered_map<std::string, std::unique_ptr<Statement>> statements_;
 };
+
+// True when two database files hold the same content: every byte alike but
+// the counters in the file's header that commits and copies change.
+bool SameDatabaseContent(const std::string& a, const std::string& b);
 
 // Copies the database file `source` into `into`, holding the source's shared
 // lock while its bytes are read, so that no other process can commit into it
