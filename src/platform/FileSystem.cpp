@@ -220,7 +220,7 @@ int TempFile::CopyFrom(int fd) {
     return 0;
 }
 
-int TempFile::Finish(const std::string& like, const timespec* lastWrite) {
+int TempFile::Finish(const std::string& like, const timespec* lastWrite, bool flush) {
     struct stat old {};
     const bool exists = ::stat(like.c_str(), &old) == 0;
     if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
@@ -232,7 +232,7 @@ int TempFile::Finish(const std::string& like, const timespec* lastWrite) {
         if (::futimens(fd_, times) != 0)
             return errno;
     }
-    return ::fsync(fd_) == 0 ? 0 : errno;
+    return !flush || ::fsync(fd_) == 0 ? 0 : errno;
 }
 
 int TempFile::RenameOver(const std::string& target) {

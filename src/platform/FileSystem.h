@@ -65,8 +65,8 @@ public:
     [[nodiscard]] int CopyFrom(int fd);
     // Gives it the permission bits and owner of `like` when that file exists
     // (the default mode otherwise) and, when given, that last-write time; then
-    // flushes it to disk.
-    [[nodiscard]] int Finish(const std::string& like, const timespec* lastWrite = nullptr);
+    // flushes it to disk, unless told not to.
+    [[nodiscard]] int Finish(const std::string& like, const timespec* lastWrite = nullptr, bool flush = true);
     // Renames it over `target`.
     [[nodiscard]] int RenameOver(const std::string& target);
 

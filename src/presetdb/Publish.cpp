@@ -88,6 +88,8 @@ std::string WriteReportFile(const std::string& path, const std::string& text) {
     if (err == 0 && ::write(file.Descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         err = errno ? errno : EIO;
     if (err == 0)
+        err = file.Finish(path, nullptr, false);
+    if (err == 0)
         err = file.RenameOver(path);
     if (err == 0)
         return {};

@@ -103,9 +103,15 @@ void PresetGeneration::WorkOnMDB() {
     CategorieNachCategoryID();
     guard([&] { CreateRecordSets(Opened(work)); });
     TakeOverFromPresetDatabase(guard, work);
+    // The result is written out compact, so that the same content always
+    // gives the same file: a run that changes nothing rewrites nothing.
+    platform::TempFile result;
     const bool stored = work && work_ && guard([&] {
                             StoreWorkTable(*work);
                             work->Commit();
+                            if (int err = result.Create(platform::FolderOf(workFile.Path())); err != 0)
+                                platform::RaiseFileError(err, workFile.Path());
+                            work->VacuumInto(result.Path());
                         });
     guard([&] { work.reset(); });
     if (const auto reason = ReasonNotToPublish(opened, stored)) {
@@ -115,7 +121,7 @@ void PresetGeneration::WorkOnMDB() {
     publishable_ = true;
     if (preview_)
         return; // a preview only tells what would be published
-    Publish(guard, workFile);
+    Publish(guard, result);
 }
 
 // A copy of the template in a work file beside it (or in a preview's own

@@ -318,6 +318,12 @@ std::vector<ColumnDef> Connection::Columns(const std::string& table) {
     return columns;
 }
 
+void Connection::VacuumInto(const std::string& path) {
+    ResetStatements();
+    auto vacuum = PrepareOwned("VACUUM INTO ?1");
+    vacuum->Bind(1, path).Run();
+}
+
 std::string Connection::JournalMode() {
     auto& stmt = Prepare("PRAGMA journal_mode");
     const std::string mode = stmt.Step() ? stmt.ColumnText(0) : std::string();

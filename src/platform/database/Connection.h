@@ -88,6 +88,9 @@ public:
     std::vector<std::string> TableNames();
     // The columns of `table` in ordinal order; a failure when there is no such table.
     std::vector<ColumnDef> Columns(const std::string& table);
+    // Writes a compact copy of the database to the empty file `path`: the
+    // same content always gives the same pages.
+    void VacuumInto(const std::string& path);
     // The journal mode ("delete", "wal", ...).
     std::string JournalMode();
     // Gives the database the whole content of `source` in one transaction,
