@@ -19,9 +19,9 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
     try {
         ReadFrom(path, wanted, platform::db::OpenMode::ReadOnly);
     } catch (const platform::Failure& failure) {
-        rows_.clear();
+        rows_ = 0;
+        values_.clear();
         kept_.clear();
-        misfits_.clear();
         // A journal that a crashed writer left must be rolled back first,
         // which a reader may not do: read again as a writer would.
         const int code = failure.Number();
@@ -33,7 +33,8 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
             ReadFrom(path, wanted, platform::db::OpenMode::Recover);
         } catch (...) {
             state_ = State::Failed;
-            rows_.clear();
+            rows_ = 0;
+            values_.clear();
             throw;
         }
     }
@@ -41,8 +42,8 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
         return;
     state_ = State::Read;
     varName_ = Kept("var_name");
-    nameInFile_.assign(rows_.size(), std::nullopt);
-    contested_.assign(rows_.size(), false);
+    nameInFile_.assign(rows_, std::nullopt);
+    contested_.assign(rows_, false);
     IndexNames();
 }
 
@@ -71,37 +72,36 @@ void OldPresetTable::ReadFrom(const std::string& path, const std::vector<std::st
                     kinds.push_back(platform::db::KindOfDeclaredType(column.type));
                     break;
                 }
+        auto& count = db.Prepare("SELECT count(*) FROM " + platform::db::QuoteIdentifier(*table));
+        count.Step();
+        rows_ = static_cast<std::size_t>(count.ColumnInt(0));
+        count.Reset();
         if (!kept_.empty()) {
             sql += " FROM " + platform::db::QuoteIdentifier(*table);
             if (db.HasRowid(*table))
                 sql += " ORDER BY rowid";
+            values_.reserve(rows_ * kept_.size());
             auto& scan = db.Prepare(sql);
-            while (scan.Step()) {
-                std::vector<Value> row;
-                row.reserve(kept_.size());
+            std::size_t row = 0;
+            for (; scan.Step(); ++row) {
                 for (std::size_t i = 0; i < kept_.size(); ++i) {
                     try {
-                        row.push_back(scan.Column(static_cast<int>(i), kinds[i]));
-                    } catch (const platform::Failure&) {
-                        // Kept as it stands; the take-over says where it is.
-                        misfits_.emplace_back(static_cast<std::uint32_t>(rows_.size()), static_cast<int>(i));
-                        row.push_back(scan.Column(static_cast<int>(i), platform::db::Kind::Text));
+                        values_.push_back(scan.Column(static_cast<int>(i), kinds[i]));
+                    } catch (const platform::Failure&) { // kept as it stands
+                        values_.push_back(scan.Column(static_cast<int>(i), platform::db::Kind::Text));
                     }
                 }
-                rows_.push_back(std::move(row));
             }
-        } else {
-            auto& count = db.Prepare("SELECT count(*) FROM " + platform::db::QuoteIdentifier(*table));
-            count.Step();
-            rows_.resize(static_cast<std::size_t>(count.ColumnInt(0)));
+            rows_ = row;
         }
         db.Commit();
     }
 }
 
-bool OldPresetTable::Fits(std::size_t row, int kept) const {
-    return !std::binary_search(misfits_.begin(), misfits_.end(),
-                               std::pair{static_cast<std::uint32_t>(row), kept});
+bool OldPresetTable::Has(const std::string& name) const {
+    return std::any_of(columns_.begin(), columns_.end(), [&](const platform::db::ColumnDef& column) {
+        return platform::EqualsNoCase(column.name, name);
+    });
 }
 
 std::optional<int> OldPresetTable::Kept(const std::string& name) const {
@@ -109,10 +109,6 @@ std::optional<int> OldPresetTable::Kept(const std::string& name) const {
         if (platform::EqualsNoCase(kept_[i], name))
             return static_cast<int>(i);
     return std::nullopt;
-}
-
-const Value& OldPresetTable::At(std::size_t row, int kept) const {
-    return rows_.at(row).at(static_cast<std::size_t>(kept));
 }
 
 OldPresetTable::NameEntry* OldPresetTable::Entry(const std::string& folded, bool create) {
@@ -134,10 +130,10 @@ OldPresetTable::NameEntry* OldPresetTable::Entry(const std::string& folded, bool
 void OldPresetTable::IndexNames() {
     if (!varName_)
         return;
-    names_.reserve(rows_.size() + rows_.size() / 2);
-    index_.Reserve(rows_.size() + rows_.size() / 2);
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-        const Value& name = rows_[r][static_cast<std::size_t>(*varName_)];
+    names_.reserve(rows_ + rows_ / 2);
+    index_.Reserve(rows_ + rows_ / 2);
+    for (std::size_t r = 0; r < rows_; ++r) {
+        const Value& name = At(r, *varName_);
         if (!std::holds_alternative<std::monostate>(name)) // a null never equals a name
             Entry(FoldCase(platform::db::ValueText(name)), true)
                 ->rows.push_back(static_cast<std::uint32_t>(r));
@@ -157,9 +153,8 @@ void OldPresetTable::Rename(const std::string& searched, const std::string& repl
             contested_[r] = true;
         return;
     }
-    const auto column = static_cast<std::size_t>(*varName_);
     for (const std::uint32_t r : source->rows) {
-        Value& name = rows_[r][column];
+        Value& name = values_[r * kept_.size() + static_cast<std::size_t>(*varName_)];
         const std::string old = platform::db::ValueText(name);
         if (old == replacement)
             continue; // rewritten with the same value: nothing changes

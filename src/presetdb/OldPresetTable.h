@@ -21,7 +21,9 @@ public:
     enum class State { NotRead, NoFile, NoTable, Read, Failed };
 
     // Reads the columns `wanted` (those the table has; names compared without
-    // regard to letter case) of every row of PRESET_DEFS in the database at
+    // regard to letter case; a value that does not fit its column's declared
+    // type, such as a text in a number column, is kept as the text it is) of
+    // every row of PRESET_DEFS in the database at
     // `path`, in table order and in one read transaction, so that the rows
     // and their count agree. A file without PRESET_DEFS gives NoTable. A file
     // that cannot be read throws its failure once and leaves State Failed.
@@ -32,14 +34,18 @@ public:
         if (state_ == State::NotRead)
             state_ = State::NoFile;
     }
-    bool HasRows() const { return state_ == State::Read && !rows_.empty(); }
+    bool HasRows() const { return state_ == State::Read && rows_ > 0; }
 
     // The old table's own columns, all of them, in ordinal order.
     const std::vector<platform::db::ColumnDef>& Columns() const { return columns_; }
+    // True when the old table has the column `name` (letter case ignored).
+    bool Has(const std::string& name) const;
     // Index among the kept columns of `name` (letter case ignored), or std::nullopt.
     std::optional<int> Kept(const std::string& name) const;
-    std::size_t RowCount() const { return rows_.size(); }
-    const platform::db::Value& At(std::size_t row, int kept) const;
+    std::size_t RowCount() const { return rows_; }
+    const platform::db::Value& At(std::size_t row, int kept) const {
+        return values_[row * kept_.size() + static_cast<std::size_t>(kept)];
+    }
 
     // The name `var_name` had in the file, for rows that were renamed since.
     const std::optional<std::string>& NameInFile(std::size_t row) const { return nameInFile_.at(row); }
@@ -47,9 +53,6 @@ public:
     // this row was renamed from: it went to the first of them, whichever
     // machine it belonged to.
     bool Contested(std::size_t row) const { return contested_.at(row); }
-    // False when the cell's text does not fit its column's declared type (a
-    // text in a number column): At then gives the text as it stands.
-    bool Fits(std::size_t row, int kept) const;
 
     // Gives every row whose var_name equals `searched` (letter case ignored,
     // as the engine compares text) the name `replacement`.
@@ -72,11 +75,12 @@ private:
     State state_ = State::NotRead;
     std::vector<platform::db::ColumnDef> columns_;
     std::vector<std::string> kept_; // names of the kept columns, as in the file
-    std::vector<std::vector<platform::db::Value>> rows_;
+    std::size_t rows_ = 0;
+    std::vector<platform::db::Value> values_; // row after row, the kept columns of each
     std::optional<int> varName_;
     std::vector<std::optional<std::string>> nameInFile_;
     std::vector<bool> contested_;
-    std::vector<std::pair<std::uint32_t, int>> misfits_; // (row, kept column), sorted
+
     std::vector<NameEntry> names_;
     FlatIndex index_;
 };

@@ -133,11 +133,12 @@ private:
 };
 
 const std::vector<std::string>& PresetGeneration::OldRowColumns() {
+    // Only the keys and the five values are used after reading.
     static const std::vector<std::string> columns = [] {
-        std::vector<std::string> names{"categorie"};
-        for (const char* name : kOldRowFields)
-            if (*name)
-                names.emplace_back(name);
+        std::vector<std::string> names;
+        for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
+            if (OldRow::Slot(col))
+                names.emplace_back(kOldRowFields[col]);
         return names;
     }();
     return columns;
@@ -234,33 +235,31 @@ std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const O
         takeoverComplete_ = count == 0;
         return buffer;
     }
-    std::array<std::optional<int>, 15> kept;
+    // A field that the old table lacks fails for every row, as reading it
+    // would; the others are only read, and only the used ones are kept.
+    std::vector<std::size_t> missing;
     for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
-        const std::string name = col == 4 && oldRows.Kept("categorie") ? "categorie" : kOldRowFields[col];
-        if (col != 6)
-            kept[col] = oldRows.Kept(name);
+        const std::string name = col == 4 && oldRows.Has("categorie") ? "categorie" : kOldRowFields[col];
+        if (col != 6 && !oldRows.Has(name))
+            missing.push_back(col);
     }
+    std::array<std::optional<int>, 15> kept;
+    for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
+        if (OldRow::Slot(col))
+            kept[col] = oldRows.Kept(kOldRowFields[col]);
     buffer.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         rt_.ProcessEvents();
         OldRow row;
-        for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
-            if (col == 6)
-                continue;
+        for (const std::size_t col : missing)
             guard([&] {
-                if (!kept[col])
-                    throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
-                                            std::string("Item not found in this collection: ") +
-                                                kOldRowFields[col]);
-                if (!oldRows.Fits(i, *kept[col])) // the value stays empty
-                    platform::Raise(platform::errnum::TypeMismatch,
-                                    std::string("Type mismatch: ") + kOldRowFields[col] + " of old row " +
-                                        std::to_string(i + 1) + " holds \"" +
-                                        platform::db::ValueText(oldRows.At(i, *kept[col])) + "\"");
-                if (OldRow::Slot(col)) // the other columns are only read
-                    row[col] = oldRows.At(i, *kept[col]);
+                throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
+                                        std::string("Item not found in this collection: ") +
+                                            kOldRowFields[col]);
             });
-        }
+        for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
+            if (kept[col])
+                row[col] = oldRows.At(i, *kept[col]);
         buffer.push_back(std::move(row));
     }
     return buffer;
@@ -347,7 +346,16 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
         holder[*partner] = i;
         carriedOver_[i] = true;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-            guard([&] { table->Assign(*partner, targets[k], row[kTakenOver[k].second]); });
+            guard([&] {
+                try {
+                    table->Assign(*partner, targets[k], row[kTakenOver[k].second]);
+                } catch (const platform::Failure& failure) { // the regenerated row keeps its value
+                    throw platform::Failure(failure.Number(), failure.Source(),
+                                            failure.Description() + ": " + kTakenOver[k].first +
+                                                " of old row " + std::to_string(i + 1) + " holds \"" +
+                                                platform::db::ValueText(row[kTakenOver[k].second]) + "\"");
+                }
+            });
     }
     if (loaded && !guard([&] { loaded->Store(database); }))
         takeoverComplete_ = false;

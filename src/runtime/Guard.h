@@ -4,6 +4,7 @@
 #include "runtime/Runtime.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace torvex::runtime {
@@ -18,7 +19,8 @@ platform::Failure FailureFromStd(const std::exception& e);
 // never caught here.
 class Guard {
 public:
-    Guard(Runtime& runtime, std::string procedure) : runtime_(runtime), procedure_(std::move(procedure)) {}
+    // `procedure` names the procedure in reports; the text must outlive the guard.
+    Guard(Runtime& runtime, std::string_view procedure) : runtime_(runtime), procedure_(procedure) {}
 
     // Runs one step. Returns true when it completed, false when it failed and
     // the run resumes with the caller's next step.
@@ -45,13 +47,13 @@ public:
 
     // While set, reports are fatal: the report ends the program.
     void SetFatal(bool fatal) { fatal_ = fatal; }
-    const std::string& Procedure() const { return procedure_; }
+    std::string_view Procedure() const { return procedure_; }
 
 private:
     void Report(const platform::Failure& failure);
 
     Runtime& runtime_;
-    std::string procedure_;
+    std::string_view procedure_;
     bool fatal_ = false;
 };
 

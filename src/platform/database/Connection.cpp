@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace torvex::platform::db {
 namespace {
@@ -185,10 +186,16 @@ Value Statement::Column(int column, Kind kind) const {
     case SQLITE_NULL:
         return std::monostate{};
     case SQLITE_INTEGER:
+        if (kind == Kind::Whole)
+            return ColumnInt(column);
         return Coerce(kind, ColumnInt(column));
     case SQLITE_FLOAT:
+        if (kind == Kind::Number)
+            return sqlite3_column_double(stmt_, column);
         return Coerce(kind, sqlite3_column_double(stmt_, column));
     default:
+        if (kind == Kind::Text)
+            return ColumnText(column);
         return Coerce(kind, ColumnText(column));
     }
 }
@@ -404,17 +411,32 @@ bool Connection::InTransaction() const {
 }
 
 bool SameDatabaseContent(const std::string& a, const std::string& b) {
-    const auto left = ReadWholeFile(a), right = ReadWholeFile(b);
-    if (!left || !right || left->size() != right->size() || left->size() < 100)
+    struct stat left {
+    }, right{};
+    if (::stat(a.c_str(), &left) != 0 || ::stat(b.c_str(), &right) != 0 || left.st_size != right.st_size ||
+        left.st_size < 100)
         return false;
-    // Bytes 24..27 and 92..99 count commits and name the writing library;
-    // 40..43 count schema changes, which a copy of the whole file makes one.
-    const auto same = [&](std::size_t from, std::size_t to) {
-        return std::equal(left->begin() + static_cast<std::ptrdiff_t>(from),
-                          left->begin() + static_cast<std::ptrdiff_t>(to),
-                          right->begin() + static_cast<std::ptrdiff_t>(from));
-    };
-    return same(0, 24) && same(28, 40) && same(44, 92) && same(100, left->size());
+    const int fa = OpenForReading(a), fb = OpenForReading(b);
+    bool same = fa >= 0 && fb >= 0;
+    constexpr std::size_t kBlock = 1 << 16;
+    std::vector<char> x(kBlock), y(kBlock);
+    for (off_t at = 0; same && at < left.st_size; at += static_cast<off_t>(kBlock)) {
+        const ssize_t n = ::pread(fa, x.data(), kBlock, at);
+        same = n > 0 && ::pread(fb, y.data(), kBlock, at) == n;
+        if (same && at == 0) {
+            // Bytes 24..27 and 92..99 count commits and name the writing library;
+            // 40..43 count schema changes, which a copy of the whole file makes one.
+            for (const auto& [from, to] : {std::pair{24, 28}, {40, 44}, {92, 100}})
+                std::fill(x.begin() + from, x.begin() + to, 0),
+                    std::fill(y.begin() + from, y.begin() + to, 0);
+        }
+        same = same && std::equal(x.begin(), x.begin() + n, y.begin());
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
 }
 
 void CopyDatabaseInto(const std::string& source, platform::TempFile& into) {
