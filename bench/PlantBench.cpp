@@ -286,6 +286,13 @@ void SlowDisk(const std::string& base, const std::string& largest, int repeats) 
 
 int main(int argc, char** argv) {
     const std::string base = fs::temp_directory_path() / ("torvex-bench-" + std::to_string(getpid()));
+    if (argc > 3 && std::string(argv[1]) == "--write-plant") {
+        // A plant of the given number of rows per machine, kept for a profiler.
+        const std::string plant = bench::WritePlant(argv[2], {5, std::atoi(argv[3])});
+        fs::copy_file(TORVEX_PROGRAM, plant + "/Torvex/Torvex_Config", fs::copy_options::overwrite_existing);
+        std::printf("%s\n", plant.c_str());
+        return 0;
+    }
     if (argc > 2 && std::string(argv[1]) == "--work-only") {
         // One WorkOnMDB of the given number of rows per machine, for a profiler.
         const std::string plant = bench::WritePlant(base + "/gen", {5, std::atoi(argv[2])});

@@ -30,6 +30,9 @@ bool PublishPreset(platform::TempFile& work, const std::string& presetPath) {
     if (int err = platform::Replaceable(presetPath); err != 0)
         platform::RaiseFileError(err, presetPath);
     Connection preset(presetPath); // rolls back what a crashed writer left
+    // A page cache that holds the whole new content keeps SQLite from
+    // spilling (and flushing) the journal half-way.
+    preset.Execute("PRAGMA cache_size=-65536");
     if (preset.JournalMode() != "delete")
         preset.Execute("PRAGMA journal_mode=DELETE"); // a write-ahead log is folded in; fails while in use
     if (platform::db::SameDatabaseContent(work.Path(), presetPath))
