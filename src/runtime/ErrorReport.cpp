@@ -128,8 +128,14 @@ std::string Runtime::ComponentLockPath() {
 Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
     if (componentLock_.Held())
         return PlantLock::Held;
-    const auto result =
-        componentLock_.Acquire(ComponentLockPath(), wait, [] { return platform::TerminationSignal() == 0; });
+    // The window keeps drawing itself (with its busy cursor) while it waits.
+    const auto result = componentLock_.Acquire(ComponentLockPath(), wait, [this] {
+        if (platform::TerminationSignal() != 0)
+            return false;
+        if (services_.processEvents)
+            services_.processEvents();
+        return true;
+    });
     StopIfTerminated();
     if (result == platform::FileLock::Result::Busy)
         return PlantLock::Busy;
