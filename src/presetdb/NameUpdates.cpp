@@ -12,6 +12,19 @@ void PresetGeneration::ReadOldTable(const std::string& path) {
     old_->Read(path, OldRowColumns());
 }
 
+// Reads the old rows unless an earlier step has: true when there are rows to
+// work on (a missing file or table, or one that failed, gives false).
+bool PresetGeneration::OldRowsRead(runtime::Guard& guard) {
+    if (old_->GetState() == OldPresetTable::State::NotRead) {
+        const std::string path = OldRowsPath();
+        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); }))
+            old_->MarkNoFile();
+        else
+            guard([&] { ReadOldTable(path); });
+    }
+    return old_->GetState() == OldPresetTable::State::Read;
+}
+
 // Gives a column of the old PRESET_DEFS that still has the former name
 // "categorie" (any letter case) the current name "category_id". The old
 // rows are read here, as this is where the run first looks at them.
@@ -38,15 +51,8 @@ void PresetGeneration::CategorieNachCategoryID() {
 // variable's name of the other scheme get the name of the current one.
 void PresetGeneration::VarNameInQuelleErsetzen(const std::string& first, const std::string& second) {
     runtime::Guard guard(rt_, "VarNameInQuelleErsetzen");
-    if (old_->GetState() == OldPresetTable::State::NotRead) {
-        const std::string path = OldRowsPath();
-        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
-            old_->MarkNoFile();
-            return;
-        }
-        if (!guard([&] { ReadOldTable(path); }))
-            return;
-    }
+    if (!OldRowsRead(guard))
+        return;
     const bool visiWin32 = VisiWinSystem == 0;
     const std::string& searched = visiWin32 ? second : first;
     const std::string& replacement = visiWin32 ? first : second;
