@@ -84,7 +84,7 @@ TEST_F(SharedPlant, ConcurrentSilentRunsLoseNoKeyAndTearNoDatabase) {
     const DemoPlant reference = Fresh("reference");
     ASSERT_EQ(reference.Run().exitStatus, 0);
     const std::string languageFile = test::ReadFile(reference.P() + "/Torvex/Torvex_Config.ini");
-    constexpr int kRounds = 40;
+    constexpr int kRounds = 100;
     for (int round = 0; round < kRounds; ++round) {
         const std::string name = "round" + std::to_string(round);
         const DemoPlant plant = Fresh(name);
