@@ -14,6 +14,7 @@ TORVEX_PACKAGES=(
     mdbtools                         # importjet_tests compare with mdb-tables, mdb-count, mdb-export
     libgtest-dev                     # the tests
     clang-format                     # ./test.sh's format check
+    dpkg-dev                         # the release test: dpkg-shlibdeps finds the programs' run-time packages
     clang libclang-rt-14-dev         # ./test.sh's fuzzing (libFuzzer and the sanitizers for clang)
 )
 
