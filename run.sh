@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/install-deps.sh
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+# The same build type as ./test.sh gives build/, so that neither rebuilds it all.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target Torvex_Config Torvex_ImportJet sample_template
 plant=build/demo-plant
 tools/lay-out-demo-plant.sh "$plant" build

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test twice: a normal build
-# and an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Installs what is missing, checks the layout of the sources, builds, and runs
+# every test twice: an optimised build (as users run it) and a Debug build with
+# AddressSanitizer + UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/install-deps.sh
@@ -14,6 +15,9 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+echo "== format check =="
+cmake -S . -B build -G Ninja -DTORVEX_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target format-check
 echo "== normal build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build =="

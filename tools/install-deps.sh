@@ -3,14 +3,19 @@
 # only those that are missing. Sourced by ./test.sh and ./run.sh.
 set -euo pipefail
 
+# Each line names who needs it.
 TORVEX_PACKAGES=(
-    cmake g++ ninja-build pkg-config
-    libsqlite3-dev libicu-dev sqlite3
-    libgtest-dev libgmock-dev libbenchmark-dev
-    clang-format
-    qt6-base-dev libgl-dev fonts-liberation2
-    mdbtools mdbtools-dev
-    clang libclang-rt-14-dev
+    cmake g++ ninja-build pkg-config # the build; cpack comes with cmake
+    libsqlite3-dev libicu-dev        # the preset database and its case folding
+    sqlite3                          # builds the demo template from sample/Torvex_Source.sql
+    qt6-base-dev libgl-dev           # the window (Qt's CMake package looks for OpenGL)
+    fonts-liberation2                # the font the window asks for; the window tests measure captions in it
+    mdbtools-dev                     # Torvex_ImportJet reads Jet files with libmdb
+    mdbtools                         # importjet_tests compare with mdb-tables, mdb-count, mdb-export
+    libgtest-dev                     # the tests
+    clang-format                     # ./test.sh's format check
+    dpkg-dev                         # the release test: dpkg-shlibdeps finds the programs' run-time packages
+    clang libclang-rt-14-dev         # ./test.sh's fuzzing (libFuzzer and the sanitizers for clang)
 )
 
 torvex_install_missing() {

@@ -152,7 +152,8 @@ void ConfigWindow::TabStripMachine_Click() {
             auto& combo = Get<ComboControl>(name, c);
             // A number that the list does not offer is reported; the combo then
             // shows no entry rather than the previous machine's number.
-            if (!guard([&] { combo.SetListIndex(BobbinSettings.At(m, col).*field); }))
+            // The member is copied in: clang before 16 cannot capture a structured binding.
+            if (!guard([&, member = field] { combo.SetListIndex(BobbinSettings.At(m, col).*member); }))
                 guard([&] { combo.SetListIndex(-1); });
         }
     }

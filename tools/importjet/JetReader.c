@@ -64,7 +64,9 @@ static int source_seek(void* cookie, off64_t* offset, int whence) {
     return 0;
 }
 
-static int source_close(void* cookie) { return close(((JetSource*)cookie)->fd); }
+static int source_close(void* cookie) {
+    return close(((JetSource*)cookie)->fd);
+}
 
 /* Puts `source` between the library and the file it opened; 0 on failure.
  * `source` must outlive the library's handle. */
@@ -146,7 +148,9 @@ void jet_on_cut_short(JetFile* file, void (*stop)(void* context), void* context)
     file->source->context = context;
 }
 
-static int cut_short(const JetFile* file) { return file->source->needed > file->source->size; }
+static int cut_short(const JetFile* file) {
+    return file->source->needed > file->source->size;
+}
 
 /* Reads every row of the object catalog (its table definition is on page 2)
  * and compares their number with the one the definition counts. */
@@ -211,7 +215,9 @@ int jet_version(const JetFile* file) {
     }
 }
 
-int jet_table_count(const JetFile* file) { return (int)file->tables->len; }
+int jet_table_count(const JetFile* file) {
+    return (int)file->tables->len;
+}
 
 const char* jet_table_name(const JetFile* file, int table) {
     return ((MdbCatalogEntry*)g_ptr_array_index(file->tables, table))->object_name;
@@ -242,15 +248,31 @@ static MdbColumn* column_at(const JetFile* file, int column) {
     return g_ptr_array_index(file->table->columns, column);
 }
 
-int jet_column_count(const JetFile* file) { return (int)file->columns; }
-const char* jet_column_name(const JetFile* file, int column) { return column_at(file, column)->name; }
-int jet_column_type(const JetFile* file, int column) { return column_at(file, column)->col_type; }
-int jet_column_size(const JetFile* file, int column) { return column_at(file, column)->col_size; }
-int jet_column_precision(const JetFile* file, int column) { return column_at(file, column)->col_prec; }
-int jet_column_scale(const JetFile* file, int column) { return column_at(file, column)->col_scale; }
-long jet_row_count(const JetFile* file) { return (long)file->table->num_rows; }
+int jet_column_count(const JetFile* file) {
+    return (int)file->columns;
+}
+const char* jet_column_name(const JetFile* file, int column) {
+    return column_at(file, column)->name;
+}
+int jet_column_type(const JetFile* file, int column) {
+    return column_at(file, column)->col_type;
+}
+int jet_column_size(const JetFile* file, int column) {
+    return column_at(file, column)->col_size;
+}
+int jet_column_precision(const JetFile* file, int column) {
+    return column_at(file, column)->col_prec;
+}
+int jet_column_scale(const JetFile* file, int column) {
+    return column_at(file, column)->col_scale;
+}
+long jet_row_count(const JetFile* file) {
+    return (long)file->table->num_rows;
+}
 
-int jet_next_row(JetFile* file) { return !cut_short(file) && mdb_fetch_row(file->table) && !cut_short(file); }
+int jet_next_row(JetFile* file) {
+    return !cut_short(file) && mdb_fetch_row(file->table) && !cut_short(file);
+}
 
 /* The raw bytes of a fixed-size value of the current row, little-endian. */
 static const unsigned char* raw(const JetFile* file, const MdbColumn* col, int size) {
