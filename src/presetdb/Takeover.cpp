@@ -1,3 +1,4 @@
+#include "platform/ProgramEnd.h"
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 #include "presetdb/FlatIndex.h"
@@ -5,7 +6,6 @@
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
-#include "runtime/ProgramEnd.h"
 
 #include <sqlite3.h>
 

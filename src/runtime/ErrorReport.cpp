@@ -1,8 +1,8 @@
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/ProgramEnd.h"
 #include "platform/Termination.h"
 #include "platform/Text.h"
-#include "runtime/ProgramEnd.h"
 #include "runtime/Runtime.h"
 
 #include <cerrno>
@@ -117,7 +117,7 @@ void Runtime::StopIfTerminated() {
         WriteServicePackLog(line);
     else
         (void)WriteErrorLog(line);
-    throw ProgramEnd{1};
+    throw platform::ProgramEnd{1};
 }
 
 std::string Runtime::ComponentLockPath() {
@@ -142,11 +142,11 @@ Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
 }
 
 void Runtime::EndProgram() {
-    throw ProgramEnd{1};
+    throw platform::ProgramEnd{1};
 }
 
 void Runtime::EndNormally() {
-    throw ProgramEnd{failureReports_ > 0 ? 1 : 0};
+    throw platform::ProgramEnd{failureReports_ > 0 ? 1 : 0};
 }
 
 bool Runtime::ConfirmCancel() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/qt/QtEvents.h"
+#include "platform/qt/EventBridge.h"
 #include "runtime/Runtime.h"
 #include "window/BobbinSettings.h"
 #include "window/Controls.h"

@@ -41,7 +41,7 @@ void ConfigWindow::CheckBobbinChange_Click() {
     OptionClick("CheckBobbinChange_Click", "CheckBobbinChange", nullptr, 0);
 }
 void ConfigWindow::CheckBlank_Click(int c) {
-    OptionClick("CheckBlank_Click", "CheckBlank", &BobbinColumn::BobbinWithBlankLenght, c);
+    OptionClick("CheckBlank_Click", "CheckBlank", &BobbinColumn::BobbinWithBlankLength, c);
 }
 void ConfigWindow::CheckTensionArmWithoutSplicePosition_Click(int c) {
     OptionClick("CheckTensionArmWithoutSplicePosition_Click", "CheckTensionArmWithoutSplicePosition",

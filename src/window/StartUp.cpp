@@ -135,7 +135,7 @@ void ConfigWindow::TabStripMachine_Click() {
     };
     static constexpr Shown kShown[] = {
         {"CheckBobbinOk", &BobbinColumn::Bobbin},
-        {"CheckBlank", &BobbinColumn::BobbinWithBlankLenght},
+        {"CheckBlank", &BobbinColumn::BobbinWithBlankLength},
         {"CheckTensionArmWithoutSplicePosition", &BobbinColumn::TensionArmWithoutSplicePosition},
         {"CheckWithoutBobbin", &BobbinColumn::WithoutBobbin},
         {"CheckWithoutTensionArm", &BobbinColumn::WithoutTensionArm},

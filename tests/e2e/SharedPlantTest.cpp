@@ -1,7 +1,7 @@
 #include "platform/FileLock.h"
 #include "platform/IniDocument.h"
 #include "platform/IniProfile.h"
-#include "support/PlantRunner.h"
+#include "support/DemoPlant.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
 

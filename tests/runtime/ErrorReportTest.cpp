@@ -1,7 +1,7 @@
 #include "platform/Failure.h"
+#include "platform/ProgramEnd.h"
 #include "platform/Text.h"
 #include "runtime/Guard.h"
-#include "runtime/ProgramEnd.h"
 #include "support/RuntimeFixture.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +57,7 @@ TEST_F(ErrorReport, AnsweredNoEndsTheProgramAtOnce) {
         outer([&] { ran = RunProcedure(rt); }); // a guard never swallows the end
         ran += "after";
         FAIL();
-    } catch (const runtime::ProgramEnd& end) {
+    } catch (const platform::ProgramEnd& end) {
         EXPECT_EQ(end.exitStatus, 1);
     }
     EXPECT_EQ(ran, "");
@@ -80,7 +80,7 @@ TEST_F(ErrorReport, FatalFormShowsOnlyOkAndEnds) {
     dialogs_.Queue(Answer::Ok);
     runtime::Guard guard(rt, "Demo");
     guard.SetFatal(true);
-    EXPECT_THROW(guard([] { platform::Raise(53, "File not found"); }), runtime::ProgramEnd);
+    EXPECT_THROW(guard([] { platform::Raise(53, "File not found"); }), platform::ProgramEnd);
     ASSERT_EQ(dialogs_.Shown().size(), 1u);
     EXPECT_EQ(dialogs_.Shown()[0].text, Report());
     EXPECT_EQ(dialogs_.Shown()[0].title, "Fatal error");

@@ -1,8 +1,8 @@
 #include "platform/Failure.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Text.h"
+#include "platform/qt/EventBridge.h"
 #include "platform/qt/QtDialogs.h"
-#include "platform/qt/QtEvents.h"
 #include "runtime/Runtime.h"
 #include "support/TempDir.h"
 #include "window/ConfigWindow.h"
@@ -122,7 +122,7 @@ std::string SettingsText(window::ConfigWindow& w, std::size_t m) {
     std::string text = w.BobbinSettings.Machine(m).NoBobbinChanger ? "N" : "n";
     for (std::size_t c = 1; c <= 4; ++c) {
         const window::BobbinColumn& col = w.BobbinSettings.At(m, c);
-        for (bool flag : {col.Bobbin, col.BobbinWithBlankLenght, col.TensionArmWithoutSplicePosition,
+        for (bool flag : {col.Bobbin, col.BobbinWithBlankLength, col.TensionArmWithoutSplicePosition,
                           col.WithoutBobbin, col.WithoutTensionArm, col.OnlyBlank})
             text += flag ? '1' : '0';
         text += "/" + std::to_string(col.BobbinMaterialSym) + "/" + std::to_string(col.BobbinSym) + " ";
@@ -408,7 +408,7 @@ void WindowTest::cancelAndCloseAskFirst() {
     QCOMPARE(h.dialogs.shown[0].text,
              std::string("Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over "));
     QCOMPARE(h.dialogs.shown[1].text, h.dialogs.shown[0].text);
-    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLenght);
+    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLength);
     h.dialogs.answers = {Answer::Yes};
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandCancel").UserClick(); }), 0);
     QCOMPARE(test::ReadFile(plant.ProgramIni()), before);
@@ -614,7 +614,7 @@ void WindowTest::savingCannotBeInterrupted() {
     QVERIFY(h.LoadAndShow());
     auto* blank = h.Widget("CheckBlank", 1);
     QTest::mouseClick(blank, Qt::LeftButton, {}, QPoint(8, blank->height() / 2));
-    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLenght);
+    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLength);
     QWidget* ok = h.Widget("CommandOK");
     QWidget* cancel = h.Widget("CommandCancel");
     bool intruded = false;

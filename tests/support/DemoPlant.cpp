@@ -1,4 +1,4 @@
-#include "support/PlantRunner.h"
+#include "support/DemoPlant.h"
 
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
