@@ -34,10 +34,9 @@ void PresetGeneration::GetAddFields() {
         std::string fragment;
         for (std::size_t i = 1; i < AdditionalFields->size(); ++i)
             fragment += ", PRESET_DEFS." + (*AdditionalFields)[i];
-        if (AdditionalFields->size() - 1 > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
+        const std::int16_t count = platform::ToInt16(AdditionalFields->size() - 1);
         AdditionalFieldsSelect = fragment;
-        AdditionalFieldCount = static_cast<std::int16_t>(AdditionalFields->size() - 1);
+        AdditionalFieldCount = count;
     });
 }
 

@@ -4,6 +4,8 @@
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 
+#include <sqlite3.h>
+
 namespace torvex::presetdb {
 
 // Reads the old rows once, on the first use in a run. A file that cannot be
@@ -25,7 +27,8 @@ void PresetGeneration::CategorieNachCategoryID() {
     guard([&] {
         ReadOldTable(path);
         if (old_->GetState() == OldPresetTable::State::NoTable)
-            throw platform::Failure(1, platform::kDatabaseSource, "no such table: PRESET_DEFS: " + path);
+            throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
+                                    "no such table: PRESET_DEFS: " + path);
         if (old_->GetState() != OldPresetTable::State::Read)
             return;
         for (const auto& column : std::vector(old_->Columns()))

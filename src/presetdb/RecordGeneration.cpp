@@ -4,8 +4,6 @@
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 
-#include <limits>
-
 namespace torvex::presetdb {
 
 using platform::db::Recordset;
@@ -37,10 +35,8 @@ std::string PresetGeneration::ReplaceSearchItem(std::string_view source, std::st
     std::size_t pos = std::string::npos;
     guard([&] {
         const auto found = platform::FindNoCase(source, searchItem);
-        if (found != std::string::npos &&
-            Utf16Length(source.substr(0, found)) + 1 >
-                static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
-            platform::Raise(platform::errnum::Overflow, "Overflow");
+        if (found != std::string::npos)
+            (void)platform::ToInt16(Utf16Length(source.substr(0, found)) + 1); // the 1-based position
         pos = found;
     });
     if (pos == std::string::npos)
@@ -69,12 +65,7 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
     });
 
     std::int16_t n = 0;
-    templateRead_ = guard([&] {
-        const std::size_t count = source.value().RecordCount();
-        if (count > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
-        n = static_cast<std::int16_t>(count);
-    });
+    templateRead_ = guard([&] { n = platform::ToInt16(source.value().RecordCount()); });
     std::vector<std::vector<Value>> templateRows;
     if (n > 0) {
         guard([&] { source->MoveFirst(); });
@@ -109,11 +100,7 @@ void PresetGeneration::CreateRecordSets(platform::db::Connection& database) {
             rt_.ProcessEvents();
             guard([&] { destination->AddNew(); });
             guard([&] { destination->Set("ID", std::int64_t{nextPresetID}); });
-            guard([&] {
-                if (nextPresetID == std::numeric_limits<std::int16_t>::max())
-                    platform::Raise(platform::errnum::Overflow, "Overflow");
-                ++nextPresetID;
-            });
+            guard([&] { nextPresetID = platform::ToInt16(nextPresetID + 1); });
             for (int f = 1; f < destination->FieldCount(); ++f) {
                 rt_.ProcessEvents();
                 const Value& v = templateRow.at(static_cast<std::size_t>(f));

@@ -159,7 +159,7 @@ void PresetGeneration::AbortRun(platform::db::Connection& database, const std::s
     runtime::Guard fatal(rt_, "TakeoverMachineCopyMDBData");
     fatal.SetFatal(true);
     fatal([&] {
-        throw platform::Failure(9999, rt_.Identity().programFileName,
+        throw platform::Failure(platform::errnum::DatabaseError, rt_.Identity().programFileName,
                                 "Database-Error - Contact Administrator!");
     });
     rt_.EndProgram(); // a silent run resumes from the report; the run ends all the same
@@ -226,10 +226,10 @@ std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const O
     std::vector<OldRow> buffer;
     const std::size_t count = oldRows.RowCount();
     const bool counted = guard([&] {
-        if (count > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
-        if (count == 0) // going to the first row of an empty table fails
-            throw platform::Failure(12, platform::kDatabaseSource, "No current record.");
+        (void)platform::ToInt16(count); // the old rows are counted in 16 bits
+        if (count == 0)                 // going to the first row of an empty table fails
+            throw platform::Failure(platform::errnum::NoCurrentRecord, platform::kDatabaseSource,
+                                    "No current record.");
     });
     if (!counted) {
         takeoverComplete_ = count == 0;

@@ -49,7 +49,7 @@ namespace {
 void RefuseJetFiles(const std::string& programFolder, std::initializer_list<const std::string*> paths) {
     for (const std::string* path : paths)
         if (!path->empty() && platform::db::IsJetFile(*path))
-            throw platform::Failure(26, platform::kDatabaseSource,
+            throw platform::Failure(platform::errnum::NotADatabase, platform::kDatabaseSource,
                                     "The file \"" + *path +
                                         "\" is an old Access (Jet) database and must be imported first; "
                                         "nothing was changed. Import it with:\n\r\"" +

@@ -54,9 +54,7 @@ std::int16_t Runtime::LoadIniInteger(std::string_view section, std::string_view 
     std::int16_t result = 0;
     guard([&] {
         const auto raw = static_cast<std::int32_t>(ini_.ReadInteger(file, section, key, 0xFFFFFFFFu));
-        if (raw < -32768 || raw > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
-        result = static_cast<std::int16_t>(raw);
+        result = platform::ToInt16(raw);
     });
     guard([&] {
         if (result == -1 && reportMissing)

@@ -310,7 +310,7 @@ void WindowTest::controlsRaiseClickOnlyOnChange() {
     try {
         combo.SetListIndex(5);
     } catch (const platform::Failure& f) {
-        refused = f.Number() == 380;
+        refused = f.Number() == platform::errnum::InvalidPropertyValue;
     }
     QVERIFY(refused);
     QCOMPARE(combo.ListIndex(), 1);
