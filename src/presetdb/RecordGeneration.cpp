@@ -32,12 +32,11 @@ std::size_t Utf16Length(std::string_view text) {
 std::string PresetGeneration::ReplaceSearchItem(std::string_view source, std::string_view searchItem,
                                                 std::string_view replaceWith) {
     runtime::Guard guard(rt_, "ReplaceSearchItem");
-    std::size_t pos = std::string::npos;
-    guard([&] {
+    const std::size_t pos = guard.Value(std::string::npos, [&] {
         const auto found = platform::FindNoCase(source, searchItem);
         if (found != std::string::npos)
             (void)platform::ToInt16(Utf16Length(source.substr(0, found)) + 1); // the 1-based position
-        pos = found;
+        return found;
     });
     if (pos == std::string::npos)
         return std::string(source);

@@ -144,10 +144,35 @@ const std::vector<std::string>& PresetGeneration::OldRowColumns() {
     return columns;
 }
 
+namespace {
+
+// Gives the partner row the value of taken-over column `k` of old row number
+// `oldRow` (0-based). A value that the column does not take fails, naming
+// the column, the old row and the value, for the caller's guard to report;
+// the partner then keeps its own value.
+void TakeOverValue(WorkTable& table, std::size_t partner, int target, std::size_t k, const OldRow& row,
+                   std::size_t oldRow) {
+    const Value& value = row[kTakenOver[k].second];
+    try {
+        table.Assign(partner, target, value);
+    } catch (const platform::Failure& failure) {
+        throw platform::Failure(failure.Number(), failure.Source(),
+                                failure.Description() + ": " + kTakenOver[k].first + " of old row " +
+                                    std::to_string(oldRow + 1) + " holds \"" +
+                                    platform::db::ValueText(value) + "\"");
+    }
+}
+
+} // namespace
+
 std::string PresetGeneration::ComponentUpper() {
     return platform::UpperCase(rt_.GetOCXName());
 }
 
+// Ends the run from inside the take-over: logs `logLine`, reports the
+// database error in its fatal form and ends the program, also in a silent
+// run, whose report resumes. The report has a guard of its own, set fatal,
+// so that the caller's guard never resumes after it.
 void PresetGeneration::AbortRun(platform::db::Connection& database, const std::string& logLine) {
     // Rows taken over before this moment stay taken over.
     try {
@@ -346,16 +371,7 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
         holder[*partner] = i;
         carriedOver_[i] = true;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-            guard([&] {
-                try {
-                    table->Assign(*partner, targets[k], row[kTakenOver[k].second]);
-                } catch (const platform::Failure& failure) { // the regenerated row keeps its value
-                    throw platform::Failure(failure.Number(), failure.Source(),
-                                            failure.Description() + ": " + kTakenOver[k].first +
-                                                " of old row " + std::to_string(i + 1) + " holds \"" +
-                                                platform::db::ValueText(row[kTakenOver[k].second]) + "\"");
-                }
-            });
+            guard([&] { TakeOverValue(*table, *partner, targets[k], k, row, i); });
     }
     if (loaded && !guard([&] { loaded->Store(database); }))
         takeoverComplete_ = false;

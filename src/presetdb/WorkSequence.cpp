@@ -66,11 +66,10 @@ std::string MissingMachineCopyText(const std::string& fileName) {
 
 void PresetGeneration::WorkOnMDB() {
     runtime::Guard guard(rt_, "WorkOnMDB");
-    std::string templatePath, presetPath, hx5Ini, machineCopyPath;
-    guard([&] { templatePath = rt_.GetPathSourceOCXMDB(); });
-    guard([&] { presetPath = rt_.GetPathOCXMDB(); });
-    guard([&] { hx5Ini = rt_.GetHX5ConfigurationIniPath(); });
-    guard([&] { machineCopyPath = rt_.GetPathMachineCopyMDB(hx5Ini); });
+    const std::string templatePath = guard.Value("", [&] { return rt_.GetPathSourceOCXMDB(); });
+    const std::string presetPath = guard.Value("", [&] { return rt_.GetPathOCXMDB(); });
+    const std::string hx5Ini = guard.Value("", [&] { return rt_.GetHX5ConfigurationIniPath(); });
+    const std::string machineCopyPath = guard.Value("", [&] { return rt_.GetPathMachineCopyMDB(hx5Ini); });
     const bool integrated = rt_.IntegratedMode;
     guard([&] { ChooseNamingScheme(); });
     if (templatePath.empty())
@@ -90,8 +89,8 @@ void PresetGeneration::WorkOnMDB() {
     // replaced by it only once it is complete: a run that stops half-way, for
     // whatever reason, leaves both as they were.
     platform::TempFile workFile;
-    std::unique_ptr<Connection> work;
-    guard([&] { work = OpenWorkCopy(templatePath, workFile); });
+    std::unique_ptr<Connection> work =
+        guard.Value(nullptr, [&] { return OpenWorkCopy(templatePath, workFile); });
     const bool opened = work != nullptr;
     if (work) {
         // The whole new table is written in one transaction: a page cache that

@@ -84,7 +84,7 @@ void Runtime::ReportNotDone(std::string_view text) {
     ShowOrLogMessage(text);
 }
 
-std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, std::string_view description,
+ReportAnswer Runtime::ReportError(std::int32_t number, std::string_view source, std::string_view description,
                                   std::string_view procedure, bool fatal) {
     ++failureReports_;
     const std::string entry = "Fehler in " + ReportComponentName() + " / " + std::string(source) + " / " +
@@ -95,15 +95,15 @@ std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, 
         "Unexpected error!" + std::string(LFCR) + std::string(description) + std::string(LFCR) + note;
     if (SilentMode) {
         WriteServicePackLog(report);
-        return 2;
+        return ReportAnswer::Resume;
     }
     if (!fatal) {
         const Answer answer = ShowMessage(MessageBox{report + std::string(LFCR) + "Resume?",
                                                      "Unexpected error", Buttons::YesNo, Icon::Critical, 1});
-        return answer == Answer::Yes ? 2 : 1;
+        return answer == Answer::Yes ? ReportAnswer::Resume : ReportAnswer::End;
     }
     ShowMessage(MessageBox{report, "Fatal error", Buttons::Ok, Icon::Critical, 1});
-    return 1;
+    return ReportAnswer::End;
 }
 
 void Runtime::StopIfTerminated() {

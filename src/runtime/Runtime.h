@@ -29,6 +29,11 @@ struct RuntimeServices {
     bool logsToErrorStream = false;        // a run that writes no file: log entries go to errorStream
 };
 
+// What the user chose after a failure report: end the program, or resume
+// with the statement after the failing one. The numbers are the ones the
+// report procedure has always answered with.
+enum class ReportAnswer : std::int16_t { End = 1, Resume = 2 };
+
 // A value that SaveIni can write; `IniUnsupported` stands for every other type.
 struct IniUnsupported {};
 using IniValue = std::variant<std::string, bool, std::int16_t, std::int32_t, double, IniUnsupported>;
@@ -71,6 +76,7 @@ public:
                                 bool reportMissing);
     bool LoadIniBoolean(std::string_view section, std::string_view key, const std::string& file,
                         bool reportMissing);
+    // Writes `value` to the ini file: 1 when it was written, 0 when not.
     std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
                          const std::string& file);
     // A step on one ini file (see IniStep). Begin throws a Failure for a file
@@ -80,7 +86,9 @@ public:
     void AbandonIniStep(const std::string& file) { ini_.AbandonStep(file); }
 
     // Failure reports and logs.
-    std::int16_t ReportError(std::int32_t number, std::string_view source, std::string_view description,
+    // Logs the failure and shows it (or, in a silent run, logs the report to
+    // the service-pack log and resumes). `fatal` offers only OK and ends.
+    ReportAnswer ReportError(std::int32_t number, std::string_view source, std::string_view description,
                              std::string_view procedure, bool fatal);
     [[noreturn]] void EndProgram();
     // Ends a run that completed: exit status 0, or 1 when a failure was reported.
@@ -101,6 +109,8 @@ public:
     void GetExistingMachines(const std::string& configurationIniPath);
     // Why the project lists no machine, for the failure that says so.
     std::string NoMachineFound();
+    // [Project] ValidMachines of the component configuration file. Nothing
+    // uses the list; reading it ends the run when that file is missing.
     std::string GetValidMachines();
     void WriteEditInfo();
 

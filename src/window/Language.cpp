@@ -21,15 +21,13 @@ std::string ConfigWindow::LanguageFilePath() const {
 
 std::string ConfigWindow::GetLanguage() {
     runtime::Guard guard(rt_, "GetLanguage");
-    std::string language;
-    guard([&] {
-        language = rt_.LoadIniString("Language", "Language", LanguageFilePath(), false);
-        if (language.empty()) {
-            rt_.SaveIni(std::string(kDesignLanguage), "Language", "Language", LanguageFilePath());
-            language = kDesignLanguage;
-        }
+    return guard.Value("", [&] {
+        const std::string language = rt_.LoadIniString("Language", "Language", LanguageFilePath(), false);
+        if (!language.empty())
+            return language;
+        (void)rt_.SaveIni(std::string(kDesignLanguage), "Language", "Language", LanguageFilePath());
+        return std::string(kDesignLanguage);
     });
-    return language;
 }
 
 // Puts the captions and tool tips of the configured language on the
@@ -86,12 +84,11 @@ void ConfigWindow::LoadToolTipTexts() {
 void ConfigWindow::ShowInfoText(const Control& control) {
     if (!InfoMode)
         return;
-    std::string text;
-    try {
-        text = InfoTexts.at(static_cast<std::size_t>(control.WhatsThisHelpID() - 1));
-    } catch (const std::exception&) {
-        // A control without an info text shows an empty box.
-    }
+    // A control without an info text shows an empty box.
+    const int number = control.WhatsThisHelpID();
+    std::string text = number >= 1 && static_cast<std::size_t>(number) <= InfoTexts.size()
+                           ? InfoTexts[static_cast<std::size_t>(number - 1)]
+                           : "";
     std::string shown;
     for (;;) {
         const auto marker = platform::UpperCase(text).find("<CRLF>");

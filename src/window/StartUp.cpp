@@ -79,11 +79,10 @@ void ConfigWindow::SetupUserInterFace() {
         for (int n = 0; n <= SymbolPictureCount; ++n)
             guard([&] { Get<ComboControl>("ComboSymbol", c).AddItem(std::to_string(n)); });
     guard([&] { LoadToolTipTexts(); });
-    guard([&] { rt_.GetValidMachines(); });
+    guard([&] { (void)rt_.GetValidMachines(); });
     auto& tabs = Get<TabStripControl>("TabStripMachine");
     guard([&] { tabs.RemoveTab(1); });
-    std::string readIni;
-    guard([&] { readIni = rt_.GetProgramIniPath(1); });
+    const std::string readIni = guard.Value("", [&] { return rt_.GetProgramIniPath(1); });
     guard([&] {
         if (rt_.MachineCount() == 0)
             platform::Raise(platform::errnum::SubscriptOutOfRange, rt_.NoMachineFound());
@@ -124,8 +123,7 @@ void ConfigWindow::TabStripMachine_Click() {
         bool before;
         ~Redraw() { flag = before; }
     } redraw{redrawing_, std::exchange(redrawing_, true)};
-    std::size_t m = 0;
-    guard([&] { m = CurrentMachine(); });
+    const std::size_t m = guard.Value(0, [&] { return CurrentMachine(); });
     guard([&] {
         Get<CheckBoxControl>("CheckBobbinChange").SetValue(BobbinSettings.Machine(m).NoBobbinChanger ? 1 : 0);
     });

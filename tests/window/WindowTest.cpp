@@ -513,7 +513,8 @@ void WindowTest::escapeGivesTheSafeAnswer() {
     QString shownDefault;
     PressOnNextBox(static_cast<Qt::Key>(key), &shownDefault);
     const bool wentOn =
-        resumeBox ? rt.ReportError(5, "src", "failed", "Proc", false) == 2 : !rt.ConfirmCancel();
+        resumeBox ? rt.ReportError(5, "src", "failed", "Proc", false) == runtime::ReportAnswer::Resume
+                  : !rt.ConfirmCancel();
     QCOMPARE(shownDefault, defaultButton);
     QCOMPARE(wentOn, goesOn);
 }
