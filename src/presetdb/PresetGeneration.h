@@ -72,6 +72,20 @@ public:
     const OldPresetTable& OldRows() const { return *old_; }
 
 private:
+    // What CreateRecordSets carries from one generated row to the next.
+    struct RowSequence {
+        std::int16_t nextPresetID = 1;
+        std::array<std::string, 2> schemeVarNames{}; // by scheme; a failed step keeps the previous row's
+        int varNameColumn = -1;                      // the work table's var_name column
+    };
+    std::vector<std::vector<platform::db::Value>> ReadTemplateRows(runtime::Guard& guard,
+                                                                   platform::db::Connection& database);
+    bool AddGeneratedRow(runtime::Guard& guard, WorkTable& destination,
+                         const std::vector<platform::db::Value>& templateRow, const std::string& machine,
+                         RowSequence& sequence);
+    std::string FilledVarName(runtime::Guard& guard, WorkTable& destination, const std::string& text,
+                              const std::string& machine, RowSequence& sequence);
+
     void RebuildPresetDefs(platform::db::Connection& database);
     static platform::db::Connection& Opened(const std::unique_ptr<platform::db::Connection>& database);
     void StartFromMachineCopy(const std::string& machineCopyPath);
@@ -79,8 +93,12 @@ private:
                                     const std::unique_ptr<platform::db::Connection>& work);
     // Why the preset database must not be replaced, or std::nullopt when it may.
     std::optional<std::string> ReasonNotToPublish(bool opened, bool stored);
+    std::unique_ptr<platform::db::Connection>
+    StartWorkCopy(runtime::Guard& guard, const std::string& templatePath, platform::TempFile& workFile);
     std::unique_ptr<platform::db::Connection> OpenWorkCopy(const std::string& templatePath,
                                                            platform::TempFile& file);
+    void WriteResult(platform::db::Connection& work, platform::TempFile& workFile,
+                     platform::TempFile& result);
     void Publish(runtime::Guard& guard, platform::TempFile& workFile);
     void ReadOldTable(const std::string& path);
 

@@ -243,12 +243,40 @@ void PresetGeneration::WarnAboutFieldsNotTakenOver(platform::db::Connection& dat
                            platform::UpperCase(id.programFolder + "/" + id.programFileName + ".EXE!"));
 }
 
+namespace {
+
+// The buffer columns that the old table lacks: reading them fails for every row.
+std::vector<std::size_t> MissingFields(const OldPresetTable& oldRows) {
+    std::vector<std::size_t> missing;
+    for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
+        const std::string name = col == 4 && oldRows.Has("categorie") ? "categorie" : kOldRowFields[col];
+        if (col != 6 && !oldRows.Has(name))
+            missing.push_back(col);
+    }
+    return missing;
+}
+
+// By buffer column, where the old table keeps the value that an OldRow holds.
+std::array<std::optional<int>, kOldRowFields.size()> KeptFields(const OldPresetTable& oldRows) {
+    std::array<std::optional<int>, kOldRowFields.size()> kept;
+    for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
+        if (OldRow::Slot(col))
+            kept[col] = oldRows.Kept(kOldRowFields[col]);
+    return kept;
+}
+
+[[noreturn]] void RaiseMissingField(std::size_t col) {
+    throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
+                            std::string("Item not found in this collection: ") + kOldRowFields[col]);
+}
+
+} // namespace
+
 // Reads the fourteen fields of every old row; a field that the old table
 // lacks is reported and stays empty. More rows than a 16-bit count holds
 // cannot be read as a whole: nothing is read, and the run keeps the preset
 // database as it is.
 std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const OldPresetTable& oldRows) {
-    std::vector<OldRow> buffer;
     const std::size_t count = oldRows.RowCount();
     const bool counted = guard([&] {
         (void)platform::ToInt16(count); // the old rows are counted in 16 bits
@@ -258,34 +286,22 @@ std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const O
     });
     if (!counted) {
         takeoverComplete_ = count == 0;
-        return buffer;
+        return {};
     }
     // A field that the old table lacks fails for every row, as reading it
     // would; the others are only read, and only the used ones are kept.
-    std::vector<std::size_t> missing;
-    for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
-        const std::string name = col == 4 && oldRows.Has("categorie") ? "categorie" : kOldRowFields[col];
-        if (col != 6 && !oldRows.Has(name))
-            missing.push_back(col);
-    }
-    std::array<std::optional<int>, 15> kept;
-    for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
-        if (OldRow::Slot(col))
-            kept[col] = oldRows.Kept(kOldRowFields[col]);
+    const std::vector<std::size_t> missing = MissingFields(oldRows);
+    const auto kept = KeptFields(oldRows);
+    std::vector<OldRow> buffer;
     buffer.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         rt_.ProcessEvents();
-        OldRow row;
         for (const std::size_t col : missing)
-            guard([&] {
-                throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
-                                        std::string("Item not found in this collection: ") +
-                                            kOldRowFields[col]);
-            });
+            guard([&] { RaiseMissingField(col); });
+        OldRow& row = buffer.emplace_back();
         for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
             if (kept[col])
                 row[col] = oldRows.At(i, *kept[col]);
-        buffer.push_back(std::move(row));
     }
     return buffer;
 }

@@ -64,6 +64,11 @@ std::string MissingMachineCopyText(const std::string& fileName) {
 
 } // namespace
 
+// The work sequence: the databases' paths, the naming scheme and patterns,
+// the work copy of the template with PRESET_DEFS rebuilt, the old rows'
+// column and names brought up to date, the rows generated, the old rows'
+// values taken over, the result written out and, when nothing was lost,
+// published.
 void PresetGeneration::WorkOnMDB() {
     runtime::Guard guard(rt_, "WorkOnMDB");
     const std::string templatePath = guard.Value("", [&] { return rt_.GetPathSourceOCXMDB(); });
@@ -84,34 +89,14 @@ void PresetGeneration::WorkOnMDB() {
         StartFromMachineCopy(machineCopyPath);
     LoadVarNamePatterns(templatePath);
 
-    // PRESET_DEFS is rebuilt in a copy of the template, a work file beside it
-    // that nobody else reads. The template and the preset database are
-    // replaced by it only once it is complete: a run that stops half-way, for
-    // whatever reason, leaves both as they were.
     platform::TempFile workFile;
-    std::unique_ptr<Connection> work =
-        guard.Value(nullptr, [&] { return OpenWorkCopy(templatePath, workFile); });
+    std::unique_ptr<Connection> work = StartWorkCopy(guard, templatePath, workFile);
     const bool opened = work != nullptr;
-    if (work) {
-        // The whole new table is written in one transaction: a page cache that
-        // holds it keeps SQLite from spilling pages to the file half-way.
-        guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
-        guard([&] { work->Begin(); });
-        RebuildPresetDefs(*work);
-    }
     CategorieNachCategoryID();
     guard([&] { CreateRecordSets(Opened(work)); });
     TakeOverFromPresetDatabase(guard, work);
-    // The result is written out compact, so that the same content always
-    // gives the same file: a run that changes nothing rewrites nothing.
     platform::TempFile result;
-    const bool stored = work && work_ && guard([&] {
-                            StoreWorkTable(*work);
-                            work->Commit();
-                            if (int err = result.Create(platform::FolderOf(workFile.Path())); err != 0)
-                                platform::RaiseFileError(err, workFile.Path());
-                            work->VacuumInto(result.Path());
-                        });
+    const bool stored = work && work_ && guard([&] { WriteResult(*work, workFile, result); });
     guard([&] { work.reset(); });
     if (const auto reason = ReasonNotToPublish(opened, stored)) {
         rt_.ReportNotDone("The preset database \"" + presetPath + "\" was left unchanged: " + *reason);
@@ -121,6 +106,38 @@ void PresetGeneration::WorkOnMDB() {
     if (preview_)
         return; // a preview only tells what would be published
     Publish(guard, result);
+}
+
+// PRESET_DEFS is rebuilt in a copy of the template, a work file beside it
+// that nobody else reads. The template and the preset database are replaced
+// by it only once it is complete: a run that stops half-way, for whatever
+// reason, leaves both as they were. Returns the open work copy with its
+// transaction begun and PRESET_DEFS empty, or nullptr when it could not be made.
+std::unique_ptr<Connection> PresetGeneration::StartWorkCopy(runtime::Guard& guard,
+                                                            const std::string& templatePath,
+                                                            platform::TempFile& workFile) {
+    std::unique_ptr<Connection> work =
+        guard.Value(nullptr, [&] { return OpenWorkCopy(templatePath, workFile); });
+    if (!work)
+        return work;
+    // The whole new table is written in one transaction: a page cache that
+    // holds it keeps SQLite from spilling pages to the file half-way.
+    guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
+    guard([&] { work->Begin(); });
+    RebuildPresetDefs(*work);
+    return work;
+}
+
+// Stores the work table, commits, and writes the result out compact into
+// `result`, a new file beside the work file, so that the same content always
+// gives the same file: a run that changes nothing rewrites nothing.
+void PresetGeneration::WriteResult(Connection& work, platform::TempFile& workFile,
+                                   platform::TempFile& result) {
+    StoreWorkTable(work);
+    work.Commit();
+    if (int err = result.Create(platform::FolderOf(workFile.Path())); err != 0)
+        platform::RaiseFileError(err, workFile.Path());
+    work.VacuumInto(result.Path());
 }
 
 // A copy of the template in a work file beside it (or in a preview's own

@@ -108,6 +108,10 @@ private:
                     std::int16_t BobbinColumn::*field, int c);
     void ShowPicture(runtime::Guard& guard, ImageControl& box, const std::string& path);
     void ReportMissingPictures(runtime::Guard& guard);
+    void FillPictureLists(runtime::Guard& guard);
+    void AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni);
+    void ShowNoMachine();
+    void LoadTextsOf(Control& control, const std::string& language, const std::string& file);
     void ReadMachine(std::size_t n, const std::string& readIni);
     void WriteMachine(std::size_t n, const std::string& writeIni);
     std::int16_t CountPictures(const std::string& folder, const std::string& prefix);
