@@ -77,28 +77,6 @@ private:
     std::string name_;
 };
 
-// A second name for an existing file, made before the file is replaced, so
-// that the old file is kept whatever happens next; it becomes the backup only
-// once the new file has taken the old one's place, and is removed otherwise.
-// Where the file system has no links, a full copy stands in for it.
-class BackupLink {
-public:
-    BackupLink() = default;
-    ~BackupLink();
-    BackupLink(const BackupLink&) = delete;
-    BackupLink& operator=(const BackupLink&) = delete;
-
-    // Makes the second name for `path`; nothing when `path` does not exist.
-    [[nodiscard]] int Make(const std::string& path);
-    // The kept file becomes `backup`.
-    [[nodiscard]] int KeepAs(const std::string& backup);
-
-private:
-    std::string name_;
-    TempFile copy_;
-    bool copied_ = false;
-};
-
 // 0 when `path` may be replaced by a new file; otherwise the errno that
 // says why not: it is no regular file (ENXIO), or read-only (EACCES),
 // although its folder would allow replacing it.

@@ -28,14 +28,7 @@ void PresetGeneration::GetAddFields() {
     guard([&] { AdditionalFields = GetAdditionalFieldsMDB(); });
     if (!AdditionalFields)
         return;
-    guard([&] {
-        std::string fragment;
-        for (std::size_t i = 1; i < AdditionalFields->size(); ++i)
-            fragment += ", PRESET_DEFS." + (*AdditionalFields)[i];
-        const std::int16_t count = platform::ToInt16(AdditionalFields->size() - 1);
-        AdditionalFieldsSelect = fragment;
-        AdditionalFieldCount = count;
-    });
+    guard([&] { AdditionalFieldCount = platform::ToInt16(AdditionalFields->size() - 1); });
 }
 
 } // namespace torvex::presetdb

@@ -40,7 +40,6 @@ public:
     std::array<std::array<std::string, 51>, 2> VarNamePattern{};
     std::int16_t VisiWinSystem = 0;
     std::optional<std::vector<std::string>> AdditionalFields;
-    std::string AdditionalFieldsSelect;
     std::int16_t AdditionalFieldCount = 0;
     platform::FileTimes TemplateFileTimes;
 

@@ -49,11 +49,7 @@ namespace {
 void RefuseJetFiles(const std::string& programFolder, std::initializer_list<const std::string*> paths) {
     for (const std::string* path : paths)
         if (!path->empty() && platform::db::IsJetFile(*path))
-            throw platform::Failure(platform::errnum::NotADatabase, platform::kDatabaseSource,
-                                    "The file \"" + *path +
-                                        "\" is an old Access (Jet) database and must be imported first; "
-                                        "nothing was changed. Import it with:\n\r\"" +
-                                        programFolder + "/Torvex_ImportJet\" --in-place \"" + *path + "\"");
+            throw platform::db::JetFileRefusal(*path, programFolder);
 }
 
 std::string MissingMachineCopyText(const std::string& fileName) {

@@ -67,7 +67,6 @@ public:
 
     // While set, reports are fatal: the report ends the program.
     void SetFatal(bool fatal) { fatal_ = fatal; }
-    std::string_view Procedure() const { return procedure_; }
 
 private:
     void Report(const platform::Failure& failure);

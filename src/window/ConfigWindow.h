@@ -62,10 +62,8 @@ public:
     void CheckWithoutTensionArm_Click(int c);
     void CheckOnlyBlank_Click(int c);
     void ComboMaterial_Click(int c);
-    void ComboMaterial_Change(int c) { ComboMaterial_Click(c); }
     void ComboMaterial_GotFocus(int c);
     void ComboSymbol_Click(int c);
-    void ComboSymbol_Change(int c) { ComboSymbol_Click(c); }
     void ComboSymbol_GotFocus(int c);
     void CommandQuest_Click();
 

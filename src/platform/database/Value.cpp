@@ -75,23 +75,6 @@ int SizeOfDeclaredType(std::string_view declaredType) {
     return size;
 }
 
-std::string TypeName(const Value& value) {
-    switch (value.index()) {
-    case 1:
-        return "STRING";
-    case 2:
-        return "LONG";
-    case 3:
-        return "DOUBLE";
-    case 4:
-        return "BOOLEAN";
-    case 5:
-        return "DATE";
-    default:
-        return "NULL";
-    }
-}
-
 std::string ValueText(const Value& value) {
     if (const auto* s = std::get_if<std::string>(&value))
         return *s;
