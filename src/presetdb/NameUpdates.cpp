@@ -14,6 +14,19 @@ void PresetGeneration::ReadOldTable(const std::string& path) {
     old_->Read(path, OldRowColumns());
 }
 
+// Reads the old rows unless an earlier procedure has. False when there is
+// no file to read them from, or reading them failed (reported by `guard`).
+bool PresetGeneration::ReadOldRowsOnce(runtime::Guard& guard) {
+    if (old_->GetState() != OldPresetTable::State::NotRead)
+        return true;
+    const std::string path = OldRowsPath();
+    if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
+        old_->MarkNoFile();
+        return false;
+    }
+    return guard([&] { ReadOldTable(path); });
+}
+
 // Gives a column of the old PRESET_DEFS that still has the former name
 // "categorie" (any letter case) the current name "category_id". The old
 // rows are read here, as this is where the run first looks at them.
@@ -41,15 +54,8 @@ void PresetGeneration::CategorieNachCategoryID() {
 // variable's name of the other scheme get the name of the current one.
 void PresetGeneration::VarNameInQuelleErsetzen(const std::string& first, const std::string& second) {
     runtime::Guard guard(rt_, "VarNameInQuelleErsetzen");
-    if (old_->GetState() == OldPresetTable::State::NotRead) {
-        const std::string path = OldRowsPath();
-        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
-            old_->MarkNoFile();
-            return;
-        }
-        if (!guard([&] { ReadOldTable(path); }))
-            return;
-    }
+    if (!ReadOldRowsOnce(guard))
+        return;
     const bool visiWin32 = VisiWinSystem == 0;
     const std::string& searched = visiWin32 ? second : first;
     const std::string& replacement = visiWin32 ? first : second;

@@ -100,6 +100,7 @@ private:
                      platform::TempFile& result);
     void Publish(runtime::Guard& guard, platform::TempFile& workFile);
     void ReadOldTable(const std::string& path);
+    bool ReadOldRowsOnce(runtime::Guard& guard);
 
     // Where the old rows come from: the preset database, or in an integrated
     // run the machine copy that stands in for it.

@@ -205,16 +205,7 @@ void PresetGeneration::StartFromMachineCopy(const std::string& machineCopyPath) 
 // to take them from.
 void PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
                                                   const std::unique_ptr<Connection>& work) {
-    if (old_->GetState() == OldPresetTable::State::NotRead) {
-        const std::string path = OldRowsPath();
-        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
-            old_->MarkNoFile();
-            return;
-        }
-        if (!guard([&] { ReadOldTable(path); }))
-            return;
-    }
-    if (old_->GetState() != OldPresetTable::State::Read)
+    if (!ReadOldRowsOnce(guard) || old_->GetState() != OldPresetTable::State::Read)
         return;
     guard([&] {
         GetAddFields();
