@@ -77,7 +77,8 @@ public:
     bool LoadIniBoolean(std::string_view section, std::string_view key, const std::string& file,
                         bool reportMissing);
     // Writes `value` to the ini file: 1 when it was written, 0 when not.
-    std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
+    // Writes `value` to the ini file: 1 when it was written, 0 when not.
+    [[nodiscard]] std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
                          const std::string& file);
     // A step on one ini file (see IniStep). Begin throws a Failure for a file
     // that cannot be read, or whose lock another program holds too long.
@@ -111,6 +112,8 @@ public:
     std::string NoMachineFound();
     // [Project] ValidMachines of the component configuration file. Nothing
     // uses the list; reading it ends the run when that file is missing.
+    // [Project] ValidMachines of the component configuration file. Nothing
+    // uses the list; reading it ends the run when that file is missing.
     std::string GetValidMachines();
     void WriteEditInfo();
 
@@ -136,7 +139,7 @@ public:
     // run), the temporary files that killed runs left in the folders this
     // run writes are removed.
     enum class PlantLock { Held, Busy };
-    PlantLock LockComponent(std::chrono::milliseconds wait);
+    [[nodiscard]] PlantLock LockComponent(std::chrono::milliseconds wait);
     std::string ComponentLockPath();
 
     // The number of machines: the highest index, or 0 for a list without elements.

@@ -33,6 +33,9 @@ TEST(FoldCase, IgnoresLetterCaseForAllLettersButKeepsAccents) {
     EXPECT_EQ(FoldCase("ÄÖÜ Straße ABC"), FoldCase("äöü STRASSE abc"));
     EXPECT_NE(FoldCase("é"), FoldCase("e"));
     EXPECT_EQ(CompareNoCase("Ä", "ä"), 0);
+    // Beyond Latin-1, through ICU; a byte that is no UTF-8 folds as U+FFFD.
+    EXPECT_EQ(FoldCase("ΣΟΦΙΑ Жук"), FoldCase("σοφια жУК"));
+    EXPECT_EQ(FoldCase("Ж\xFF"), FoldCase("ж\xFE"));
 }
 
 class Database : public ::testing::Test {
