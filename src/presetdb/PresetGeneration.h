@@ -38,12 +38,16 @@ public:
 
     // Naming patterns by scheme (0 VisiWin 32, 1 VisiWin Studio) and part 1..50.
     std::array<std::array<std::string, 51>, 2> VarNamePattern{};
+    // The naming scheme of this run: 0 VisiWin 32, 1 VisiWin Studio.
     std::int16_t VisiWinSystem = 0;
+    // "", "part", then the names of [Project] DataBaseAdditionalFields.
     std::optional<std::vector<std::string>> AdditionalFields;
+    // The number of additional fields, "part" counted.
     std::int16_t AdditionalFieldCount = 0;
+    // The template's times before the run: its last-write time is kept.
     platform::FileTimes TemplateFileTimes;
 
-    // The whole work sequence; the single entry point.
+    // The whole work sequence ("work on the databases"); the single entry point.
     void WorkOnMDB();
 
     // Makes the run a preview: its work file goes to `folder`, a folder of
@@ -54,15 +58,29 @@ public:
     RegenerationReport Report() const;
     bool Publishable() const { return publishable_; }
 
+    // Sets VisiWinSystem: VisiWin Studio when [Project] VWStudio=true in the
+    // program ini of a run that is not integrated, else VisiWin 32.
     void ChooseNamingScheme();
+    // Reads VarNamePattern from the template's Source_DEFS.
     void LoadVarNamePatterns(const std::string& templatePath);
+    // "Categorie to category_id": gives the old rows' column "categorie" its
+    // current name (the old rows are read here, in memory only).
     void CategorieNachCategoryID();
+    // "Variable name in the source replaced": old rows named `first` (VisiWin
+    // 32) or `second` (Studio), whichever is not the current scheme, get the
+    // current scheme's name.
     void VarNameInQuelleErsetzen(const std::string& first, const std::string& second);
+    // Generates the rows of PRESET_DEFS ("creates the record sets") in the work table.
     void CreateRecordSets(platform::db::Connection& database);
+    // Replaces the first occurrence of `searchItem` (letter case ignored).
     std::string ReplaceSearchItem(std::string_view source, std::string_view searchItem,
                                   std::string_view replaceWith);
+    // The additional-field list of the component configuration file.
     std::optional<std::vector<std::string>> GetAdditionalFieldsMDB();
+    // Sets AdditionalFields and AdditionalFieldCount.
     void GetAddFields();
+    // The take-over: carries abs_min, abs_max, min, max and pass of the old
+    // rows (from the preset database or the machine copy) to the new rows.
     void TakeoverMachineCopyMDBData(platform::db::Connection& database, const OldPresetTable& oldRows);
 
     // The columns of an old row that the run reads.
