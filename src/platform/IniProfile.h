@@ -51,7 +51,7 @@ public:
     // regular file, cannot be read, or its lock cannot be had in time.
     // Inside a step the write goes to the step and reaches the file at CommitStep.
     [[nodiscard]] bool WriteString(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value);
+                                   std::string_view value);
 
     // Starts a step on `path`: takes the file's lock and reads the file;
     // reads and writes of `path` then work on the step's copy, so that they
