@@ -1,10 +1,10 @@
 #include "platform/Failure.h"
 #include "platform/ProcessIdentity.h"
+#include "platform/ProgramEnd.h"
 #include "platform/Termination.h"
+#include "platform/qt/EventBridge.h"
 #include "platform/qt/QtDialogs.h"
-#include "platform/qt/QtEvents.h"
 #include "presetdb/Preview.h"
-#include "runtime/ProgramEnd.h"
 #include "runtime/Runtime.h"
 #include "window/ConfigWindow.h"
 
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
         const int status = QApplication::exec();
         events.ThrowIfEnded();
         return status != 0 ? status : (rt.FailureReports() > 0 ? 1 : 0);
-    } catch (const runtime::ProgramEnd& end) {
+    } catch (const platform::ProgramEnd& end) {
         return end.exitStatus;
     }
 }

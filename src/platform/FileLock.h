@@ -28,8 +28,8 @@ public:
 
     // Takes the lock on `lockPath`, waiting up to `wait` for another holder;
     // while it waits, `keepWaiting` (when given) is asked about every 50 ms.
-    Result Acquire(const std::string& lockPath, std::chrono::milliseconds wait,
-                   const std::function<bool()>& keepWaiting = {});
+    [[nodiscard]] Result Acquire(const std::string& lockPath, std::chrono::milliseconds wait,
+                                 const std::function<bool()>& keepWaiting = {});
     bool Held() const { return fd_ >= 0; }
     void Release();
 

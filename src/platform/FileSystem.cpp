@@ -244,47 +244,6 @@ int TempFile::RenameOver(const std::string& target) {
     return 0;
 }
 
-BackupLink::~BackupLink() {
-    if (!name_.empty())
-        ::unlink(name_.c_str());
-}
-
-int BackupLink::Make(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return 0;
-    const std::string folder = FolderOf(path);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = TempName(folder);
-        if (::link(path.c_str(), name.c_str()) == 0) {
-            name_ = std::move(name);
-            return 0;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    // No links here: a full copy.
-    Fd in = OpenRegular(path, O_RDONLY);
-    int err = in.Get() < 0 ? errno : copy_.Create(folder);
-    if (err == 0)
-        err = copy_.CopyFrom(in.Get());
-    if (err == 0)
-        err = copy_.Finish(path);
-    copied_ = err == 0;
-    return err;
-}
-
-int BackupLink::KeepAs(const std::string& backup) {
-    if (copied_)
-        return copy_.RenameOver(backup);
-    if (name_.empty())
-        return 0;
-    if (::rename(name_.c_str(), backup.c_str()) != 0)
-        return errno;
-    name_.clear();
-    return 0;
-}
-
 bool IsOrdinaryFile(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

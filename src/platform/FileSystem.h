@@ -43,7 +43,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // symbolic link is written through: the file it names is replaced. Returns
 // false, leaving any old file as it was, when the file is read-only or no
 // regular file, the folder is missing or not writable, or the disk is full.
-bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+[[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view bytes);
 
 // A temporary file in a folder, locked for as long as it exists. It is made
 // without a name where the file system allows it, so that a run killed
@@ -77,28 +77,6 @@ private:
     std::string name_;
 };
 
-// A second name for an existing file, made before the file is replaced, so
-// that the old file is kept whatever happens next; it becomes the backup only
-// once the new file has taken the old one's place, and is removed otherwise.
-// Where the file system has no links, a full copy stands in for it.
-class BackupLink {
-public:
-    BackupLink() = default;
-    ~BackupLink();
-    BackupLink(const BackupLink&) = delete;
-    BackupLink& operator=(const BackupLink&) = delete;
-
-    // Makes the second name for `path`; nothing when `path` does not exist.
-    [[nodiscard]] int Make(const std::string& path);
-    // The kept file becomes `backup`.
-    [[nodiscard]] int KeepAs(const std::string& backup);
-
-private:
-    std::string name_;
-    TempFile copy_;
-    bool copied_ = false;
-};
-
 // 0 when `path` may be replaced by a new file; otherwise the errno that
 // says why not: it is no regular file (ENXIO), or read-only (EACCES),
 // although its folder would allow replacing it.
@@ -114,7 +92,7 @@ private:
 
 // Opens a regular file for reading without blocking on a FIFO or a device;
 // -1 with errno (ENXIO for a path that is no regular file) when it cannot.
-int OpenForReading(const std::string& path);
+[[nodiscard]] int OpenForReading(const std::string& path);
 
 // Removes the temporary files in `folder` that no running program holds:
 // those left behind by a run that was killed.
@@ -124,7 +102,7 @@ void RemoveStaleTempFiles(const std::string& folder);
 // Returns false (errno tells why) when the file cannot be opened or written,
 // and for a path that is no regular file, which is never opened in a way
 // that could block.
-bool AppendLine(const std::string& path, std::string_view text);
+[[nodiscard]] bool AppendLine(const std::string& path, std::string_view text);
 
 // The folder part of a path (without the last "/" component); "" for a bare name.
 std::string FolderOf(const std::string& path);

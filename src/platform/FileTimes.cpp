@@ -1,6 +1,5 @@
 #include "platform/FileTimes.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace torvex::platform {
@@ -14,13 +13,6 @@ FileTimes GetFileTimes(const std::string& path) {
         times.captured = true;
     }
     return times;
-}
-
-bool RestoreLastWriteTime(const std::string& path, const FileTimes& times) {
-    if (!times.captured)
-        return true;
-    timespec both[2] = {{0, UTIME_OMIT}, times.lastWrite};
-    return ::utimensat(AT_FDCWD, path.c_str(), both, 0) == 0;
 }
 
 } // namespace torvex::platform

@@ -16,9 +16,4 @@ struct FileTimes {
 // Reads the times of `path`; `captured` is false when the file cannot be read.
 FileTimes GetFileTimes(const std::string& path);
 
-// Sets the last-write time of `path` to `times.lastWrite` with nanosecond
-// precision and leaves its last-access time alone. Does nothing when the
-// times were not captured. Returns false when the file cannot be changed.
-bool RestoreLastWriteTime(const std::string& path, const FileTimes& times);
-
 } // namespace torvex::platform

@@ -50,8 +50,8 @@ public:
     // Returns false when nothing could be written: the file is read-only, no
     // regular file, cannot be read, or its lock cannot be had in time.
     // Inside a step the write goes to the step and reaches the file at CommitStep.
-    bool WriteString(const std::string& path, std::string_view section, std::string_view key,
-                     std::string_view value);
+    [[nodiscard]] bool WriteString(const std::string& path, std::string_view section, std::string_view key,
+                                   std::string_view value);
 
     // Starts a step on `path`: takes the file's lock and reads the file;
     // reads and writes of `path` then work on the step's copy, so that they
@@ -60,7 +60,7 @@ public:
     void BeginStep(const std::string& path);
     // Ends the step: writes the file once, when its bytes changed, and
     // releases the lock. Returns false when the changes could not be written.
-    bool CommitStep(const std::string& path);
+    [[nodiscard]] bool CommitStep(const std::string& path);
     // Ends the step without writing anything; the file stays as it was.
     void AbandonStep(const std::string& path) { steps_.erase(path); }
 

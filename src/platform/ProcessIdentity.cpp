@@ -18,7 +18,16 @@ std::string ExecutablePath(const char* argv0) {
     return argv0 ? argv0 : "";
 }
 
+std::string FolderOf(const std::string& exe) {
+    const auto slash = exe.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : exe.substr(0, slash));
+}
+
 } // namespace
+
+std::string ExecutableFolder() {
+    return FolderOf(ExecutablePath(nullptr));
+}
 
 ProcessIdentity ProcessIdentity::FromSystem(int argc, const char* const* argv, const char* const* envp,
                                             Version version) {
@@ -30,7 +39,7 @@ ProcessIdentity ProcessIdentity::FromSystem(int argc, const char* const* argv, c
     }
     const std::string exe = ExecutablePath(argc > 0 ? argv[0] : nullptr);
     const auto slash = exe.rfind('/');
-    id.programFolder = slash == std::string::npos ? "." : (slash == 0 ? "/" : exe.substr(0, slash));
+    id.programFolder = FolderOf(exe);
     std::string name = slash == std::string::npos ? exe : exe.substr(slash + 1);
     if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0)
         name.erase(dot);

@@ -23,4 +23,8 @@ struct ProcessIdentity {
                                       Version version);
 };
 
+// The folder of the running executable, as ProcessIdentity::programFolder
+// gives it.
+std::string ExecutableFolder();
+
 } // namespace torvex::platform

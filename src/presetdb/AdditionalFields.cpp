@@ -7,8 +7,7 @@ namespace torvex::presetdb {
 // DataBaseAdditionalFields in their order, split at every comma.
 std::optional<std::vector<std::string>> PresetGeneration::GetAdditionalFieldsMDB() {
     runtime::Guard guard(rt_, "GetAdditionalFieldsMDB");
-    std::optional<std::vector<std::string>> result;
-    guard([&] {
+    return guard.Value<std::optional<std::vector<std::string>>>(std::nullopt, [&] {
         std::vector<std::string> list{""};
         std::string v = rt_.LoadIniString("Project", "DataBaseAdditionalFields", rt_.GetCFGPath(), false);
         v = v.empty() ? "part" : "part," + v;
@@ -20,9 +19,8 @@ std::optional<std::vector<std::string>> PresetGeneration::GetAdditionalFieldsMDB
                 break;
             v.erase(0, comma + 1);
         }
-        result = std::move(list);
+        return list;
     });
-    return result;
 }
 
 void PresetGeneration::GetAddFields() {
@@ -30,15 +28,7 @@ void PresetGeneration::GetAddFields() {
     guard([&] { AdditionalFields = GetAdditionalFieldsMDB(); });
     if (!AdditionalFields)
         return;
-    guard([&] {
-        std::string fragment;
-        for (std::size_t i = 1; i < AdditionalFields->size(); ++i)
-            fragment += ", PRESET_DEFS." + (*AdditionalFields)[i];
-        if (AdditionalFields->size() - 1 > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
-        AdditionalFieldsSelect = fragment;
-        AdditionalFieldCount = static_cast<std::int16_t>(AdditionalFields->size() - 1);
-    });
+    guard([&] { AdditionalFieldCount = platform::ToInt16(AdditionalFields->size() - 1); });
 }
 
 } // namespace torvex::presetdb

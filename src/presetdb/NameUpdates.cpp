@@ -4,6 +4,8 @@
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 
+#include <sqlite3.h>
+
 namespace torvex::presetdb {
 
 // Reads the old rows once, on the first use in a run. A file that cannot be
@@ -12,17 +14,17 @@ void PresetGeneration::ReadOldTable(const std::string& path) {
     old_->Read(path, OldRowColumns());
 }
 
-// Reads the old rows unless an earlier step has: true when there are rows to
-// work on (a missing file or table, or one that failed, gives false).
-bool PresetGeneration::OldRowsRead(runtime::Guard& guard) {
-    if (old_->GetState() == OldPresetTable::State::NotRead) {
-        const std::string path = OldRowsPath();
-        if (!guard.Test([&] { return platform::IsOrdinaryFile(path); }))
-            old_->MarkNoFile();
-        else
-            guard([&] { ReadOldTable(path); });
+// Reads the old rows unless an earlier procedure has. False when there is
+// no file to read them from, or reading them failed (reported by `guard`).
+bool PresetGeneration::ReadOldRowsOnce(runtime::Guard& guard) {
+    if (old_->GetState() != OldPresetTable::State::NotRead)
+        return true;
+    const std::string path = OldRowsPath();
+    if (!guard.Test([&] { return platform::IsOrdinaryFile(path); })) {
+        old_->MarkNoFile();
+        return false;
     }
-    return old_->GetState() == OldPresetTable::State::Read;
+    return guard([&] { ReadOldTable(path); });
 }
 
 // Gives a column of the old PRESET_DEFS that still has the former name
@@ -38,7 +40,8 @@ void PresetGeneration::CategorieNachCategoryID() {
     guard([&] {
         ReadOldTable(path);
         if (old_->GetState() == OldPresetTable::State::NoTable)
-            throw platform::Failure(1, platform::kDatabaseSource, "no such table: PRESET_DEFS: " + path);
+            throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
+                                    "no such table: PRESET_DEFS: " + path);
         if (old_->GetState() != OldPresetTable::State::Read)
             return;
         for (const auto& column : std::vector(old_->Columns()))
@@ -51,7 +54,7 @@ void PresetGeneration::CategorieNachCategoryID() {
 // variable's name of the other scheme get the name of the current one.
 void PresetGeneration::VarNameInQuelleErsetzen(const std::string& first, const std::string& second) {
     runtime::Guard guard(rt_, "VarNameInQuelleErsetzen");
-    if (!OldRowsRead(guard))
+    if (!ReadOldRowsOnce(guard))
         return;
     const bool visiWin32 = VisiWinSystem == 0;
     const std::string& searched = visiWin32 ? second : first;

@@ -46,6 +46,8 @@ void PresetGeneration::LoadVarNamePatterns(const std::string& templatePath) {
     guard([&] { rows = platform::db::Recordset::OnTable(*db, "Source_DEFS"); });
     if (!rows)
         return; // nothing to read: the patterns stay as they are
+    // Not the guard: the row loop reports nothing. A failed step only puts
+    // the placeholder back as part 1 of both schemes, and the loop goes on.
     auto absorb = [this](auto&& step) {
         try {
             step();

@@ -38,13 +38,16 @@ public:
 
     // Naming patterns by scheme (0 VisiWin 32, 1 VisiWin Studio) and part 1..50.
     std::array<std::array<std::string, 51>, 2> VarNamePattern{};
+    // The naming scheme of this run: 0 VisiWin 32, 1 VisiWin Studio.
     std::int16_t VisiWinSystem = 0;
+    // "", "part", then the names of [Project] DataBaseAdditionalFields.
     std::optional<std::vector<std::string>> AdditionalFields;
-    std::string AdditionalFieldsSelect;
+    // The number of additional fields, "part" counted.
     std::int16_t AdditionalFieldCount = 0;
+    // The template's times before the run: its last-write time is kept.
     platform::FileTimes TemplateFileTimes;
 
-    // The whole work sequence; the single entry point.
+    // The whole work sequence ("work on the databases"); the single entry point.
     void WorkOnMDB();
 
     // Makes the run a preview: its work file goes to `folder`, a folder of
@@ -55,15 +58,29 @@ public:
     RegenerationReport Report() const;
     bool Publishable() const { return publishable_; }
 
+    // Sets VisiWinSystem: VisiWin Studio when [Project] VWStudio=true in the
+    // program ini of a run that is not integrated, else VisiWin 32.
     void ChooseNamingScheme();
+    // Reads VarNamePattern from the template's Source_DEFS.
     void LoadVarNamePatterns(const std::string& templatePath);
+    // "Categorie to category_id": gives the old rows' column "categorie" its
+    // current name (the old rows are read here, in memory only).
     void CategorieNachCategoryID();
+    // "Variable name in the source replaced": old rows named `first` (VisiWin
+    // 32) or `second` (Studio), whichever is not the current scheme, get the
+    // current scheme's name.
     void VarNameInQuelleErsetzen(const std::string& first, const std::string& second);
+    // Generates the rows of PRESET_DEFS ("creates the record sets") in the work table.
     void CreateRecordSets(platform::db::Connection& database);
+    // Replaces the first occurrence of `searchItem` (letter case ignored).
     std::string ReplaceSearchItem(std::string_view source, std::string_view searchItem,
                                   std::string_view replaceWith);
+    // The additional-field list of the component configuration file.
     std::optional<std::vector<std::string>> GetAdditionalFieldsMDB();
+    // Sets AdditionalFields and AdditionalFieldCount.
     void GetAddFields();
+    // The take-over: carries abs_min, abs_max, min, max and pass of the old
+    // rows (from the preset database or the machine copy) to the new rows.
     void TakeoverMachineCopyMDBData(platform::db::Connection& database, const OldPresetTable& oldRows);
 
     // The columns of an old row that the run reads.
@@ -72,6 +89,20 @@ public:
     const OldPresetTable& OldRows() const { return *old_; }
 
 private:
+    // What CreateRecordSets carries from one generated row to the next.
+    struct RowSequence {
+        std::int16_t nextPresetID = 1;
+        std::array<std::string, 2> schemeVarNames{}; // by scheme; a failed step keeps the previous row's
+        int varNameColumn = -1;                      // the work table's var_name column
+    };
+    std::vector<std::vector<platform::db::Value>> ReadTemplateRows(runtime::Guard& guard,
+                                                                   platform::db::Connection& database);
+    bool AddGeneratedRow(runtime::Guard& guard, WorkTable& destination,
+                         const std::vector<platform::db::Value>& templateRow, const std::string& machine,
+                         RowSequence& sequence);
+    std::string FilledVarName(runtime::Guard& guard, WorkTable& destination, const std::string& text,
+                              const std::string& machine, RowSequence& sequence);
+
     void RebuildPresetDefs(platform::db::Connection& database);
     static platform::db::Connection& Opened(const std::unique_ptr<platform::db::Connection>& database);
     void StartFromMachineCopy(const std::string& machineCopyPath);
@@ -79,11 +110,15 @@ private:
                                     const std::unique_ptr<platform::db::Connection>& work);
     // Why the preset database must not be replaced, or std::nullopt when it may.
     std::optional<std::string> ReasonNotToPublish(bool opened, bool stored);
+    std::unique_ptr<platform::db::Connection>
+    StartWorkCopy(runtime::Guard& guard, const std::string& templatePath, platform::TempFile& workFile);
     std::unique_ptr<platform::db::Connection> OpenWorkCopy(const std::string& templatePath,
                                                            platform::TempFile& file);
+    void WriteResult(platform::db::Connection& work, platform::TempFile& workFile,
+                     platform::TempFile& result);
     void Publish(runtime::Guard& guard, platform::TempFile& workFile);
     void ReadOldTable(const std::string& path);
-    bool OldRowsRead(runtime::Guard& guard);
+    bool ReadOldRowsOnce(runtime::Guard& guard);
 
     // Where the old rows come from: the preset database, or in an integrated
     // run the machine copy that stands in for it.

@@ -45,17 +45,15 @@ int RunPreview(runtime::Runtime& rt, std::ostream& out) {
     try {
         runtime::Guard guard(rt, "Preview");
         rt.GetStartModeIntegrated();
-        std::string hx5Ini;
-        guard([&] { hx5Ini = rt.GetHX5ConfigurationIniPath(); });
-        rt.GetExistingMachines(hx5Ini);
-        rt.GetValidMachines(); // a missing component configuration file ends the run here
+        rt.GetExistingMachines(guard.Value("", [&] { return rt.GetHX5ConfigurationIniPath(); }));
+        (void)rt.GetValidMachines(); // a missing component configuration file ends the run here
         runtime::Guard setup(rt, "SetupUserInterFace");
         setup([&] {
             if (rt.MachineCount() == 0)
                 platform::Raise(platform::errnum::SubscriptOutOfRange, rt.NoMachineFound());
         });
-        std::unique_ptr<PrivateFolder> folder;
-        if (!guard([&] { folder = std::make_unique<PrivateFolder>(); }))
+        const auto folder = guard.Value(nullptr, [] { return std::make_unique<PrivateFolder>(); });
+        if (!folder)
             return 1;
         PresetGeneration generation(rt);
         generation.PreviewIn(folder->Path());

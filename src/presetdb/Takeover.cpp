@@ -1,3 +1,4 @@
+#include "platform/ProgramEnd.h"
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 #include "presetdb/FlatIndex.h"
@@ -5,7 +6,6 @@
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
-#include "runtime/ProgramEnd.h"
 
 #include <sqlite3.h>
 
@@ -144,10 +144,35 @@ const std::vector<std::string>& PresetGeneration::OldRowColumns() {
     return columns;
 }
 
+namespace {
+
+// Gives the partner row the value of taken-over column `k` of old row number
+// `oldRow` (0-based). A value that the column does not take fails, naming
+// the column, the old row and the value, for the caller's guard to report;
+// the partner then keeps its own value.
+void TakeOverValue(WorkTable& table, std::size_t partner, int target, std::size_t k, const OldRow& row,
+                   std::size_t oldRow) {
+    const Value& value = row[kTakenOver[k].second];
+    try {
+        table.Assign(partner, target, value);
+    } catch (const platform::Failure& failure) {
+        throw platform::Failure(failure.Number(), failure.Source(),
+                                failure.Description() + ": " + kTakenOver[k].first + " of old row " +
+                                    std::to_string(oldRow + 1) + " holds \"" +
+                                    platform::db::ValueText(value) + "\"");
+    }
+}
+
+} // namespace
+
 std::string PresetGeneration::ComponentUpper() {
     return platform::UpperCase(rt_.GetOCXName());
 }
 
+// Ends the run from inside the take-over: logs `logLine`, reports the
+// database error in its fatal form and ends the program, also in a silent
+// run, whose report resumes. The report has a guard of its own, set fatal,
+// so that the caller's guard never resumes after it.
 void PresetGeneration::AbortRun(platform::db::Connection& database, const std::string& logLine) {
     // Rows taken over before this moment stay taken over.
     try {
@@ -159,7 +184,7 @@ void PresetGeneration::AbortRun(platform::db::Connection& database, const std::s
     runtime::Guard fatal(rt_, "TakeoverMachineCopyMDBData");
     fatal.SetFatal(true);
     fatal([&] {
-        throw platform::Failure(9999, rt_.Identity().programFileName,
+        throw platform::Failure(platform::errnum::DatabaseError, rt_.Identity().programFileName,
                                 "Database-Error - Contact Administrator!");
     });
     rt_.EndProgram(); // a silent run resumes from the report; the run ends all the same
@@ -218,49 +243,65 @@ void PresetGeneration::WarnAboutFieldsNotTakenOver(platform::db::Connection& dat
                            platform::UpperCase(id.programFolder + "/" + id.programFileName + ".EXE!"));
 }
 
-// Reads the fourteen fields of every old row; a field that the old table
-// lacks is reported and stays empty. More rows than a 16-bit count holds
-// cannot be read as a whole: nothing is read, and the run keeps the preset
-// database as it is.
-std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const OldPresetTable& oldRows) {
-    std::vector<OldRow> buffer;
-    const std::size_t count = oldRows.RowCount();
-    const bool counted = guard([&] {
-        if (count > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
-        if (count == 0) // going to the first row of an empty table fails
-            throw platform::Failure(12, platform::kDatabaseSource, "No current record.");
-    });
-    if (!counted) {
-        takeoverComplete_ = count == 0;
-        return buffer;
-    }
-    // A field that the old table lacks fails for every row, as reading it
-    // would; the others are only read, and only the used ones are kept.
+namespace {
+
+// The buffer columns that the old table lacks: reading them fails for every row.
+std::vector<std::size_t> MissingFields(const OldPresetTable& oldRows) {
     std::vector<std::size_t> missing;
     for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
         const std::string name = col == 4 && oldRows.Has("categorie") ? "categorie" : kOldRowFields[col];
         if (col != 6 && !oldRows.Has(name))
             missing.push_back(col);
     }
-    std::array<std::optional<int>, 15> kept;
+    return missing;
+}
+
+// By buffer column, where the old table keeps the value that an OldRow holds.
+std::array<std::optional<int>, kOldRowFields.size()> KeptFields(const OldPresetTable& oldRows) {
+    std::array<std::optional<int>, kOldRowFields.size()> kept;
     for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
         if (OldRow::Slot(col))
             kept[col] = oldRows.Kept(kOldRowFields[col]);
+    return kept;
+}
+
+[[noreturn]] void RaiseMissingField(std::size_t col) {
+    throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
+                            std::string("Item not found in this collection: ") + kOldRowFields[col]);
+}
+
+} // namespace
+
+// Reads the fourteen fields of every old row; a field that the old table
+// lacks is reported and stays empty. More rows than a 16-bit count holds
+// cannot be read as a whole: nothing is read, and the run keeps the preset
+// database as it is.
+std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const OldPresetTable& oldRows) {
+    const std::size_t count = oldRows.RowCount();
+    const bool counted = guard([&] {
+        (void)platform::ToInt16(count); // the old rows are counted in 16 bits
+        if (count == 0)                 // going to the first row of an empty table fails
+            throw platform::Failure(platform::errnum::NoCurrentRecord, platform::kDatabaseSource,
+                                    "No current record.");
+    });
+    if (!counted) {
+        takeoverComplete_ = count == 0;
+        return {};
+    }
+    // A field that the old table lacks fails for every row, as reading it
+    // would; the others are only read, and only the used ones are kept.
+    const std::vector<std::size_t> missing = MissingFields(oldRows);
+    const auto kept = KeptFields(oldRows);
+    std::vector<OldRow> buffer;
     buffer.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         rt_.ProcessEvents();
-        OldRow row;
         for (const std::size_t col : missing)
-            guard([&] {
-                throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
-                                        std::string("Item not found in this collection: ") +
-                                            kOldRowFields[col]);
-            });
+            guard([&] { RaiseMissingField(col); });
+        OldRow& row = buffer.emplace_back();
         for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
             if (kept[col])
                 row[col] = oldRows.At(i, *kept[col]);
-        buffer.push_back(std::move(row));
     }
     return buffer;
 }
@@ -346,16 +387,7 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
         holder[*partner] = i;
         carriedOver_[i] = true;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-            guard([&] {
-                try {
-                    table->Assign(*partner, targets[k], row[kTakenOver[k].second]);
-                } catch (const platform::Failure& failure) { // the regenerated row keeps its value
-                    throw platform::Failure(failure.Number(), failure.Source(),
-                                            failure.Description() + ": " + kTakenOver[k].first +
-                                                " of old row " + std::to_string(i + 1) + " holds \"" +
-                                                platform::db::ValueText(row[kTakenOver[k].second]) + "\"");
-                }
-            });
+            guard([&] { TakeOverValue(*table, *partner, targets[k], k, row, i); });
     }
     if (loaded && !guard([&] { loaded->Store(database); }))
         takeoverComplete_ = false;

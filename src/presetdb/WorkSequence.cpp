@@ -49,11 +49,7 @@ namespace {
 void RefuseJetFiles(const std::string& programFolder, std::initializer_list<const std::string*> paths) {
     for (const std::string* path : paths)
         if (!path->empty() && platform::db::IsJetFile(*path))
-            throw platform::Failure(26, platform::kDatabaseSource,
-                                    "The file \"" + *path +
-                                        "\" is an old Access (Jet) database and must be imported first; "
-                                        "nothing was changed. Import it with:\n\r\"" +
-                                        programFolder + "/Torvex_ImportJet\" --in-place \"" + *path + "\"");
+            throw platform::db::JetFileRefusal(*path, programFolder);
 }
 
 std::string MissingMachineCopyText(const std::string& fileName) {
@@ -64,13 +60,17 @@ std::string MissingMachineCopyText(const std::string& fileName) {
 
 } // namespace
 
+// The work sequence: the databases' paths, the naming scheme and patterns,
+// the work copy of the template with PRESET_DEFS rebuilt, the old rows'
+// column and names brought up to date, the rows generated, the old rows'
+// values taken over, the result written out and, when nothing was lost,
+// published.
 void PresetGeneration::WorkOnMDB() {
     runtime::Guard guard(rt_, "WorkOnMDB");
-    std::string templatePath, presetPath, hx5Ini, machineCopyPath;
-    guard([&] { templatePath = rt_.GetPathSourceOCXMDB(); });
-    guard([&] { presetPath = rt_.GetPathOCXMDB(); });
-    guard([&] { hx5Ini = rt_.GetHX5ConfigurationIniPath(); });
-    guard([&] { machineCopyPath = rt_.GetPathMachineCopyMDB(hx5Ini); });
+    const std::string templatePath = guard.Value("", [&] { return rt_.GetPathSourceOCXMDB(); });
+    const std::string presetPath = guard.Value("", [&] { return rt_.GetPathOCXMDB(); });
+    const std::string hx5Ini = guard.Value("", [&] { return rt_.GetHX5ConfigurationIniPath(); });
+    const std::string machineCopyPath = guard.Value("", [&] { return rt_.GetPathMachineCopyMDB(hx5Ini); });
     const bool integrated = rt_.IntegratedMode;
     guard([&] { ChooseNamingScheme(); });
     if (templatePath.empty())
@@ -85,34 +85,14 @@ void PresetGeneration::WorkOnMDB() {
         StartFromMachineCopy(machineCopyPath);
     LoadVarNamePatterns(templatePath);
 
-    // PRESET_DEFS is rebuilt in a copy of the template, a work file beside it
-    // that nobody else reads. The template and the preset database are
-    // replaced by it only once it is complete: a run that stops half-way, for
-    // whatever reason, leaves both as they were.
     platform::TempFile workFile;
-    std::unique_ptr<Connection> work;
-    guard([&] { work = OpenWorkCopy(templatePath, workFile); });
+    std::unique_ptr<Connection> work = StartWorkCopy(guard, templatePath, workFile);
     const bool opened = work != nullptr;
-    if (work) {
-        // The whole new table is written in one transaction: a page cache that
-        // holds it keeps SQLite from spilling pages to the file half-way.
-        guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
-        guard([&] { work->Begin(); });
-        RebuildPresetDefs(*work);
-    }
     CategorieNachCategoryID();
     guard([&] { CreateRecordSets(Opened(work)); });
     TakeOverFromPresetDatabase(guard, work);
-    // The result is written out compact, so that the same content always
-    // gives the same file: a run that changes nothing rewrites nothing.
     platform::TempFile result;
-    const bool stored = work && work_ && guard([&] {
-                            StoreWorkTable(*work);
-                            work->Commit();
-                            if (int err = result.Create(platform::FolderOf(workFile.Path())); err != 0)
-                                platform::RaiseFileError(err, workFile.Path());
-                            work->VacuumInto(result.Path());
-                        });
+    const bool stored = work && work_ && guard([&] { WriteResult(*work, workFile, result); });
     guard([&] { work.reset(); });
     if (const auto reason = ReasonNotToPublish(opened, stored)) {
         rt_.ReportNotDone("The preset database \"" + presetPath + "\" was left unchanged: " + *reason);
@@ -122,6 +102,38 @@ void PresetGeneration::WorkOnMDB() {
     if (preview_)
         return; // a preview only tells what would be published
     Publish(guard, result);
+}
+
+// PRESET_DEFS is rebuilt in a copy of the template, a work file beside it
+// that nobody else reads. The template and the preset database are replaced
+// by it only once it is complete: a run that stops half-way, for whatever
+// reason, leaves both as they were. Returns the open work copy with its
+// transaction begun and PRESET_DEFS empty, or nullptr when it could not be made.
+std::unique_ptr<Connection> PresetGeneration::StartWorkCopy(runtime::Guard& guard,
+                                                            const std::string& templatePath,
+                                                            platform::TempFile& workFile) {
+    std::unique_ptr<Connection> work =
+        guard.Value(nullptr, [&] { return OpenWorkCopy(templatePath, workFile); });
+    if (!work)
+        return work;
+    // The whole new table is written in one transaction: a page cache that
+    // holds it keeps SQLite from spilling pages to the file half-way.
+    guard([&] { work->Execute("PRAGMA cache_size=-24576"); });
+    guard([&] { work->Begin(); });
+    RebuildPresetDefs(*work);
+    return work;
+}
+
+// Stores the work table, commits, and writes the result out compact into
+// `result`, a new file beside the work file, so that the same content always
+// gives the same file: a run that changes nothing rewrites nothing.
+void PresetGeneration::WriteResult(Connection& work, platform::TempFile& workFile,
+                                   platform::TempFile& result) {
+    StoreWorkTable(work);
+    work.Commit();
+    if (int err = result.Create(platform::FolderOf(workFile.Path())); err != 0)
+        platform::RaiseFileError(err, workFile.Path());
+    work.VacuumInto(result.Path());
 }
 
 // A copy of the template in a work file beside it (or in a preview's own
@@ -193,7 +205,7 @@ void PresetGeneration::StartFromMachineCopy(const std::string& machineCopyPath) 
 // to take them from.
 void PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
                                                   const std::unique_ptr<Connection>& work) {
-    if (!OldRowsRead(guard))
+    if (!ReadOldRowsOnce(guard) || old_->GetState() != OldPresetTable::State::Read)
         return;
     guard([&] {
         GetAddFields();

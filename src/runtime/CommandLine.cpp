@@ -59,9 +59,7 @@ bool AsksForPreview(std::string_view commandLine) {
 
 std::optional<std::string> Runtime::ReadCommand(std::string_view commandLine, std::string_view key) {
     Guard guard(*this, "ReadCommand");
-    std::optional<std::string> value;
-    guard([&] { value = ParseCommandValue(commandLine, key); });
-    return value;
+    return guard.Value(std::nullopt, [&] { return ParseCommandValue(commandLine, key); });
 }
 
 bool Runtime::GetStartModeIntegrated() {
@@ -82,15 +80,12 @@ bool Runtime::GetStartModeIntegrated() {
 
 std::string Runtime::GetPathLogfile() {
     Guard guard(*this, "GetPathLogfile");
-    std::string path;
-    guard([&] { path = ParseCommandPath(identity_.commandLine, "LOGFILE").value_or(""); });
-    return path;
+    return guard.Value("", [&] { return ParseCommandPath(identity_.commandLine, "LOGFILE").value_or(""); });
 }
 
 std::string Runtime::GetOCXName() {
     Guard guard(*this, "GetOCXName");
-    std::string name;
-    guard([&] {
+    return guard.Value("", [&] {
         const auto component = ComponentName();
         // A program name too short to hold a component name is told once per
         // run: every path asks for the name anew, and each ask would report.
@@ -98,9 +93,8 @@ std::string Runtime::GetOCXName() {
             componentNameReported_ = true;
             platform::Raise(platform::errnum::InvalidArgument, "Invalid procedure call or argument");
         }
-        name = component.value_or("");
+        return component.value_or("");
     });
-    return name;
 }
 
 std::optional<std::string> Runtime::ComponentName() const {

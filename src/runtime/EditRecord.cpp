@@ -45,9 +45,7 @@ void Runtime::RequireSaved(std::int16_t saved) {
 void Runtime::WriteEditInfo() {
     Guard guard(*this, "WriteEditInfo");
     // Both entries are written in one go: the file changes once, or not at all.
-    std::string cfg;
-    guard([&] { cfg = GetCFGPath(); });
-    IniStep step(*this, cfg);
+    IniStep step(*this, guard.Value("", [&] { return GetCFGPath(); }));
     guard([&] { step.Begin(); });
     guard([&] {
         const auto& v = identity_.version;
@@ -56,8 +54,7 @@ void Runtime::WriteEditInfo() {
                                  (IntegratedMode ? " - Integrated" : " - Standalone");
         (void)SaveIni(prog, "Info", "S_Prog", GetCFGPath()); // reaches the file with the step
     });
-    std::string mark;
-    guard([&] { mark = EditorMark(identity_.firstEnvironmentEntry); });
+    const std::string mark = guard.Value("", [&] { return EditorMark(identity_.firstEnvironmentEntry); });
     guard([&] { (void)SaveIni(mark, "Info", "S_Editor", GetCFGPath()); });
     guard([&] { RequireSaved(step.Commit() ? 1 : 0); });
 }

@@ -1,8 +1,7 @@
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
-#include "platform/Termination.h"
+#include "platform/ProgramEnd.h"
 #include "platform/Text.h"
-#include "runtime/ProgramEnd.h"
 #include "runtime/Runtime.h"
 
 #include <cerrno>
@@ -14,12 +13,6 @@ using platform::Answer;
 using platform::Buttons;
 using platform::Icon;
 using platform::MessageBox;
-
-Runtime::Runtime(platform::ProcessIdentity identity, RuntimeServices services)
-    : identity_(std::move(identity)), services_(std::move(services)) {
-    if (!services_.errorStream)
-        services_.errorStream = &std::cerr;
-}
 
 // The error log as it exists, found in any letter case (a log copied over
 // from Windows may be called hx5cfglog.txt); a new log gets the name as given.
@@ -84,7 +77,7 @@ void Runtime::ReportNotDone(std::string_view text) {
     ShowOrLogMessage(text);
 }
 
-std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, std::string_view description,
+ReportAnswer Runtime::ReportError(std::int32_t number, std::string_view source, std::string_view description,
                                   std::string_view procedure, bool fatal) {
     ++failureReports_;
     const std::string entry = "Fehler in " + ReportComponentName() + " / " + std::string(source) + " / " +
@@ -95,64 +88,23 @@ std::int16_t Runtime::ReportError(std::int32_t number, std::string_view source, 
         "Unexpected error!" + std::string(LFCR) + std::string(description) + std::string(LFCR) + note;
     if (SilentMode) {
         WriteServicePackLog(report);
-        return 2;
+        return ReportAnswer::Resume;
     }
     if (!fatal) {
         const Answer answer = ShowMessage(MessageBox{report + std::string(LFCR) + "Resume?",
                                                      "Unexpected error", Buttons::YesNo, Icon::Critical, 1});
-        return answer == Answer::Yes ? 2 : 1;
+        return answer == Answer::Yes ? ReportAnswer::Resume : ReportAnswer::End;
     }
     ShowMessage(MessageBox{report, "Fatal error", Buttons::Ok, Icon::Critical, 1});
-    return 1;
-}
-
-void Runtime::StopIfTerminated() {
-    const int signal = platform::TerminationSignal();
-    if (signal == 0 || interrupted_)
-        return;
-    interrupted_ = true;
-    const std::string line = std::string("Ended by ") + platform::SignalName(signal) +
-                             " before the run was done; no file was left half-written.";
-    if (SilentMode)
-        WriteServicePackLog(line);
-    else
-        (void)WriteErrorLog(line);
-    throw ProgramEnd{1};
-}
-
-std::string Runtime::ComponentLockPath() {
-    const std::string c = GetOCXName();
-    return InstallationFolder() + "/" + c + "/" + c + ".lock";
-}
-
-Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
-    if (componentLock_.Held())
-        return PlantLock::Held;
-    // The window keeps drawing itself (with its busy cursor) while it waits.
-    const auto result = componentLock_.Acquire(ComponentLockPath(), wait, [this] {
-        if (platform::TerminationSignal() != 0)
-            return false;
-        if (services_.processEvents)
-            services_.processEvents();
-        return true;
-    });
-    StopIfTerminated();
-    if (result == platform::FileLock::Result::Busy)
-        return PlantLock::Busy;
-    // No lock file in a folder the run cannot write to: there is nothing it
-    // could change there, and every ini file keeps its own lock.
-    const std::string c = GetOCXName();
-    platform::RemoveStaleTempFiles(InstallationFolder() + "/" + c);
-    platform::RemoveStaleTempFiles(InstallationFolder() + "/parameter");
-    return PlantLock::Held;
+    return ReportAnswer::End;
 }
 
 void Runtime::EndProgram() {
-    throw ProgramEnd{1};
+    throw platform::ProgramEnd{1};
 }
 
 void Runtime::EndNormally() {
-    throw ProgramEnd{failureReports_ > 0 ? 1 : 0};
+    throw platform::ProgramEnd{failureReports_ > 0 ? 1 : 0};
 }
 
 bool Runtime::ConfirmCancel() {

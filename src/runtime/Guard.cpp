@@ -21,7 +21,7 @@ platform::Failure FailureFromStd(const std::exception& e) {
 
 void Guard::Report(const platform::Failure& failure) {
     if (runtime_.ReportError(failure.Number(), failure.Source(), failure.Description(), procedure_, fatal_) ==
-        1)
+        ReportAnswer::End)
         runtime_.EndProgram();
 }
 

@@ -51,12 +51,9 @@ std::string Runtime::LoadIniString(std::string_view section, std::string_view ke
 std::int16_t Runtime::LoadIniInteger(std::string_view section, std::string_view key, const std::string& file,
                                      bool reportMissing) {
     Guard guard(*this, "LoadIniInteger");
-    std::int16_t result = 0;
-    guard([&] {
-        const auto raw = static_cast<std::int32_t>(ini_.ReadInteger(file, section, key, 0xFFFFFFFFu));
-        if (raw < -32768 || raw > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
-        result = static_cast<std::int16_t>(raw);
+    const std::int16_t result = guard.Value(0, [&] {
+        return platform::ToInt16(
+            static_cast<std::int32_t>(ini_.ReadInteger(file, section, key, 0xFFFFFFFFu)));
     });
     guard([&] {
         if (result == -1 && reportMissing)
@@ -82,8 +79,7 @@ bool Runtime::LoadIniBoolean(std::string_view section, std::string_view key, con
 std::int16_t Runtime::SaveIni(const IniValue& value, std::string_view section, std::string_view key,
                               const std::string& file) {
     Guard guard(*this, "SaveIni");
-    std::int16_t result = 0;
-    guard([&] {
+    return guard.Value(0, [&]() -> std::int16_t {
         std::string text;
         if (const auto* s = std::get_if<std::string>(&value))
             text = *s;
@@ -98,11 +94,10 @@ std::int16_t Runtime::SaveIni(const IniValue& value, std::string_view section, s
         else {
             // The entry is left as it is: writing nothing would delete it.
             ShowOrLogMessage("Ini Save:  wrong data type");
-            return;
+            return 0;
         }
-        result = ini_.WriteString(file, section, key, text) ? 1 : 0;
+        return ini_.WriteString(file, section, key, text) ? 1 : 0;
     });
-    return result;
 }
 
 } // namespace torvex::runtime

@@ -11,9 +11,8 @@ void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
         if (!guard.Test([&] { return platform::FindExistingFile(configurationIniPath).has_value(); }))
             return;
         for (int k = 1; k <= 5; ++k) {
-            std::string name;
-            guard([&] {
-                name = LoadIniString("Common", "NameM" + std::to_string(k), configurationIniPath, false);
+            const std::string name = guard.Value("", [&] {
+                return LoadIniString("Common", "NameM" + std::to_string(k), configurationIniPath, false);
             });
             if (name == "-" || name.empty())
                 break;
@@ -25,8 +24,8 @@ void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
         }
         return;
     }
-    std::int16_t count = 0;
-    guard([&] { count = LoadIniInteger("Project", "NumberOfMachines", ProgramIniPath, false); });
+    const std::int16_t count =
+        guard.Value(0, [&] { return LoadIniInteger("Project", "NumberOfMachines", ProgramIniPath, false); });
     for (int k = 1; k <= count; ++k) {
         guard([&] {
             MachineNames.resize(std::max<std::size_t>(MachineNames.size(), static_cast<std::size_t>(k) + 1));

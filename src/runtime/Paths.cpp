@@ -31,24 +31,20 @@ std::string Runtime::ComponentFile(std::string_view suffix) {
 
 std::string Runtime::GetHX5ConfigurationIniPath() {
     Guard guard(*this, "GetHX5ConfigurationIniPath");
-    std::string path;
-    guard([&] { path = ExistingOrEmpty(InstallationFolder() + "/parameter/hx5configuration.ini"); });
-    return path;
+    return guard.Value(
+        "", [&] { return ExistingOrEmpty(InstallationFolder() + "/parameter/hx5configuration.ini"); });
 }
 
 std::string Runtime::GetProgramIniPath(std::int32_t mode) {
     Guard guard(*this, "GetProgramIniPath");
-    std::string path;
-    guard([&] {
+    return guard.Value("", [&] {
         if (mode == 1 && IntegratedMode) {
             const std::string s =
                 LoadIniString("Common", "SaveAndRestore", GetHX5ConfigurationIniPath(), false);
-            path = ExistingOrEmpty(UnderFolder(s, "parameter/program.ini"));
-        } else {
-            path = ExistingOrEmpty(InstallationFolder() + "/parameter/Program.ini");
+            return ExistingOrEmpty(UnderFolder(s, "parameter/program.ini"));
         }
+        return ExistingOrEmpty(InstallationFolder() + "/parameter/Program.ini");
     });
-    return path;
 }
 
 std::string Runtime::GetCFGPath() {
@@ -69,31 +65,24 @@ std::string Runtime::GetCFGPath() {
 
 std::string Runtime::GetPathOCXMDB() {
     Guard guard(*this, "GetPathOCXMDB");
-    std::string path;
-    guard([&] {
-        path = ComponentFile(".mdb");
-        if (auto existing = platform::FindExistingFile(path))
-            path = *existing;
+    return guard.Value("", [&] {
+        const std::string path = ComponentFile(".mdb");
+        return platform::FindExistingFile(path).value_or(path);
     });
-    return path;
 }
 
 std::string Runtime::GetPathSourceOCXMDB() {
     Guard guard(*this, "GetPathSourceOCXMDB");
-    std::string path;
-    guard([&] { path = ExistingOrEmpty(ComponentFile("_Source.mdb")); });
-    return path;
+    return guard.Value("", [&] { return ExistingOrEmpty(ComponentFile("_Source.mdb")); });
 }
 
 std::string Runtime::GetPathMachineCopyMDB(const std::string& configurationIniPath) {
     Guard guard(*this, "GetPathMachineCopyMDB");
-    std::string path;
-    guard([&] {
+    return guard.Value("", [&] {
         const std::string s = LoadIniString("Common", "SaveAndRestore", configurationIniPath, false);
         const std::string c = GetOCXName();
-        path = ExistingOrEmpty(UnderFolder(s, c + "/" + c + ".mdb"));
+        return ExistingOrEmpty(UnderFolder(s, c + "/" + c + ".mdb"));
     });
-    return path;
 }
 
 std::string Runtime::GetFileNameOnly(std::string_view path) {

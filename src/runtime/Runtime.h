@@ -29,6 +29,11 @@ struct RuntimeServices {
     bool logsToErrorStream = false;        // a run that writes no file: log entries go to errorStream
 };
 
+// What the user chose after a failure report: end the program, or resume
+// with the statement after the failing one. The numbers are the ones the
+// report procedure has always answered with.
+enum class ReportAnswer : std::int16_t { End = 1, Resume = 2 };
+
 // A value that SaveIni can write; `IniUnsupported` stands for every other type.
 struct IniUnsupported {};
 using IniValue = std::variant<std::string, bool, std::int16_t, std::int32_t, double, IniUnsupported>;
@@ -47,32 +52,53 @@ public:
     std::string ProgramIniPath;
 
     // Start mode and identity.
+    // The value of `key` in the command line (ParseCommandValue), reported
+    // under its own name when the command line cannot be read.
     std::optional<std::string> ReadCommand(std::string_view commandLine, std::string_view key);
+    // Decides the start mode from /EXTERNAL: sets IntegratedMode (HX5CFG) and
+    // SilentMode (SILENT); true for an integrated start only.
     bool GetStartModeIntegrated();
+    // The error-log file that an integrated start names with /LOGFILE.
     std::string GetPathLogfile();
+    // The component name C: the program file name without its last seven
+    // characters ("Torvex" for Torvex_Config).
     std::string GetOCXName();
     const platform::ProcessIdentity& Identity() const { return identity_; }
     // The installation folder P: the program folder without its last component.
     std::string InstallationFolder() const;
 
-    // Paths of the installation.
+    // Paths of the installation; "" (or the end of the run, for GetCFGPath)
+    // where the file does not exist.
+    // P/parameter/hx5configuration.ini, the main configuration ini.
     std::string GetHX5ConfigurationIniPath();
+    // The program ini: for reading (mode 1) in an integrated run the copy in
+    // the save-and-restore folder, otherwise P/parameter/Program.ini.
     std::string GetProgramIniPath(std::int32_t mode);
+    // P/C/C.cfg, the component configuration file; a missing one is told and
+    // ends the run.
     std::string GetCFGPath();
+    // P/C/C.mdb, the preset database (the path even when it does not exist yet).
     std::string GetPathOCXMDB();
+    // P/C/C_Source.mdb, the template database.
     std::string GetPathSourceOCXMDB();
+    // <SaveAndRestore>/C/C.mdb, the machine copy of the preset database.
     std::string GetPathMachineCopyMDB(const std::string& configurationIniPath);
+    // The last component of a path.
     static std::string GetFileNameOnly(std::string_view path);
 
-    // Ini files.
+    // Ini files. A missing file, section or key reads as "", -1 or false;
+    // `reportMissing` tells the user about it.
     std::string LoadIniString(std::string_view section, std::string_view key, const std::string& file,
                               bool reportMissing);
     std::int16_t LoadIniInteger(std::string_view section, std::string_view key, const std::string& file,
                                 bool reportMissing);
+    // True only for "true" in any letter case.
     bool LoadIniBoolean(std::string_view section, std::string_view key, const std::string& file,
                         bool reportMissing);
-    std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
-                         const std::string& file);
+    // Writes `value` (Booleans as "true"/"false") to the ini file: 1 when it
+    // was written (or, inside a step, taken into the step), 0 when not.
+    [[nodiscard]] std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
+                                       const std::string& file);
     // A step on one ini file (see IniStep). Begin throws a Failure for a file
     // that cannot be read, or whose lock another program holds too long.
     void BeginIniStep(const std::string& file) { ini_.BeginStep(file); }
@@ -80,28 +106,43 @@ public:
     void AbandonIniStep(const std::string& file) { ini_.AbandonStep(file); }
 
     // Failure reports and logs.
-    std::int16_t ReportError(std::int32_t number, std::string_view source, std::string_view description,
+    // Logs the failure and shows it (or, in a silent run, logs the report to
+    // the service-pack log and resumes). `fatal` offers only OK and ends.
+    ReportAnswer ReportError(std::int32_t number, std::string_view source, std::string_view description,
                              std::string_view procedure, bool fatal);
+    // Ends the program at once (exit status 1), writing nothing more.
     [[noreturn]] void EndProgram();
     // Ends a run that completed: exit status 0, or 1 when a failure was reported.
     [[noreturn]] void EndNormally();
+    // Appends `text` to the error log; returns the note for the report
+    // ("Error logged to" and the log's path).
     std::string WriteErrorLog(std::string_view text);
+    // A message box with OK, or in a silent run a line in the service-pack log.
     void ShowOrLogMessage(std::string_view text);
     // Says what was not done, as ShowOrLogMessage does, and makes the run end
     // with exit status 1 like a reported failure.
     void ReportNotDone(std::string_view text);
+    // Appends "! Fault <program file name>: " + text to the service-pack log.
     void WriteServicePackLog(std::string_view text);
     // Appends a line that reports no fault to the service-pack log:
     // "<program file name>: " + text.
     void WriteServicePackNote(std::string_view text);
+    // Asks whether to cancel without saving (a silent run logs the question
+    // and cancels); true to end the run.
     bool ConfirmCancel();
     int FailureReports() const { return failureReports_; }
 
     // Machines and the edit record.
+    // Fills MachineNames (from NameM1.. of the main configuration ini in an
+    // integrated run, else from the program ini) and ProgramIniPath.
     void GetExistingMachines(const std::string& configurationIniPath);
     // Why the project lists no machine, for the failure that says so.
     std::string NoMachineFound();
+    // [Project] ValidMachines of the component configuration file. Nothing
+    // uses the list; reading it ends the run when that file is missing.
     std::string GetValidMachines();
+    // Writes the edit record, [Info] S_Prog and S_Editor, to the component
+    // configuration file in one write.
     void WriteEditInfo();
 
     // Shows a message box through the platform's dialogs.
@@ -126,7 +167,7 @@ public:
     // run), the temporary files that killed runs left in the folders this
     // run writes are removed.
     enum class PlantLock { Held, Busy };
-    PlantLock LockComponent(std::chrono::milliseconds wait);
+    [[nodiscard]] PlantLock LockComponent(std::chrono::milliseconds wait);
     std::string ComponentLockPath();
 
     // The number of machines: the highest index, or 0 for a list without elements.

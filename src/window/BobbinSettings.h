@@ -10,7 +10,7 @@ namespace torvex::window {
 // What one bobbin column of one machine holds.
 struct BobbinColumn {
     bool Bobbin = false;
-    bool BobbinWithBlankLenght = false;
+    bool BobbinWithBlankLength = false;
     bool TensionArmWithoutSplicePosition = false;
     bool WithoutBobbin = false;
     bool WithoutTensionArm = false;
@@ -45,7 +45,8 @@ private:
 
 // One of the eight keys of a bobbin column in a "Machine" section, with the
 // field it holds: a Boolean or a picture number. The order is the order in
-// which the keys are read and written.
+// which the keys are read and written. The key texts are what other programs
+// read in the program ini, misspelt "BobbinWithBlankLenght" included.
 struct ColumnKey {
     const char* key;
     bool BobbinColumn::*flag;
@@ -54,7 +55,7 @@ struct ColumnKey {
 
 inline constexpr std::array<ColumnKey, 8> kColumnKeys = {{
     {"TensionArmWithoutSplicePosition", &BobbinColumn::TensionArmWithoutSplicePosition, nullptr},
-    {"BobbinWithBlankLenght", &BobbinColumn::BobbinWithBlankLenght, nullptr},
+    {"BobbinWithBlankLenght", &BobbinColumn::BobbinWithBlankLength, nullptr},
     {"Bobbin", &BobbinColumn::Bobbin, nullptr},
     {"WithoutBobbin", &BobbinColumn::WithoutBobbin, nullptr},
     {"WithoutTensionArm", &BobbinColumn::WithoutTensionArm, nullptr},

@@ -35,11 +35,11 @@ ConfigWindow::~ConfigWindow() = default;
 namespace {
 
 template <class T>
-std::unique_ptr<Control> Make(const ControlSpec& design, QWidget* parent, platform::EventBridge& events) {
+std::unique_ptr<Control> Make(const ControlDesign& design, QWidget* parent, platform::EventBridge& events) {
     return std::make_unique<T>(design.name, design.index, design.tag, design.info, parent, events);
 }
 
-std::unique_ptr<Control> MakeControl(const ControlSpec& design, QWidget* parent,
+std::unique_ptr<Control> MakeControl(const ControlDesign& design, QWidget* parent,
                                      platform::EventBridge& events) {
     switch (design.kind) {
     case ControlKind::Label:
@@ -64,7 +64,7 @@ std::unique_ptr<Control> MakeControl(const ControlSpec& design, QWidget* parent,
 
 void ConfigWindow::BuildControls() {
     std::map<std::pair<std::string, int>, QWidget*> containers;
-    for (const ControlSpec& design : WindowControls()) {
+    for (const ControlDesign& design : WindowControls()) {
         QWidget* parent = *design.parent ? containers.at({design.parent, design.parentIndex}) : this;
         std::unique_ptr<Control> control = MakeControl(design, parent, events_);
         QWidget* w = control->Widget();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/qt/QtEvents.h"
+#include "platform/qt/EventBridge.h"
 #include "runtime/Runtime.h"
 #include "window/BobbinSettings.h"
 #include "window/Controls.h"
@@ -34,26 +34,36 @@ public:
     // Window state.
     BobbinSettingsTable BobbinSettings;
     std::array<std::int16_t, 6> TabMachine{}; // tab position 1..5 -> machine number
-    std::string ConfigurationIniPath;
-    std::string PictureFolder;
-    std::string SymbolPictureFolder;
+    std::string ConfigurationIniPath;         // the main configuration ini
+    std::string PictureFolder;                // P/Standard: material pictures
+    std::string SymbolPictureFolder;          // the program's folder: bobbin symbols
     std::int16_t MaterialPictureCount = 0;
     std::int16_t SymbolPictureCount = 0;
-    bool InfoMode = false;
-    bool InfoClickGuard = false;
+    bool InfoMode = false;       // the ? button is down: clicks explain instead of edit
+    bool InfoClickGuard = false; // the next check box click is the undo of an explained click
     // Set by the first OK click; from then on OK and Cancel stay disabled and
     // the window cannot be closed until the run ends.
     bool Saving = false;
-    std::array<std::string, 100> InfoTexts{};
+    std::array<std::string, 100> InfoTexts{}; // info text n at index n - 1
 
     // Start-up and tabs.
+    // The window's load step, where the run starts: start mode, caption,
+    // machines, the page set up, then either waiting for the user or, in a
+    // silent run, the OK path at once.
     void Form_Load();
+    // Sets the page up ("set up user interface"): picture lists, language
+    // texts, one tab per machine that carries the component, settings read.
     void SetupUserInterFace();
+    // The tab switch: shows the stored settings of the selected tab's machine
+    // on the page; stores nothing.
     void TabStripMachine_Click();
+    // The window became active: OK is enabled again, unless saving began.
     void Form_Activate();
+    // The controls keep their places at every window size: nothing to do.
     void Form_Resize();
 
-    // Editing.
+    // Editing: every handler stores the change for the machine of the
+    // selected tab; in info mode it explains instead.
     void CheckBobbinChange_Click();
     void CheckBobbinOk_Click(int c);
     void CheckBlank_Click(int c);
@@ -62,23 +72,31 @@ public:
     void CheckWithoutTensionArm_Click(int c);
     void CheckOnlyBlank_Click(int c);
     void ComboMaterial_Click(int c);
-    void ComboMaterial_Change(int c) { ComboMaterial_Click(c); }
     void ComboMaterial_GotFocus(int c);
     void ComboSymbol_Click(int c);
-    void ComboSymbol_Change(int c) { ComboSymbol_Click(c); }
     void ComboSymbol_GotFocus(int c);
+    // The ? button: info mode on or off.
     void CommandQuest_Click();
 
     // Language, captions and info texts.
+    // The language code of the language file ("1031" written when missing).
     std::string GetLanguage();
+    // Loads captions, tool tips ("TTT_" keys) and info texts of the language
+    // and seeds the language file with every key it lacks.
     void LoadToolTipTexts();
+    // In info mode, shows the info text of `control`.
     void ShowInfoText(const Control& control);
     void ShowCheckBoxInfo(CheckBoxControl& box);
     std::string LanguageFilePath() const;
 
     // Saving and closing.
+    // OK: disables OK and Cancel and saves (CloseMe).
     void CommandOK_Click();
+    // Saves and ends: takes the plant's lock, regenerates the preset database
+    // (WorkOnMDB), writes the settings (WriteInputs) and ends the program.
     void CloseMe();
+    // Writes the 33 keys of every enabled machine to the program ini in one
+    // write, then the edit record.
     void WriteInputs();
     void CommandCancel_Click();
     // Returns the request's Cancel flag: true keeps the window open.
@@ -108,6 +126,10 @@ private:
                     std::int16_t BobbinColumn::*field, int c);
     void ShowPicture(runtime::Guard& guard, ImageControl& box, const std::string& path);
     void ReportMissingPictures(runtime::Guard& guard);
+    void FillPictureLists(runtime::Guard& guard);
+    void AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni);
+    void ShowNoMachine();
+    void LoadTextsOf(Control& control, const std::string& language, const std::string& file);
     void ReadMachine(std::size_t n, const std::string& readIni);
     void WriteMachine(std::size_t n, const std::string& writeIni);
     std::int16_t CountPictures(const std::string& folder, const std::string& prefix);

@@ -48,8 +48,8 @@ constexpr ColumnControl kRowControls[][2] = {
      {"ImageSymbol", K::Image, 780, 4650, 750, 750, false, 16}},
 };
 
-std::vector<ControlSpec> Build() {
-    std::vector<ControlSpec> t = {
+std::vector<ControlDesign> Build() {
+    std::vector<ControlDesign> t = {
         {"Header", 0, K::Label, "", 0, 30, 30, 7245, 360, "Torvex - Bobine / Pendel / Wechselarm", 13.5, true,
          "", 0},
         {"TabStripMachine", 0, K::TabStrip, "", 0, 0, 390, 11880, 7260, "", kText, true, kNoTT, 0},
@@ -91,8 +91,8 @@ std::vector<ControlSpec> Build() {
 
 } // namespace
 
-const std::vector<ControlSpec>& WindowControls() {
-    static const std::vector<ControlSpec> table = Build();
+const std::vector<ControlDesign>& WindowControls() {
+    static const std::vector<ControlDesign> table = Build();
     return table;
 }
 

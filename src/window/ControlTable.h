@@ -10,7 +10,7 @@ namespace torvex::window {
 // none), kind, the container it lies in, place and size in twips, design
 // caption, font size in points (all texts bold), visibility at design time,
 // Tag and info-text number.
-struct ControlSpec {
+struct ControlDesign {
     const char* name;
     int index;
     ControlKind kind;
@@ -27,7 +27,7 @@ struct ControlSpec {
 // Every control of the window in the order of its control collection: the
 // top level, the groups inside MainFrame with their children, then the rows
 // (each row's label, then its column controls for columns 1 to 4).
-const std::vector<ControlSpec>& WindowControls();
+const std::vector<ControlDesign>& WindowControls();
 
 // The window's client area in twips.
 inline constexpr int kWindowWidth = 11910;

@@ -14,7 +14,7 @@ namespace torvex::window {
 namespace {
 
 [[noreturn]] void NoSuchProperty() {
-    platform::Raise(438, "Object doesn't support this property or method");
+    platform::Raise(platform::errnum::NoSuchProperty, "Object doesn't support this property or method");
 }
 
 } // namespace
@@ -147,7 +147,7 @@ void CheckBoxControl::UserClick() {
 
 void CheckBoxControl::SetValue(int value) {
     if (value < 0 || value > 2)
-        platform::Raise(380, "Invalid property value");
+        platform::Raise(platform::errnum::InvalidPropertyValue, "Invalid property value");
     if (value == value_)
         return;
     value_ = value;
@@ -210,7 +210,7 @@ std::string ComboControl::Text() const {
 
 void ComboControl::SetListIndex(int index) {
     if (index < -1 || index >= combo_->count())
-        platform::Raise(380, "Invalid property value");
+        platform::Raise(platform::errnum::InvalidPropertyValue, "Invalid property value");
     if (index == combo_->currentIndex())
         return;
     {
@@ -307,7 +307,7 @@ TabStripControl::TabStripControl(std::string name, int index, std::string tag, i
 
 void TabStripControl::RemoveTab(int position) {
     if (position < 1 || position > bar_->count())
-        platform::Raise(35600, "Index out of bounds");
+        platform::Raise(platform::errnum::IndexOutOfBounds, "Index out of bounds");
     const QSignalBlocker block(bar_);
     bar_->removeTab(position - 1);
 }
@@ -323,13 +323,13 @@ int TabStripControl::TabCount() const {
 
 void TabStripControl::SelectTab(int position) {
     if (position < 1 || position > bar_->count())
-        platform::Raise(35600, "Index out of bounds");
+        platform::Raise(platform::errnum::IndexOutOfBounds, "Index out of bounds");
     bar_->setCurrentIndex(position - 1);
 }
 
 int TabStripControl::SelectedPosition() const {
     if (bar_->currentIndex() < 0)
-        platform::Raise(91, "Object variable or With block variable not set");
+        platform::Raise(platform::errnum::ObjectNotSet, "Object variable or With block variable not set");
     return bar_->currentIndex() + 1;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/qt/QtEvents.h"
+#include "platform/qt/EventBridge.h"
 
 #include <QColor>
 #include <QWidget>
@@ -17,7 +17,7 @@ class QTabBar;
 
 namespace torvex::window {
 
-// Design places are in twips: 15 twips are one pixel at 96 dpi.
+// Places in the window design are in twips: 15 twips are one pixel at 96 dpi.
 constexpr int Px(int twips) {
     return (twips + 7) / 15;
 }

@@ -41,7 +41,7 @@ void ConfigWindow::CheckBobbinChange_Click() {
     OptionClick("CheckBobbinChange_Click", "CheckBobbinChange", nullptr, 0);
 }
 void ConfigWindow::CheckBlank_Click(int c) {
-    OptionClick("CheckBlank_Click", "CheckBlank", &BobbinColumn::BobbinWithBlankLenght, c);
+    OptionClick("CheckBlank_Click", "CheckBlank", &BobbinColumn::BobbinWithBlankLength, c);
 }
 void ConfigWindow::CheckTensionArmWithoutSplicePosition_Click(int c) {
     OptionClick("CheckTensionArmWithoutSplicePosition_Click", "CheckTensionArmWithoutSplicePosition",
@@ -100,9 +100,7 @@ void ConfigWindow::ComboClick(const char* handler, const char* combo, const char
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (text.empty() || ec != std::errc() || end != text.data() + text.size())
             platform::Raise(platform::errnum::TypeMismatch, "Type mismatch");
-        if (value < -32768 || value > 32767)
-            platform::Raise(platform::errnum::Overflow, "Overflow");
-        n = static_cast<std::int16_t>(value);
+        n = platform::ToInt16(value);
         BobbinSettings.At(m, static_cast<std::size_t>(c)).*field = n;
     });
     if (!stored)

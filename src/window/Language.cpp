@@ -21,16 +21,37 @@ std::string ConfigWindow::LanguageFilePath() const {
 
 std::string ConfigWindow::GetLanguage() {
     runtime::Guard guard(rt_, "GetLanguage");
-    std::string language;
-    guard([&] {
-        language = rt_.LoadIniString("Language", "Language", LanguageFilePath(), false);
-        if (language.empty()) {
-            rt_.SaveIni(std::string(kDesignLanguage), "Language", "Language", LanguageFilePath());
-            language = kDesignLanguage;
-        }
+    return guard.Value("", [&] {
+        const std::string language = rt_.LoadIniString("Language", "Language", LanguageFilePath(), false);
+        if (!language.empty())
+            return language;
+        (void)rt_.SaveIni(std::string(kDesignLanguage), "Language", "Language", LanguageFilePath());
+        return std::string(kDesignLanguage);
     });
-    return language;
 }
+
+namespace {
+
+// The key part that names `control` in the language file: its name, its
+// index when other controls share the name, "_" and its Tag.
+std::string TextId(const Control& control, const std::vector<std::unique_ptr<Control>>& controls) {
+    int sameName = 0;
+    for (const auto& other : controls)
+        sameName += other->Name() == control.Name() ? 1 : 0;
+    return control.Name() + (sameName > 1 ? std::to_string(control.Index()) : "") + "_" + control.Tag();
+}
+
+// The text of `key` in the language's section; when it has none ("" or
+// "0"), `seed` is written in its place, so that the file lists the key.
+std::string LoadOrSeed(runtime::Runtime& rt, const std::string& file, const std::string& language,
+                       const std::string& key, const std::string& seed) {
+    std::string text = rt.LoadIniString(language, key, file, false);
+    if (NoText(text))
+        (void)rt.SaveIni(seed, language, key, file); // the step's commit tells whether it was written
+    return text;
+}
+
+} // namespace
 
 // Puts the captions and tool tips of the configured language on the
 // controls, keeps the info texts, and writes every key it does not find back
@@ -44,54 +65,48 @@ void ConfigWindow::LoadToolTipTexts() {
     step.Begin();
     const std::string language = GetLanguage();
     for (const auto& control : controls_) {
-        int sameName = 0;
-        for (const auto& other : controls_)
-            sameName += other->Name() == control->Name() ? 1 : 0;
-        const std::string id =
-            control->Name() + (sameName > 1 ? std::to_string(control->Index()) : "") + "_" + control->Tag();
+        // Not the guard: a control whose texts cannot be read or set keeps
+        // what it had, and nothing is reported.
         try {
-            const std::string type = TypeName(control->Kind());
-            if (type == "LABEL" || type == "COMMANDBUTTON" || type == "CHECKBOX") {
-                const std::string key = "Caption_" + id;
-                const std::string caption = rt_.LoadIniString(language, key, file, false);
-                if (!NoText(caption))
-                    control->SetCaption(caption);
-                else
-                    rt_.SaveIni(language == kDesignLanguage ? control->Caption() : std::string("0"), language,
-                                key, file);
-                const int n = control->WhatsThisHelpID();
-                if (n != 0) {
-                    const std::string helpKey = "Help" + std::to_string(n);
-                    std::string& text = InfoTexts.at(static_cast<std::size_t>(n - 1));
-                    text = rt_.LoadIniString(language, helpKey, file, false);
-                    if (NoText(text))
-                        rt_.SaveIni(std::string("0"), language, helpKey, file);
-                }
-            }
-            if (platform::UpperCase(control->Tag()).find("NOTTT") == std::string::npos) {
-                const std::string key = "TTT_" + id;
-                const std::string tip = rt_.LoadIniString(language, key, file, false);
-                if (!NoText(tip))
-                    control->SetToolTipText(tip);
-                else
-                    rt_.SaveIni(std::string("0"), language, key, file);
-            }
+            LoadTextsOf(*control, language, file);
         } catch (const std::exception&) {
-            // A control whose texts cannot be read or set keeps what it had.
         }
     }
     (void)step.Commit();
 }
 
+// The caption, info text and tool tip of one control: a label, button or
+// check box gets its caption (seeded with the design caption in the design
+// language) and keeps its info text; every control without "NoTTT" in its
+// Tag gets its tool tip.
+void ConfigWindow::LoadTextsOf(Control& control, const std::string& language, const std::string& file) {
+    const std::string id = TextId(control, controls_);
+    const std::string type = TypeName(control.Kind());
+    if (type == "LABEL" || type == "COMMANDBUTTON" || type == "CHECKBOX") {
+        const std::string seed = language == kDesignLanguage ? control.Caption() : std::string("0");
+        const std::string caption = LoadOrSeed(rt_, file, language, "Caption_" + id, seed);
+        if (!NoText(caption))
+            control.SetCaption(caption);
+        if (const int n = control.WhatsThisHelpID(); n != 0) {
+            std::string& text = InfoTexts.at(static_cast<std::size_t>(n - 1));
+            text = LoadOrSeed(rt_, file, language, "Help" + std::to_string(n), "0");
+        }
+    }
+    if (platform::UpperCase(control.Tag()).find("NOTTT") == std::string::npos) {
+        const std::string tip = LoadOrSeed(rt_, file, language, "TTT_" + id, "0");
+        if (!NoText(tip))
+            control.SetToolTipText(tip);
+    }
+}
+
 void ConfigWindow::ShowInfoText(const Control& control) {
     if (!InfoMode)
         return;
-    std::string text;
-    try {
-        text = InfoTexts.at(static_cast<std::size_t>(control.WhatsThisHelpID() - 1));
-    } catch (const std::exception&) {
-        // A control without an info text shows an empty box.
-    }
+    // A control without an info text shows an empty box.
+    const int number = control.WhatsThisHelpID();
+    std::string text = number >= 1 && static_cast<std::size_t>(number) <= InfoTexts.size()
+                           ? InfoTexts[static_cast<std::size_t>(number - 1)]
+                           : "";
     std::string shown;
     for (;;) {
         const auto marker = platform::UpperCase(text).find("<CRLF>");

@@ -98,9 +98,8 @@ std::string MachineList(const std::vector<std::size_t>& machines) {
 // the user must know that the edits were not saved.
 void ConfigWindow::WriteInputs() {
     runtime::Guard guard(rt_, "WriteInputs");
-    std::string writeIni;
-    guard([&] { rt_.GetValidMachines(); });
-    guard([&] { writeIni = rt_.GetProgramIniPath(2); });
+    guard([&] { (void)rt_.GetValidMachines(); });
+    const std::string writeIni = guard.Value("", [&] { return rt_.GetProgramIniPath(2); });
     if (writeIni.empty()) {
         // Nothing may be created under an empty name.
         rt_.ReportNotDone("The settings were not saved: the program ini \"" + rt_.InstallationFolder() +
@@ -131,9 +130,7 @@ void ConfigWindow::CommandCancel_Click() {
         ShowInfoText(Find("CommandCancel"));
         return;
     }
-    bool confirmed = false;
-    guard([&] { confirmed = rt_.ConfirmCancel(); });
-    if (confirmed)
+    if (guard.Value(false, [&] { return rt_.ConfirmCancel(); }))
         rt_.EndNormally();
 }
 
@@ -143,9 +140,7 @@ bool ConfigWindow::Form_QueryUnload() {
     // are being taken over, and the program ends by itself when that is done.
     if (Saving)
         return true;
-    bool cancel = true;
-    guard([&] { cancel = !rt_.ConfirmCancel(); });
-    return cancel;
+    return guard.Value(true, [&] { return !rt_.ConfirmCancel(); });
 }
 
 } // namespace torvex::window

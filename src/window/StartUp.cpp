@@ -9,6 +9,23 @@
 
 namespace torvex::window {
 
+namespace {
+
+// The check boxes of a bobbin column and the settings they show.
+struct Shown {
+    const char* control;
+    bool BobbinColumn::*flag;
+};
+constexpr Shown kShown[] = {
+    {"CheckBobbinOk", &BobbinColumn::Bobbin},
+    {"CheckBlank", &BobbinColumn::BobbinWithBlankLength},
+    {"CheckTensionArmWithoutSplicePosition", &BobbinColumn::TensionArmWithoutSplicePosition},
+    {"CheckWithoutBobbin", &BobbinColumn::WithoutBobbin},
+    {"CheckWithoutTensionArm", &BobbinColumn::WithoutTensionArm},
+    {"CheckOnlyBlank", &BobbinColumn::OnlyBlank}};
+
+} // namespace
+
 void ConfigWindow::Form_Load() {
     runtime::Guard guard(rt_, "Form_Load");
     guard([&] { rt_.IntegratedMode = rt_.GetStartModeIntegrated(); });
@@ -62,8 +79,34 @@ void ConfigWindow::ReadMachine(std::size_t n, const std::string& readIni) {
     }
 }
 
+// Builds the page: the picture lists, the language's texts, one tab per
+// machine that carries the component with its settings read, and the first
+// machine shown.
 void ConfigWindow::SetupUserInterFace() {
     runtime::Guard guard(rt_, "SetupUserInterFace");
+    FillPictureLists(guard);
+    guard([&] { LoadToolTipTexts(); });
+    guard([&] { (void)rt_.GetValidMachines(); });
+    auto& tabs = Get<TabStripControl>("TabStripMachine");
+    guard([&] { tabs.RemoveTab(1); });
+    const std::string readIni = guard.Value("", [&] { return rt_.GetProgramIniPath(1); });
+    guard([&] {
+        if (rt_.MachineCount() == 0)
+            platform::Raise(platform::errnum::SubscriptOutOfRange, rt_.NoMachineFound());
+    });
+    AddMachineTabs(guard, tabs, readIni);
+    if (tabs.TabCount() == 0) {
+        ShowNoMachine();
+        return;
+    }
+    guard([&] { tabs.SelectTab(1); });
+    guard([&] { TabStripMachine_Click(); });
+}
+
+// Counts the material pictures ("Standard" beside the program's folder) and
+// the symbol pictures (the program's folder) and offers 0 to each count in
+// every column's lists.
+void ConfigWindow::FillPictureLists(runtime::Guard& guard) {
     guard([&] {
         const std::string& program = rt_.Identity().programFolder;
         const auto slash = program.rfind('/');
@@ -78,16 +121,11 @@ void ConfigWindow::SetupUserInterFace() {
     for (int c = 1; c <= 4; ++c)
         for (int n = 0; n <= SymbolPictureCount; ++n)
             guard([&] { Get<ComboControl>("ComboSymbol", c).AddItem(std::to_string(n)); });
-    guard([&] { LoadToolTipTexts(); });
-    guard([&] { rt_.GetValidMachines(); });
-    auto& tabs = Get<TabStripControl>("TabStripMachine");
-    guard([&] { tabs.RemoveTab(1); });
-    std::string readIni;
-    guard([&] { readIni = rt_.GetProgramIniPath(1); });
-    guard([&] {
-        if (rt_.MachineCount() == 0)
-            platform::Raise(platform::errnum::SubscriptOutOfRange, rt_.NoMachineFound());
-    });
+}
+
+// One tab for every machine whose ForMachine flag is set (five at the most),
+// with that machine's settings read from `readIni`.
+void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni) {
     for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
         if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
             continue;
@@ -99,20 +137,18 @@ void ConfigWindow::SetupUserInterFace() {
         });
         guard([&] { ReadMachine(n, readIni); });
     }
-    if (tabs.TabCount() == 0) {
-        // Nothing to show: say so instead of failing on every machine access.
-        auto& label = Get<LabelControl>("LabelMachine");
-        label.FitCaption(false);
-        label.Label()->setWordWrap(true);
-        QFont font = label.Widget()->font();
-        font.setPointSize(10);
-        label.Widget()->setFont(font);
-        label.SetCaption("Keine Maschine dieses Projekts ist für " + rt_.GetOCXName() + " eingerichtet.");
-        Find("MainFrame").SetEnabled(false);
-        return;
-    }
-    guard([&] { tabs.SelectTab(1); });
-    guard([&] { TabStripMachine_Click(); });
+}
+
+// Nothing to show: says so instead of failing on every machine access.
+void ConfigWindow::ShowNoMachine() {
+    auto& label = Get<LabelControl>("LabelMachine");
+    label.FitCaption(false);
+    label.Label()->setWordWrap(true);
+    QFont font = label.Widget()->font();
+    font.setPointSize(10);
+    label.Widget()->setFont(font);
+    label.SetCaption("Keine Maschine dieses Projekts ist für " + rt_.GetOCXName() + " eingerichtet.");
+    Find("MainFrame").SetEnabled(false);
 }
 
 void ConfigWindow::TabStripMachine_Click() {
@@ -124,22 +160,10 @@ void ConfigWindow::TabStripMachine_Click() {
         bool before;
         ~Redraw() { flag = before; }
     } redraw{redrawing_, std::exchange(redrawing_, true)};
-    std::size_t m = 0;
-    guard([&] { m = CurrentMachine(); });
+    const std::size_t m = guard.Value(0, [&] { return CurrentMachine(); });
     guard([&] {
         Get<CheckBoxControl>("CheckBobbinChange").SetValue(BobbinSettings.Machine(m).NoBobbinChanger ? 1 : 0);
     });
-    struct Shown {
-        const char* control;
-        bool BobbinColumn::*flag;
-    };
-    static constexpr Shown kShown[] = {
-        {"CheckBobbinOk", &BobbinColumn::Bobbin},
-        {"CheckBlank", &BobbinColumn::BobbinWithBlankLenght},
-        {"CheckTensionArmWithoutSplicePosition", &BobbinColumn::TensionArmWithoutSplicePosition},
-        {"CheckWithoutBobbin", &BobbinColumn::WithoutBobbin},
-        {"CheckWithoutTensionArm", &BobbinColumn::WithoutTensionArm},
-        {"CheckOnlyBlank", &BobbinColumn::OnlyBlank}};
     for (int c = 1; c <= 4; ++c) {
         const auto col = static_cast<std::size_t>(c);
         for (const Shown& shown : kShown)

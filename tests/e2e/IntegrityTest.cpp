@@ -1,6 +1,6 @@
 #include "platform/FileTimes.h"
 #include "platform/IniDocument.h"
-#include "support/PlantRunner.h"
+#include "support/DemoPlant.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
 

@@ -1,5 +1,5 @@
 #include "platform/IniDocument.h"
-#include "support/PlantRunner.h"
+#include "support/DemoPlant.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
 

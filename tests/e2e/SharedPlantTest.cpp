@@ -1,7 +1,7 @@
 #include "platform/FileLock.h"
 #include "platform/IniDocument.h"
 #include "platform/IniProfile.h"
-#include "support/PlantRunner.h"
+#include "support/DemoPlant.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
 
@@ -108,13 +108,16 @@ TEST_F(SharedPlant, AnotherComponentWritingTheSameProgramIniLosesNothing) {
     if (other == 0) {
         platform::IniProfile ini;
         for (int i = 0; i < 300; ++i)
-            ini.WriteString(plant.ProgramIni(), "Machine2", "Other" + std::to_string(i), std::to_string(i));
+            if (!ini.WriteString(plant.ProgramIni(), "Machine2", "Other" + std::to_string(i),
+                                 std::to_string(i)))
+                ::_exit(1);
         ::_exit(0);
     }
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(plant.Run().exitStatus, 0);
     int status = 0;
     ::waitpid(other, &status, 0);
+    EXPECT_EQ(status, 0) << "the other component's writes failed";
     const auto ini = platform::IniDocument::Parse(test::ReadFile(plant.ProgramIni()));
     for (int i = 0; i < 300; ++i)
         EXPECT_EQ(ini.Find("Machine2", "Other" + std::to_string(i)), std::to_string(i)) << i;

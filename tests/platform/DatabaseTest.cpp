@@ -1,4 +1,5 @@
 #include "platform/Failure.h"
+#include "platform/ProcessIdentity.h"
 #include "platform/database/Connection.h"
 #include "platform/database/FoldCase.h"
 #include "platform/database/Recordset.h"
@@ -32,6 +33,9 @@ TEST(FoldCase, IgnoresLetterCaseForAllLettersButKeepsAccents) {
     EXPECT_EQ(FoldCase("ÄÖÜ Straße ABC"), FoldCase("äöü STRASSE abc"));
     EXPECT_NE(FoldCase("é"), FoldCase("e"));
     EXPECT_EQ(CompareNoCase("Ä", "ä"), 0);
+    // Beyond Latin-1, through ICU; a byte that is no UTF-8 folds as U+FFFD.
+    EXPECT_EQ(FoldCase("ΣΟΦΙΑ Жук"), FoldCase("σοφια жУК"));
+    EXPECT_EQ(FoldCase("Ж\xFF"), FoldCase("ж\xFE"));
 }
 
 class Database : public ::testing::Test {
@@ -51,12 +55,12 @@ TEST_F(Database, ReadsValuesWithTheKindsOfTheirColumns) {
     auto rs = Recordset::OnTable(db, "T");
     EXPECT_EQ(rs.RecordCount(), 2u);
     EXPECT_EQ(rs.Get("id"), Value(std::int64_t{2}));
-    EXPECT_EQ(TypeName(rs.Get("name")), "STRING");
+    EXPECT_EQ(rs.Get("name"), Value(std::string("Äpfel")));
     EXPECT_EQ(rs.Get("flag"), Value(true));
     EXPECT_EQ(rs.Get("amount"), Value(1.5));
     EXPECT_EQ(rs.Get("at"), Value(Date{"2024-01-02 03:04:05"}));
     rs.MoveNext();
-    EXPECT_EQ(TypeName(rs.Get("amount")), "NULL");
+    EXPECT_EQ(rs.Get("amount"), Value());
     rs.MoveNext();
     EXPECT_TRUE(rs.IsEOF());
     EXPECT_THROW(rs.Get("name"), Failure);
@@ -128,6 +132,23 @@ TEST_F(Database, OpenFailuresCarrySQLiteCodes) {
     } catch (const Failure& f) {
         EXPECT_EQ(f.Number(), SQLITE_NOTADB);
     }
+    // An old Jet file is never handed to SQLite; it is refused with the
+    // command that imports it.
+    std::string jet(2048, '\0');
+    jet.replace(4, 15, "Standard Jet DB");
+    torvex::test::WriteFile(dir_ / "old.mdb", jet);
+    try {
+        Connection db(dir_ / "old.mdb");
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.Number(), SQLITE_NOTADB);
+        EXPECT_NE(f.Description().find("nothing was changed. Import it with:\n\r\"" +
+                                       torvex::platform::ExecutableFolder() +
+                                       "/Torvex_ImportJet\" --in-place"),
+                  std::string::npos)
+            << f.Description();
+    }
+    EXPECT_EQ(torvex::test::ReadFile(dir_ / "old.mdb"), jet);
 }
 
 TEST_F(Database, ALockedFileFailsWithinTheBusyTimeout) {

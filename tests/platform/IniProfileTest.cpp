@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using torvex::platform::IniProfile;
@@ -47,6 +50,63 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"[abc\nk=open header\n", "abc", "k", "open header"},
         ReadCase{"[Grüße]\nSchlüssel=Wert\n", "GRÜßE", "SCHLÜSSEL", "Wert"},
         ReadCase{"[S]\nk=\n", "S", "k", ""}, ReadCase{"[S]\nk=v", "S", "k\t", std::nullopt}));
+
+// A file whose time stamp is settled (older than 50 ms) is parsed once and
+// reused while its inode, size and modification time stay the same; a change
+// of any of them is seen by the next read. A file with a young time stamp is
+// never reused, as a change in the same clock tick could keep the stamp.
+struct CacheCase {
+    const char* name;
+    bool settled;         // time stamp 10 s old, else 2 s ahead (not yet settled)
+    const char* value;    // replaces "old": same length keeps the size
+    long long mtimeShift; // nanoseconds added to the time stamp with the change
+    bool newInode;        // the change comes as a new file renamed over it
+    const char* expected;
+};
+
+class IniCache : public ::testing::TestWithParam<CacheCase> {};
+
+void SetMtime(const std::string& path, timespec when) {
+    const timespec times[2] = {{0, UTIME_OMIT}, when};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_P(IniCache, ReusesAParsedFileOnlyWhileItIsUnchanged) {
+    const CacheCase& c = GetParam();
+    TempDir dir;
+    const std::string path = dir / "t.ini";
+    WriteFile(path, "[S]\r\nk=old\r\n");
+    timespec stamp{};
+    ::clock_gettime(CLOCK_REALTIME, &stamp);
+    stamp.tv_sec += c.settled ? -10 : 2;
+    SetMtime(path, stamp);
+    IniProfile ini;
+    ASSERT_EQ(ini.ReadString(path, "S", "k"), "old");
+
+    const std::string changed = "[S]\r\nk=" + std::string(c.value) + "\r\n";
+    if (c.newInode) {
+        WriteFile(path + ".new", changed);
+        ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    } else {
+        WriteFile(path, changed); // truncated and rewritten: the same inode
+    }
+    stamp.tv_sec += c.mtimeShift / 1'000'000'000;
+    stamp.tv_nsec += c.mtimeShift % 1'000'000'000;
+    if (stamp.tv_nsec >= 1'000'000'000)
+        stamp.tv_sec += 1, stamp.tv_nsec -= 1'000'000'000;
+    SetMtime(path, stamp);
+    EXPECT_EQ(ini.ReadString(path, "S", "k"), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, IniCache,
+    ::testing::Values(CacheCase{"SettledAndUnchangedIsReused", true, "new", 0, false, "old"},
+                      CacheCase{"AnOlderTimeStampIsSeen", true, "new", -5'000'000'000, false, "new"},
+                      CacheCase{"ANanosecondIsSeen", true, "new", 1, false, "new"},
+                      CacheCase{"AnotherSizeIsSeen", true, "newer", 0, false, "newer"},
+                      CacheCase{"AnotherInodeIsSeen", true, "new", 0, true, "new"},
+                      CacheCase{"AYoungFileIsNeverReused", false, "new", 0, false, "new"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(IniInteger, ParsesLikeTheWindowsProfileFunction) {
     EXPECT_EQ(IniProfile::ParseProfileInteger("1"), 1u);

@@ -25,14 +25,38 @@ protected:
     void SetUp() override { test::WriteFile(Cfg(), "[Project]\r\nForMachine1=true\r\n"); }
 };
 
-TEST_F(NameUpdates, OldRowsFollowTheSchemeChangeAndKeepTheirValues) {
+// Old rows named in the other scheme (one in other letter case) get the
+// current scheme's names and keep their values; one already in the current
+// scheme stays; one of another machine finds no partner.
+struct SchemeChange {
+    const char* name;
+    bool studio; // [Project] VWStudio
+    const char* speed;
+    const char* tension;
+    const char* otherMachine;
+    Rows expected;
+};
+
+class NameUpdatesByScheme : public NameUpdates, public ::testing::WithParamInterface<SchemeChange> {};
+
+TEST_P(NameUpdatesByScheme, OldRowsFollowTheSchemeChangeAndKeepTheirValues) {
+    const SchemeChange& c = GetParam();
+    test::WriteFile(ProgramIni(), std::string("[Project]\r\nNumberOfMachines=1\r\nVWStudio=") +
+                                      (c.studio ? "TRUE" : "false") + "\r\n[Machine1]\r\nMachineName=M1\r\n");
     MakeTemplate(kDefs, Row(1, "REEL", 1, "Speed", "0", 0) + "," + Row(2, "REEL", 1, "Tension", "1", 0));
-    // Old rows in Studio names (one in other letter case), and one already in VisiWin 32 names.
-    MakePreset(Row(1, "REEL", 1, "m1.REEL.speed", "0", 5) + "," + Row(2, "REEL", 1, "M1_Tension", "1", 6) +
-               "," + Row(3, "REEL", 1, "M9.Reel.Speed", "0", 7));
+    MakePreset(Row(1, "REEL", 1, c.speed, "0", 5) + "," + Row(2, "REEL", 1, c.tension, "1", 6) + "," +
+               Row(3, "REEL", 1, c.otherMachine, "0", 7));
     Run();
-    EXPECT_EQ(Table("var_name, abs_min"), (Rows{{"M1_Speed", "5.0"}, {"M1_Tension", "6.0"}}));
+    EXPECT_EQ(Table("var_name, abs_min"), c.expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Directions, NameUpdatesByScheme,
+    ::testing::Values(SchemeChange{"StudioToVisiWin32", false, "m1.REEL.speed", "M1_Tension", "M9.Reel.Speed",
+                                   Rows{{"M1_Speed", "5.0"}, {"M1_Tension", "6.0"}}},
+                      SchemeChange{"VisiWin32ToStudio", true, "m1_SPEED", "M1.Reel.Tension", "M9_Speed",
+                                   Rows{{"M1.Reel.Speed", "5.0"}, {"M1.Reel.Tension", "6.0"}}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(NameUpdates, RenamesRunInGenerationOrderSoChainsBehaveAsSingleUpdates) {
     // The Studio name of row 1 is the VisiWin 32 name that row 2 looks for: row 1's

@@ -1,7 +1,7 @@
+#include "platform/ProgramEnd.h"
 #include "platform/Text.h"
 #include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetFixture.h"
-#include "runtime/ProgramEnd.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ TEST_F(Takeover, MissingAdditionalFieldAbortsTheRun) {
     try {
         Run();
         FAIL() << "the run must end";
-    } catch (const runtime::ProgramEnd& end) {
+    } catch (const platform::ProgramEnd& end) {
         EXPECT_EQ(end.exitStatus, 1);
     }
     EXPECT_EQ(
@@ -93,7 +93,7 @@ TEST_F(Takeover, ExtraColumnsWithoutConfiguredFieldsWarnFirst) {
     old.Read(Preset(), presetdb::PresetGeneration::OldRowColumns());
     dialogs_.Queue(platform::Answer::No);
     dialogs_.Queue(platform::Answer::Ok);
-    EXPECT_THROW(gen.TakeoverMachineCopyMDBData(work, old), runtime::ProgramEnd);
+    EXPECT_THROW(gen.TakeoverMachineCopyMDBData(work, old), platform::ProgramEnd);
     ASSERT_EQ(dialogs_.Shown().size(), 2u);
     EXPECT_EQ(dialogs_.Shown()[1].title, "Fatal error");
     EXPECT_EQ(

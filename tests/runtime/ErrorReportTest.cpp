@@ -1,11 +1,12 @@
 #include "platform/Failure.h"
+#include "platform/ProgramEnd.h"
 #include "platform/Text.h"
 #include "runtime/Guard.h"
-#include "runtime/ProgramEnd.h"
 #include "support/RuntimeFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 
 using namespace torvex;
@@ -57,7 +58,7 @@ TEST_F(ErrorReport, AnsweredNoEndsTheProgramAtOnce) {
         outer([&] { ran = RunProcedure(rt); }); // a guard never swallows the end
         ran += "after";
         FAIL();
-    } catch (const runtime::ProgramEnd& end) {
+    } catch (const platform::ProgramEnd& end) {
         EXPECT_EQ(end.exitStatus, 1);
     }
     EXPECT_EQ(ran, "");
@@ -71,7 +72,7 @@ TEST_F(ErrorReport, SilentRunLogsAndResumes) {
     EXPECT_EQ(RunProcedure(rt), "13");
     EXPECT_EQ(ReadFile(ErrorLog()), LogLine() + "\r\n");
     EXPECT_EQ(ReadFile(ServicePackLog()), "! Fault Torvex_Config: " + Report() + "\r\n");
-    EXPECT_EQ(rt.ReportError(9999, "Torvex_Config", "x", "P", true), 2)
+    EXPECT_EQ(rt.ReportError(9999, "Torvex_Config", "x", "P", true), runtime::ReportAnswer::Resume)
         << "silent reports resume, even fatal";
 }
 
@@ -80,7 +81,7 @@ TEST_F(ErrorReport, FatalFormShowsOnlyOkAndEnds) {
     dialogs_.Queue(Answer::Ok);
     runtime::Guard guard(rt, "Demo");
     guard.SetFatal(true);
-    EXPECT_THROW(guard([] { platform::Raise(53, "File not found"); }), runtime::ProgramEnd);
+    EXPECT_THROW(guard([] { platform::Raise(53, "File not found"); }), platform::ProgramEnd);
     ASSERT_EQ(dialogs_.Shown().size(), 1u);
     EXPECT_EQ(dialogs_.Shown()[0].text, Report());
     EXPECT_EQ(dialogs_.Shown()[0].title, "Fatal error");
@@ -97,6 +98,19 @@ TEST_F(ErrorReport, FailedConditionEntersItsBranchAndStdFailuresGetClassicNumber
     EXPECT_EQ(ReadFile(ErrorLog()),
               "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 9) :Subscript out of range\r\n"
               "Fehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 6) :Overflow\r\n");
+}
+
+TEST_F(ErrorReport, AValueStepGivesItsValueOrAfterAResumeTheFallback) {
+    auto& rt = MakeRuntime("/EXTERNAL=SILENT");
+    rt.GetStartModeIntegrated();
+    runtime::Guard guard(rt, "Demo");
+    EXPECT_EQ(guard.Value("fallback", [] { return std::string("computed"); }), "computed");
+    EXPECT_EQ(guard.Value("fallback", []() -> std::string { platform::Raise(53, "File not found"); }),
+              "fallback");
+    EXPECT_EQ(guard.Value<std::optional<int>>(std::nullopt, [] { return platform::ToInt16(40000); }),
+              std::nullopt);
+    EXPECT_EQ(ReadFile(ErrorLog()),
+              LogLine() + "\r\nFehler in Torvex / pTorvex_Config_Exe / Demo (Nr. 6) :Overflow\r\n");
 }
 
 TEST_F(ErrorReport, IntegratedLogGoesToLogfileAndAnUnwritableLogToStandardError) {

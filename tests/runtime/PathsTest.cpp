@@ -1,5 +1,5 @@
+#include "platform/ProgramEnd.h"
 #include "platform/Text.h"
-#include "runtime/ProgramEnd.h"
 #include "support/RuntimeFixture.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ TEST_F(Paths, IntegratedReadsTheProgramIniUnderSaveAndRestoreButWritesItsOwn) {
 TEST_F(Paths, MissingCfgEndsTheProgramAfterItsMessage) {
     auto& rt = MakeRuntime();
     dialogs_.Queue(platform::Answer::Ok);
-    EXPECT_THROW(rt.GetCFGPath(), runtime::ProgramEnd);
+    EXPECT_THROW(rt.GetCFGPath(), platform::ProgramEnd);
     ASSERT_EQ(dialogs_.Shown().size(), 1u);
     EXPECT_EQ(dialogs_.Shown()[0].text, "File not found: \n\r" + platform::UpperCase(Cfg()));
     EXPECT_EQ(dialogs_.Shown()[0].title, "Torvex_Config");
@@ -64,7 +64,7 @@ TEST_F(Paths, MissingCfgInASilentRunIsAServicePackLine) {
     try {
         rt.GetCFGPath();
         FAIL();
-    } catch (const runtime::ProgramEnd& end) {
+    } catch (const platform::ProgramEnd& end) {
         EXPECT_EQ(end.exitStatus, 1);
     }
     EXPECT_EQ(test::ReadFile(ServicePackLog()),

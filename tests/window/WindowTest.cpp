@@ -1,9 +1,11 @@
 #include "platform/Failure.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Text.h"
+#include "platform/qt/EventBridge.h"
 #include "platform/qt/QtDialogs.h"
-#include "platform/qt/QtEvents.h"
 #include "runtime/Runtime.h"
+#include "support/SamplePictures.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TempDir.h"
 #include "window/ConfigWindow.h"
 
@@ -20,7 +22,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <deque>
 #include <filesystem>
 #include <memory>
 
@@ -35,25 +36,12 @@ using window::TabStripControl;
 
 namespace {
 
-// Answers boxes from a queue and records them; a box without an answer is
-// counted as unexpected and answered with its default button.
-class RecordingDialogs final : public platform::Dialogs {
-public:
-    Answer Show(const platform::MessageBox& box) override {
-        shown.push_back(box);
-        if (answers.empty()) {
-            ++unexpected;
-            return box.buttons == platform::Buttons::Ok ? Answer::Ok
-                                                        : (box.defaultButton == 1 ? Answer::Yes : Answer::No);
-        }
-        const Answer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::deque<Answer> answers;
-    std::vector<platform::MessageBox> shown;
-    int unexpected = 0;
-};
+// Dialogs for a window test: an unexpected box fails the running test function.
+test::ScriptedDialogs::Unexpected FailTheTest() {
+    return [](const platform::MessageBox& box) {
+        QTest::qFail(("unexpected message box: " + box.text).c_str(), __FILE__, __LINE__);
+    };
+}
 
 // A demo-like plant: machines A, B, C of which 1 and 3 carry the component.
 struct Plant {
@@ -73,15 +61,7 @@ struct Plant {
                         "[Machine3]\r\nMachineName=Gamma\r\nNoBobbinChanger=true\r\nBobbinSym3=-5\r\n"
                         "[Elsewhere]\r\nx=1\r\n");
         test::WriteFile(Cfg(), "[Project]\r\nForMachine1=true\r\nForMachine2=false\r\nForMachine3=true\r\n");
-        const auto copy = [this](const std::string& name, const std::string& folder) {
-            test::WriteFile(P() + "/" + folder + "/" + name,
-                            test::ReadFile(TORVEX_SAMPLE_PICTURES "/" + name));
-        };
-        for (const char* name :
-             {"Material_1_800.gif", "Material_2_800.gif", "Material_3_800.gif", "Empty_800.gif"})
-            copy(name, "Standard");
-        for (const char* name : {"Torvex_BobbinSymbol_1_800.gif", "Torvex_BobbinSymbol_2_800.gif"})
-            copy(name, "Torvex");
+        test::CopySamplePictures(P());
     }
 };
 
@@ -91,7 +71,7 @@ struct Harness {
         : rt(test::MakeIdentity(plant.P() + "/Torvex", std::move(commandLine)),
              {dialogs, plant.ServicePackLog(), nullptr, {}}),
           window(rt, events) {}
-    RecordingDialogs dialogs;
+    test::ScriptedDialogs dialogs{FailTheTest()};
     platform::EventBridge events;
     runtime::Runtime rt;
     window::ConfigWindow window;
@@ -122,7 +102,7 @@ std::string SettingsText(window::ConfigWindow& w, std::size_t m) {
     std::string text = w.BobbinSettings.Machine(m).NoBobbinChanger ? "N" : "n";
     for (std::size_t c = 1; c <= 4; ++c) {
         const window::BobbinColumn& col = w.BobbinSettings.At(m, c);
-        for (bool flag : {col.Bobbin, col.BobbinWithBlankLenght, col.TensionArmWithoutSplicePosition,
+        for (bool flag : {col.Bobbin, col.BobbinWithBlankLength, col.TensionArmWithoutSplicePosition,
                           col.WithoutBobbin, col.WithoutTensionArm, col.OnlyBlank})
             text += flag ? '1' : '0';
         text += "/" + std::to_string(col.BobbinMaterialSym) + "/" + std::to_string(col.BobbinSym) + " ";
@@ -221,7 +201,7 @@ void WindowTest::tabsOnlyForEnabledMachines() {
     QVERIFY(h.Get<ButtonControl>("CommandOK").Enabled());
     QCOMPARE(h.Get<ComboControl>("ComboMaterial", 1).ListCount(), 4);
     QCOMPARE(h.Get<ComboControl>("ComboSymbol", 4).ListCount(), 3);
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 void WindowTest::tabChangeShowsTheMachine() {
@@ -239,7 +219,7 @@ void WindowTest::tabChangeShowsTheMachine() {
     QVERIFY(!h.Get<ComboControl>("ComboMaterial", 1).Visible());
     QCOMPARE(h.window.BobbinSettings.At(3, 3).BobbinSym, std::int16_t{0}); // -5 reads as 0
     QCOMPARE(h.window.BobbinSettings.At(1, 2).OnlyBlank, true);
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 void WindowTest::columnSwitchHidesButKeepsValues() {
@@ -284,7 +264,7 @@ void WindowTest::comboStoresNumberAndShowsPicture() {
     h.Get<ComboControl>("ComboMaterial", 3).UserChoose(3);
     QCOMPARE(h.Get<ImageControl>("ImageMaterial", 3).PicturePath(),
              plant.P() + "/Standard/Material_3_800.gif");
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 void WindowTest::controlsRaiseClickOnlyOnChange() {
@@ -310,7 +290,7 @@ void WindowTest::controlsRaiseClickOnlyOnChange() {
     try {
         combo.SetListIndex(5);
     } catch (const platform::Failure& f) {
-        refused = f.Number() == 380;
+        refused = f.Number() == platform::errnum::InvalidPropertyValue;
     }
     QVERIFY(refused);
     QCOMPARE(combo.ListIndex(), 1);
@@ -330,35 +310,35 @@ void WindowTest::infoModeExplainsInsteadOfEditing() {
     QCOMPARE(quest.BackColor(), std::optional<QColor>(QColor(0, 255, 0)));
     QVERIFY(!h.Get<TabStripControl>("TabStripMachine").Enabled());
 
-    h.dialogs.answers = {Answer::Ok};
+    h.dialogs.Queue({Answer::Ok});
     auto& bobbin = h.Get<CheckBoxControl>("CheckBobbinOk", 1);
     bobbin.UserClick();
     QCOMPARE(bobbin.Value(), 1);
     QVERIFY(h.window.BobbinSettings.At(1, 1).Bobbin);
     QVERIFY(h.Get<CheckBoxControl>("CheckBlank", 1).Visible());
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
-    QCOMPARE(h.dialogs.shown[0].text, std::string("Bobine\r\nvorhanden"));
-    QCOMPARE(h.dialogs.shown[0].title, std::optional<std::string>("Info:"));
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
+    QCOMPARE(h.dialogs.Shown()[0].text, std::string("Bobine\r\nvorhanden"));
+    QCOMPARE(h.dialogs.Shown()[0].title, std::optional<std::string>("Info:"));
 
-    h.dialogs.answers = {Answer::Ok, Answer::Ok, Answer::Ok, Answer::Ok};
+    h.dialogs.Queue({Answer::Ok, Answer::Ok, Answer::Ok, Answer::Ok});
     h.Get<CheckBoxControl>("CheckWithoutBobbin", 1).UserClick();
     h.Get<ComboControl>("ComboMaterial", 1).UserChoose(3);
     QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
     QCOMPARE(h.Get<ComboControl>("ComboMaterial", 1).Text(), std::string("3"));
     h.Get<ButtonControl>("CommandOK").UserClick();
     h.Get<ButtonControl>("CommandCancel").UserClick();
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{5});
-    QCOMPARE(h.dialogs.shown[1].text, std::string("Pendel"));
-    QCOMPARE(h.dialogs.shown[2].text, std::string("Material"));
-    QCOMPARE(h.dialogs.shown[3].text, std::string("OK"));
-    QCOMPARE(h.dialogs.shown[4].text, std::string("Abbruch"));
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{5});
+    QCOMPARE(h.dialogs.Shown()[1].text, std::string("Pendel"));
+    QCOMPARE(h.dialogs.Shown()[2].text, std::string("Material"));
+    QCOMPARE(h.dialogs.Shown()[3].text, std::string("OK"));
+    QCOMPARE(h.dialogs.Shown()[4].text, std::string("Abbruch"));
     QVERIFY(!plant.dir.Path().empty() && !test::Exists(plant.P() + "/Torvex/Torvex.mdb"));
 
     quest.UserClick();
     QVERIFY(!h.window.InfoMode);
     QCOMPARE(quest.BackColor(), std::optional<QColor>());
     QVERIFY(h.Get<TabStripControl>("TabStripMachine").Enabled());
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 void WindowTest::okWritesEveryEnabledMachine() {
@@ -401,18 +381,18 @@ void WindowTest::cancelAndCloseAskFirst() {
     h.window.Form_Load();
     const std::string before = test::ReadFile(plant.ProgramIni());
     h.Get<CheckBoxControl>("CheckBlank", 1).UserClick();
-    h.dialogs.answers = {Answer::No, Answer::No};
+    h.dialogs.Queue({Answer::No, Answer::No});
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandCancel").UserClick(); }), -1);
     QVERIFY(h.window.Form_QueryUnload()); // answered No: the window stays open
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{2});
-    QCOMPARE(h.dialogs.shown[0].text,
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{2});
+    QCOMPARE(h.dialogs.Shown()[0].text,
              std::string("Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over "));
-    QCOMPARE(h.dialogs.shown[1].text, h.dialogs.shown[0].text);
-    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLenght);
-    h.dialogs.answers = {Answer::Yes};
+    QCOMPARE(h.dialogs.Shown()[1].text, h.dialogs.Shown()[0].text);
+    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLength);
+    h.dialogs.Queue({Answer::Yes});
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandCancel").UserClick(); }), 0);
     QCOMPARE(test::ReadFile(plant.ProgramIni()), before);
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 void WindowTest::languageFileIsSeeded() {
@@ -470,7 +450,7 @@ void WindowTest::noEnabledMachineStillSaves() {
     QCOMPARE(h.Get<TabStripControl>("TabStripMachine").TabCount(), 0);
     QVERIFY(h.Get<LabelControl>("LabelMachine").Caption().starts_with("Keine Maschine"));
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 0);
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
     QVERIFY(!test::Exists(plant.P() + "/HX5cfglog.txt"));
 }
 
@@ -479,11 +459,11 @@ void WindowTest::missingProgramIniIsToldNotCreated() {
     Harness h(plant);
     h.window.Form_Load();
     std::filesystem::remove(plant.ProgramIni());
-    h.dialogs.answers = {Answer::Ok};
+    h.dialogs.Queue({Answer::Ok});
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 1);
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
-    QCOMPARE(h.dialogs.shown[0].text, "The settings were not saved: the program ini \"" + plant.P() +
-                                          "/parameter/Program.ini\" does not exist.");
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
+    QCOMPARE(h.dialogs.Shown()[0].text, "The settings were not saved: the program ini \"" + plant.P() +
+                                            "/parameter/Program.ini\" does not exist.");
     QVERIFY(!test::Exists(plant.ProgramIni()));
     QVERIFY(!test::Exists(plant.P() + "/Program.ini"));
 }
@@ -513,7 +493,8 @@ void WindowTest::escapeGivesTheSafeAnswer() {
     QString shownDefault;
     PressOnNextBox(static_cast<Qt::Key>(key), &shownDefault);
     const bool wentOn =
-        resumeBox ? rt.ReportError(5, "src", "failed", "Proc", false) == 2 : !rt.ConfirmCancel();
+        resumeBox ? rt.ReportError(5, "src", "failed", "Proc", false) == runtime::ReportAnswer::Resume
+                  : !rt.ConfirmCancel();
     QCOMPARE(shownDefault, defaultButton);
     QCOMPARE(wentOn, goesOn);
 }
@@ -580,7 +561,7 @@ void WindowTest::tabSwitchStoresNothing() {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(SettingsText(h.window, 1), alpha);
     QCOMPARE(SettingsText(h.window, 3), gamma);
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 // A stored number that the list does not offer is reported; the combo shows
@@ -592,10 +573,10 @@ void WindowTest::numberNotOfferedStaysStored() {
                     "BobbinMaterialSym1=2\r\n[Machine3]\r\nBobbin1=true\r\nBobbinMaterialSym1=9\r\n");
     Harness h(plant);
     QVERIFY(h.LoadAndShow());
-    h.dialogs.answers = {Answer::Yes};
+    h.dialogs.Queue({Answer::Yes});
     auto& tabs = h.Get<TabStripControl>("TabStripMachine");
     QTest::mouseClick(tabs.Bar(), Qt::LeftButton, {}, tabs.Bar()->tabRect(1).center());
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
     auto& combo = h.Get<ComboControl>("ComboMaterial", 1);
     QCOMPARE(combo.ListIndex(), -1);
     QCOMPARE(h.Get<ImageControl>("ImageMaterial", 1).PicturePath(), std::string());
@@ -603,7 +584,7 @@ void WindowTest::numberNotOfferedStaysStored() {
     QVERIFY(combo.Widget()->hasFocus());
     QCOMPARE(h.window.BobbinSettings.At(3, 1).BobbinMaterialSym, std::int16_t{9});
     QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
 }
 
 // From the first OK click on, OK and Cancel stay disabled, a second click and
@@ -614,7 +595,7 @@ void WindowTest::savingCannotBeInterrupted() {
     QVERIFY(h.LoadAndShow());
     auto* blank = h.Widget("CheckBlank", 1);
     QTest::mouseClick(blank, Qt::LeftButton, {}, QPoint(8, blank->height() / 2));
-    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLenght);
+    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLength);
     QWidget* ok = h.Widget("CommandOK");
     QWidget* cancel = h.Widget("CommandCancel");
     bool intruded = false;
@@ -634,7 +615,7 @@ void WindowTest::savingCannotBeInterrupted() {
     QVERIFY(!ok->isEnabled() && !cancel->isEnabled());
     QVERIFY(h.events.Ended());
     QCOMPARE(h.events.ExitStatus(), 0);
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{0}); // no cancel question
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{0}); // no cancel question
     QVERIFY(test::ReadFile(plant.ProgramIni()).find("BobbinWithBlankLenght1=true\r\n") != std::string::npos);
     QVERIFY(!test::Exists(plant.P() + "/HX5cfglog.txt"));
 }
@@ -663,7 +644,7 @@ void WindowTest::picturesAndLogInAnyLetterCase() {
                                 plant.P() + "/Torvex/torvex_bobbinsymbol_1_800.gif");
     }
     Harness h(plant);
-    h.dialogs.answers = {Answer::Yes};
+    h.dialogs.Queue({Answer::Yes});
     h.window.Form_Load();
     QCOMPARE(h.Get<ComboControl>("ComboMaterial", 1).ListCount(), 4);
     QCOMPARE(h.Get<ComboControl>("ComboSymbol", 1).ListCount(), 3);
@@ -673,7 +654,7 @@ void WindowTest::picturesAndLogInAnyLetterCase() {
     const std::string material = h.Get<ImageControl>("ImageMaterial", 1).PicturePath();
     const std::string symbol = h.Get<ImageControl>("ImageSymbol", 2).PicturePath();
     if (missing) {
-        QCOMPARE(h.dialogs.shown.size(), std::size_t{1});
+        QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
         const std::string report = "Fehler in Torvex / pTorvex_Config_Exe / TabStripMachine_Click (Nr. 53) :"
                                    "File not found: " +
                                    standard + "Material_2_800.gif, " + standard + "Empty_800.gif";
@@ -683,7 +664,7 @@ void WindowTest::picturesAndLogInAnyLetterCase() {
         QVERIFY(static_cast<QLabel*>(h.Widget("ImageSymbol", 1))->pixmap().isNull());
         QCOMPARE(symbol, plant.P() + "/Torvex/Torvex_BobbinSymbol_1_800.gif");
     } else {
-        QCOMPARE(h.dialogs.shown.size(), std::size_t{0});
+        QCOMPARE(h.dialogs.Shown().size(), std::size_t{0});
         QCOMPARE(material, standard + "material_2_800.gif");
         QCOMPARE(symbol, plant.P() + "/Torvex/torvex_bobbinsymbol_1_800.gif");
         QCOMPARE(h.Get<ImageControl>("ImageSymbol", 1).PicturePath(), standard + "EMPTY_800.GIF");
@@ -708,25 +689,25 @@ void WindowTest::infoModeFaceAndCombos() {
                             QPoint(green.width() / 2, green.height() - 4)})
         QCOMPARE(green.pixelColor(at), QColor(0, 255, 0));
 
-    h.dialogs.answers = {Answer::Ok, Answer::Ok, Answer::Ok};
+    h.dialogs.Queue({Answer::Ok, Answer::Ok, Answer::Ok});
     auto* combo = static_cast<QComboBox*>(h.Widget("ComboMaterial", 1));
     QTest::mouseClick(combo, Qt::LeftButton);
     QVERIFY(combo->hasFocus());
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{1}); // the focus explained; the click opens nothing
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{1}); // the focus explained; the click opens nothing
     QVERIFY(!combo->view()->isVisible());
     QTest::mouseClick(combo, Qt::LeftButton);
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{2});
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{2});
     QVERIFY(!combo->view()->isVisible());
     QTest::keyClick(combo, Qt::Key_Down); // a pick explains once
-    QCOMPARE(h.dialogs.shown.size(), std::size_t{3});
-    QCOMPARE(h.dialogs.shown[2].text, std::string("Material"));
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{3});
+    QCOMPARE(h.dialogs.Shown()[2].text, std::string("Material"));
     QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
 
     quest->setFocus(Qt::TabFocusReason);
     QTest::mouseClick(quest, Qt::LeftButton);
     QVERIFY(!h.window.InfoMode);
     QCOMPARE(quest->grab().toImage(), face);
-    QCOMPARE(h.dialogs.unexpected, 0);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 // Tab goes through the page column by column, then ?, OK, Cancel and the

@@ -2,6 +2,7 @@
 
 #include "platform/Failure.h"
 #include "platform/FileSystem.h"
+#include "platform/ProcessIdentity.h"
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 
@@ -99,6 +100,15 @@ bool IsPlainTypeName(std::string_view type) {
     return i == type.size();
 }
 
+Failure JetFileRefusal(const std::string& path, const std::string& programFolder) {
+    static_assert(errnum::NotADatabase == SQLITE_NOTADB);
+    return Failure(errnum::NotADatabase, kDatabaseSource,
+                   "The file \"" + path +
+                       "\" is an old Access (Jet) database and must be imported first; nothing was changed. "
+                       "Import it with:\n\r\"" +
+                       programFolder + "/Torvex_ImportJet\" --in-place \"" + path + "\"");
+}
+
 bool IsJetFile(const std::string& path) {
     const int fd = OpenForReading(path); // never blocks on a FIFO or a device
     if (fd < 0)
@@ -170,10 +180,6 @@ std::int64_t Statement::ColumnInt(int column) const {
     return sqlite3_column_int64(stmt_, column);
 }
 
-bool Statement::ColumnIsNull(int column) const {
-    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
-}
-
 std::string Statement::ColumnText(int column) const {
     const auto* text = sqlite3_column_text(stmt_, column);
     return text ? std::string(reinterpret_cast<const char*>(text),
@@ -209,10 +215,7 @@ Connection::Connection(const std::string& path, OpenMode mode) : path_(path) {
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         throw Failure(SQLITE_CANTOPEN, kDatabaseSource, "not a regular file: " + path);
     if (IsJetFile(path))
-        throw Failure(SQLITE_NOTADB, kDatabaseSource,
-                      "The file \"" + path +
-                          "\" is an old Access (Jet) database and must be imported first: " +
-                          "Torvex_ImportJet --in-place \"" + path + "\"");
+        throw JetFileRefusal(path, ExecutableFolder());
     // One thread uses a connection: SQLite's own locking would only cost time.
     const int flags =
         (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
@@ -399,11 +402,6 @@ void Connection::BeginRead() {
 void Connection::Commit() {
     if (InTransaction())
         Execute("COMMIT");
-}
-
-void Connection::Rollback() {
-    if (InTransaction())
-        Execute("ROLLBACK");
 }
 
 bool Connection::InTransaction() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "platform/database/Value.h"
 
@@ -49,7 +50,6 @@ public:
     Value Column(int column, Kind kind) const;
     std::int64_t ColumnInt(int column) const;
     std::string ColumnText(int column) const;
-    bool ColumnIsNull(int column) const;
 
 private:
     sqlite3* db_;
@@ -74,7 +74,7 @@ public:
     // Opens an existing database file, shared. A missing, locked, damaged or
     // non-database file is a failure, and so is a path that is no regular
     // file (a FIFO or device is never opened); a file that is an old Jet/ACE
-    // database is refused with a message that names it.
+    // database is refused with its JetFileRefusal.
     explicit Connection(const std::string& path, OpenMode mode = OpenMode::ReadWrite);
     // Closing commits an open transaction, so that the work done before a
     // program end stays in the file as each single write would have.
@@ -123,7 +123,6 @@ public:
     // that no other process can commit into the file until Commit.
     void BeginRead();
     void Commit();
-    void Rollback();
     bool InTransaction() const;
     // The rowid of the row that the last INSERT added.
     std::int64_t LastInsertRowid() const;
@@ -150,6 +149,11 @@ std::string QuoteIdentifier(std::string_view name);
 
 // True when the file starts like an old Jet or ACE (.mdb/.accdb) database.
 bool IsJetFile(const std::string& path);
+
+// The failure (NotADatabase, source "SQLite") that refuses the old Jet file
+// at `path`: it says that nothing was changed and gives the command that
+// imports the file with the import tool installed in `programFolder`.
+Failure JetFileRefusal(const std::string& path, const std::string& programFolder);
 
 // True when `declaredType` has the plain form of a column type: words of
 // letters, digits and "_" (the first a letter) separated by blanks,

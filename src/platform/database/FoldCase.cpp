@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include <limits>
+#include <optional>
 #include <vector>
 
 namespace torvex::platform::db {
@@ -38,28 +40,53 @@ bool FoldLatin1(std::string_view text, std::string& folded) {
     return true;
 }
 
+// What a text folds to when ICU cannot fold it: ASCII letters in lower
+// case, every other byte as it is. Texts then still compare without regard
+// to the letter case of ASCII, and equal texts stay equal.
+std::string FoldAscii(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+    return folded;
+}
+
+// Full Unicode case folding through ICU; std::nullopt when ICU reports a
+// failure (the buffers are sized for the largest result, so none is expected).
+std::optional<std::string> FoldUnicode(std::string_view text) {
+    if (text.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max() / 3))
+        return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    std::vector<UChar> wide(text.size() + 1); // UTF-16 never needs more units than UTF-8 has bytes
+    u_strFromUTF8WithSub(wide.data(), static_cast<int32_t>(wide.size()), &length, text.data(),
+                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    std::vector<UChar> folded(static_cast<std::size_t>(length) * 3 + 1); // a unit folds to three at most
+    const int32_t foldedLength = u_strFoldCase(folded.data(), static_cast<int32_t>(folded.size()),
+                                               wide.data(), length, U_FOLD_CASE_DEFAULT, &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    std::string out(static_cast<std::size_t>(foldedLength) * 3 + 1, '\0'); // three UTF-8 bytes a unit
+    int32_t outLength = 0;
+    u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &outLength, folded.data(), foldedLength,
+                &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    out.resize(static_cast<std::size_t>(outLength));
+    return out;
+}
+
 } // namespace
 
 std::string FoldCase(std::string_view text) {
     std::string fast;
     if (FoldLatin1(text, fast))
         return fast;
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t length = 0;
-    std::vector<UChar> wide(text.size() + 1);
-    u_strFromUTF8WithSub(wide.data(), static_cast<int32_t>(wide.size()), &length, text.data(),
-                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
-    std::vector<UChar> folded(static_cast<std::size_t>(length) * 3 + 1);
-    status = U_ZERO_ERROR;
-    const int32_t foldedLength = u_strFoldCase(folded.data(), static_cast<int32_t>(folded.size()),
-                                               wide.data(), length, U_FOLD_CASE_DEFAULT, &status);
-    std::string out(static_cast<std::size_t>(foldedLength) * 3 + 1, '\0');
-    int32_t outLength = 0;
-    status = U_ZERO_ERROR;
-    u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &outLength, folded.data(), foldedLength,
-                &status);
-    out.resize(static_cast<std::size_t>(outLength));
-    return out;
+    if (auto folded = FoldUnicode(text))
+        return std::move(*folded);
+    return FoldAscii(text);
 }
 
 int CompareNoCase(std::string_view a, std::string_view b) {

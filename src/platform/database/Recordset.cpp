@@ -72,13 +72,6 @@ const std::string& Recordset::FieldName(int index) const {
     return columns_[static_cast<std::size_t>(index)].name;
 }
 
-bool Recordset::HasField(const std::string& name) const {
-    for (const ColumnDef& c : columns_)
-        if (EqualsNoCase(c.name, name))
-            return true;
-    return false;
-}
-
 int Recordset::FieldIndex(const std::string& name) const {
     for (std::size_t i = 0; i < columns_.size(); ++i)
         if (EqualsNoCase(columns_[i].name, name))

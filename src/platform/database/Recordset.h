@@ -31,7 +31,6 @@ public:
     const std::string& FieldName(int index) const;
     // Index of the field `name` (letter case ignored); a failure when missing.
     int FieldIndex(const std::string& name) const;
-    bool HasField(const std::string& name) const;
     Value Get(int index) const;
     Value Get(const std::string& name) const { return Get(FieldIndex(name)); }
 

@@ -75,23 +75,6 @@ int SizeOfDeclaredType(std::string_view declaredType) {
     return size;
 }
 
-std::string TypeName(const Value& value) {
-    switch (value.index()) {
-    case 1:
-        return "STRING";
-    case 2:
-        return "LONG";
-    case 3:
-        return "DOUBLE";
-    case 4:
-        return "BOOLEAN";
-    case 5:
-        return "DATE";
-    default:
-        return "NULL";
-    }
-}
-
 std::string ValueText(const Value& value) {
     if (const auto* s = std::get_if<std::string>(&value))
         return *s;
@@ -109,6 +92,51 @@ std::string ValueText(const Value& value) {
     return {};
 }
 
+namespace {
+
+// A value as a Boolean column stores it: numbers are true unless 0, texts
+// "True"/"False" in any letter case or a number.
+Value ToBoolean(const Value& value) {
+    if (const auto* b = std::get_if<bool>(&value))
+        return *b;
+    if (const auto* i = std::get_if<std::int64_t>(&value))
+        return *i != 0;
+    if (const auto* d = std::get_if<double>(&value))
+        return *d != 0;
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        const std::string u = UpperCase(TrimBlanks(*s));
+        if (u == "TRUE" || u == "FALSE")
+            return u == "TRUE";
+        if (auto n = ParseNumber(*s))
+            return *n != 0;
+    }
+    Mismatch();
+}
+
+// A value as a number column stores it: a Boolean is -1 or 0, a text must be
+// a number; a whole-number column rounds, and overflows beyond 64 bits.
+Value ToNumber(Kind kind, const Value& value) {
+    if (const auto* i = std::get_if<std::int64_t>(&value))
+        return kind == Kind::Whole ? value : Value(static_cast<double>(*i));
+    double d = 0;
+    if (const auto* b = std::get_if<bool>(&value))
+        d = *b ? -1 : 0;
+    else if (const auto* dd = std::get_if<double>(&value))
+        d = *dd;
+    else if (auto n = std::holds_alternative<std::string>(value) ? ParseNumber(std::get<std::string>(value))
+                                                                 : std::nullopt)
+        d = *n;
+    else
+        Mismatch();
+    if (kind == Kind::Number)
+        return d;
+    if (!std::isfinite(d) || std::abs(d) > 9.2e18)
+        Raise(errnum::Overflow, "Overflow");
+    return static_cast<std::int64_t>(std::llround(d));
+}
+
+} // namespace
+
 Value Coerce(Kind kind, const Value& value) {
     if (std::holds_alternative<std::monostate>(value))
         return value;
@@ -120,41 +148,10 @@ Value Coerce(Kind kind, const Value& value) {
             return Date{std::get<std::string>(value)};
         return std::holds_alternative<Date>(value) ? value : Value(Date{ValueText(value)});
     case Kind::Boolean:
-        if (const auto* b = std::get_if<bool>(&value))
-            return *b;
-        if (const auto* i = std::get_if<std::int64_t>(&value))
-            return *i != 0;
-        if (const auto* d = std::get_if<double>(&value))
-            return *d != 0;
-        if (const auto* s = std::get_if<std::string>(&value)) {
-            const std::string u = UpperCase(TrimBlanks(*s));
-            if (u == "TRUE" || u == "FALSE")
-                return u == "TRUE";
-            if (auto n = ParseNumber(*s))
-                return *n != 0;
-        }
-        Mismatch();
+        return ToBoolean(value);
     case Kind::Whole:
-    case Kind::Number: {
-        double d = 0;
-        if (const auto* i = std::get_if<std::int64_t>(&value))
-            return kind == Kind::Whole ? value : Value(static_cast<double>(*i));
-        if (const auto* b = std::get_if<bool>(&value))
-            d = *b ? -1 : 0;
-        else if (const auto* dd = std::get_if<double>(&value))
-            d = *dd;
-        else if (auto n = std::holds_alternative<std::string>(value)
-                              ? ParseNumber(std::get<std::string>(value))
-                              : std::nullopt)
-            d = *n;
-        else
-            Mismatch();
-        if (kind == Kind::Number)
-            return d;
-        if (!std::isfinite(d) || std::abs(d) > 9.2e18)
-            Raise(errnum::Overflow, "Overflow");
-        return static_cast<std::int64_t>(std::llround(d));
-    }
+    case Kind::Number:
+        return ToNumber(kind, value);
     }
     Mismatch();
 }

@@ -27,10 +27,6 @@ Kind KindOfDeclaredType(std::string_view declaredType);
 // The size in parentheses of a declared type ("TEXT(50)" gives 50), 0 when none.
 int SizeOfDeclaredType(std::string_view declaredType);
 
-// The type name of a value in capitals: "STRING" for text, "LONG", "DOUBLE",
-// "BOOLEAN", "DATE", or "NULL".
-std::string TypeName(const Value& value);
-
 // The plain text form of a value ("" for null, "True"/"False", numbers in
 // shortest decimal form with "." as separator).
 std::string ValueText(const Value& value);

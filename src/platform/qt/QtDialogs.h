@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Dialogs.h"
-#include "platform/qt/QtEvents.h"
+#include "platform/qt/EventBridge.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "platform/qt/QtEvents.h"
+#include "platform/qt/EventBridge.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,6 @@
-#include "support/PlantRunner.h"
+#include "support/DemoPlant.h"
 
+#include "support/SamplePictures.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
 
@@ -27,12 +28,7 @@ bool RunningAsRoot() {
 
 DemoPlant::DemoPlant(std::string folder) : p_(std::move(folder)) {
     std::filesystem::copy(TORVEX_SOURCE_DIR "/sample/plant", p_, std::filesystem::copy_options::recursive);
-    const std::string pictures = TORVEX_SOURCE_DIR "/sample/pictures/";
-    for (const char* name :
-         {"Material_1_800.gif", "Material_2_800.gif", "Material_3_800.gif", "Empty_800.gif"})
-        WriteFile(p_ + "/Standard/" + name, ReadFile(pictures + name));
-    for (const char* name : {"Torvex_BobbinSymbol_1_800.gif", "Torvex_BobbinSymbol_2_800.gif"})
-        WriteFile(p_ + "/Torvex/" + name, ReadFile(pictures + name));
+    CopySamplePictures(p_);
     WriteFile(Template(), ReadFile(TORVEX_SAMPLE_TEMPLATE));
     std::filesystem::copy_file(TORVEX_PROGRAM, p_ + "/Torvex/Torvex_Config");
 }

@@ -1,7 +1,0 @@
-#pragma once
-
-#include "platform/ProgramEnd.h"
-
-namespace torvex::runtime {
-using platform::ProgramEnd;
-} // namespace torvex::runtime
