@@ -19,17 +19,6 @@ using test::RunOptions;
 
 namespace {
 
-// The 33 keys of a machine section, and the values they may hold.
-std::vector<std::string> MachineKeys() {
-    std::vector<std::string> keys{"NoBobbinChanger"};
-    for (int c = 1; c <= 4; ++c)
-        for (const char* key :
-             {"TensionArmWithoutSplicePosition", "BobbinWithBlankLenght", "Bobbin", "WithoutBobbin",
-              "WithoutTensionArm", "OnlyBlank", "BobbinMaterialSym", "BobbinSym"})
-            keys.push_back(key + std::to_string(c));
-    return keys;
-}
-
 // Every file the program manages is either as before or completely new.
 void ExpectIntact(const DemoPlant& plant, const std::set<std::string>& rowCounts, const std::string& where) {
     SCOPED_TRACE(where);
@@ -39,7 +28,7 @@ void ExpectIntact(const DemoPlant& plant, const std::set<std::string>& rowCounts
     EXPECT_EQ(ini.Find("Project", "NumberOfMachines"), "3");
     EXPECT_EQ(ini.Find("Machine2", "MachineName"), "Flowpack 2");
     for (const char* machine : {"Machine1", "Machine3"})
-        for (const auto& key : MachineKeys()) {
+        for (const auto& key : test::MachineKeys()) {
             const auto value = ini.Find(machine, key);
             ASSERT_TRUE(value.has_value()) << machine << " " << key;
             const bool valid =

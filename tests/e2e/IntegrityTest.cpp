@@ -22,13 +22,6 @@ namespace {
 
 const std::string kAllColumns = "SELECT * FROM PRESET_DEFS ORDER BY ID";
 
-void SetEntry(const std::string& path, const std::string& section, const std::string& key,
-              const std::string& value) {
-    auto ini = platform::IniDocument::Parse(test::ReadFile(path));
-    ini.Set(section, key, value);
-    test::WriteFile(path, ini.Serialize());
-}
-
 // The plant after one run, with tuned values in every old row.
 class Integrity : public ::testing::Test {
 protected:
@@ -63,7 +56,7 @@ protected:
 };
 
 TEST_F(Integrity, AnotherProgramInThePresetDatabaseIsWaitedForAndNeverOverrun) {
-    SetEntry(plant_.ProgramIni(), "Project", "VWStudio", "true"); // every old row gets renamed
+    test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "true"); // every old row gets renamed
     std::filesystem::copy(plant_.P(), dir_ / "alone", std::filesystem::copy_options::recursive);
     ASSERT_EQ(DemoPlant::At(dir_ / "alone").Run().exitStatus, 0);
     for (const bool writer : {false, true}) {
@@ -96,7 +89,7 @@ TEST_F(Integrity, AnotherProgramInThePresetDatabaseIsWaitedForAndNeverOverrun) {
 }
 
 TEST_F(Integrity, AProgramThatHoldsThePresetDatabaseTooLongMakesTheRunChangeNothing) {
-    SetEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
+    test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(plant_.Preset().c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM PRESET_DEFS;", nullptr, nullptr, nullptr),
@@ -146,7 +139,7 @@ TEST_F(Integrity, OddCellsAndFilesInThePresetDatabaseAreToldNotHungOn) {
 }
 
 TEST_F(Integrity, TriggersInThePresetDatabaseNeverFire) {
-    SetEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
+    test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
     test::MakeDatabase(plant_.Preset(), "CREATE TRIGGER Wipe AFTER UPDATE ON PRESET_DEFS BEGIN "
                                         "DELETE FROM PRESET_DEFS; END;");
     ASSERT_EQ(plant_.Run().exitStatus, 0);

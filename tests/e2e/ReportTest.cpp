@@ -19,13 +19,6 @@ namespace {
 
 using Row = std::vector<std::string>;
 
-void SetEntry(const std::string& path, const std::string& section, const std::string& key,
-              const std::string& value) {
-    auto ini = platform::IniDocument::Parse(test::ReadFile(path));
-    ini.Set(section, key, value);
-    test::WriteFile(path, ini.Serialize());
-}
-
 // The rows of the report's table of dropped rows: machine_type, var_name,
 // offset_or_bitno and abs_min of each.
 std::vector<Row> DroppedRows(const std::string& report) {
@@ -55,12 +48,12 @@ TEST_F(Report, ASchemeChangeListsExactlyTheRowsWhoseValuesAreDropped) {
     test::MakeDatabase(plant.Template(), "UPDATE Source_DEFS SET Var_Name = 'Reel.###Var_Name' WHERE "
                                          "System = 'VISIWINSTUDIO' AND Part = 1;"
                                          "UPDATE Source_PRESET_DEFS SET machine_type = '###machine';");
-    SetEntry(plant.ProgramIni(), "Project", "VWStudio", "true");
+    test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "true");
     ASSERT_EQ(plant.Run().exitStatus, 0);
     test::MakeDatabase(plant.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID");
     const auto old = test::Query(plant.Preset(), "SELECT machine_type, var_name, offset_or_bitno, "
                                                  "CAST(abs_min AS INTEGER) FROM PRESET_DEFS ORDER BY rowid");
-    SetEntry(plant.ProgramIni(), "Project", "VWStudio", "false");
+    test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "false");
     ASSERT_EQ(plant.Run().exitStatus, 0);
 
     // Every old row has a value of its own: what the new table lacks was dropped.
@@ -120,8 +113,8 @@ std::map<std::string, std::pair<std::string, long long>> Snapshot(const std::str
 TEST_F(Report, APreviewTellsWithoutChangingAnyFileOfThePlant) {
     DemoPlant plant(dir_ / "plant");
     ASSERT_EQ(plant.Run().exitStatus, 0);
-    SetEntry(plant.ProgramIni(), "Project", "VWStudio", "true"); // a run would rename and rewrite
-    SetEntry(plant.ProgramIni(), "Machine1", "Bobbin4", "TRUE");
+    test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "true"); // a run would rename and rewrite
+    test::SetIniEntry(plant.ProgramIni(), "Machine1", "Bobbin4", "TRUE");
     std::filesystem::remove(plant.ServicePackLog());
     const auto before = Snapshot(plant.P());
     test::RunOptions options;

@@ -22,24 +22,6 @@ using test::RunOptions;
 
 namespace {
 
-// Every key of a machine section that a run writes.
-std::vector<std::string> MachineKeys() {
-    std::vector<std::string> keys{"NoBobbinChanger"};
-    for (int c = 1; c <= 4; ++c)
-        for (const char* key :
-             {"TensionArmWithoutSplicePosition", "BobbinWithBlankLenght", "Bobbin", "WithoutBobbin",
-              "WithoutTensionArm", "OnlyBlank", "BobbinMaterialSym", "BobbinSym"})
-            keys.push_back(key + std::to_string(c));
-    return keys;
-}
-
-void SetIniValue(const std::string& path, const std::string& section, const std::string& key,
-                 const std::string& value) {
-    auto ini = platform::IniDocument::Parse(test::ReadFile(path));
-    ini.Set(section, key, value);
-    test::WriteFile(path, ini.Serialize());
-}
-
 std::vector<std::string> TempFiles(const std::string& plant) {
     std::vector<std::string> found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(plant))
@@ -67,7 +49,7 @@ protected:
         SCOPED_TRACE(where);
         const auto ini = platform::IniDocument::Parse(test::ReadFile(plant.ProgramIni()));
         for (const char* machine : {"Machine1", "Machine3"})
-            for (const auto& key : MachineKeys())
+            for (const auto& key : test::MachineKeys())
                 EXPECT_TRUE(ini.Find(machine, key).has_value()) << machine << " " << key;
         EXPECT_EQ(ini.Find("Machine2", "MachineName"), "Flowpack 2");
         EXPECT_FALSE(ini.Find("Machine2", "Bobbin1").has_value());
@@ -121,7 +103,7 @@ TEST_F(SharedPlant, AnotherComponentWritingTheSameProgramIniLosesNothing) {
     const auto ini = platform::IniDocument::Parse(test::ReadFile(plant.ProgramIni()));
     for (int i = 0; i < 300; ++i)
         EXPECT_EQ(ini.Find("Machine2", "Other" + std::to_string(i)), std::to_string(i)) << i;
-    for (const auto& key : MachineKeys())
+    for (const auto& key : test::MachineKeys())
         EXPECT_TRUE(ini.Find("Machine3", key).has_value()) << key;
 }
 
@@ -207,7 +189,7 @@ TEST_F(SharedPlant, SpecialFilesNeitherHangNorGetClobbered) {
     const std::string shared = dir_ / "shared.ini";
     std::filesystem::rename(plant.ProgramIni(), shared);
     std::filesystem::create_symlink(shared, plant.ProgramIni());
-    SetIniValue(shared, "Machine1", "Bobbin1", "TRUE");
+    test::SetIniEntry(shared, "Machine1", "Bobbin1", "TRUE");
     result = plant.Run();
     EXPECT_TRUE(std::filesystem::is_symlink(plant.ProgramIni()));
     EXPECT_TRUE(std::filesystem::is_symlink(language));

@@ -1,5 +1,7 @@
 #include "support/DemoPlant.h"
 
+#include "platform/IniDocument.h"
+
 #include "support/SamplePictures.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
@@ -21,6 +23,23 @@ namespace {
 constexpr uid_t kNobody = 65534;
 
 } // namespace
+
+std::vector<std::string> MachineKeys() {
+    std::vector<std::string> keys{"NoBobbinChanger"};
+    for (int c = 1; c <= 4; ++c)
+        for (const char* key :
+             {"TensionArmWithoutSplicePosition", "BobbinWithBlankLenght", "Bobbin", "WithoutBobbin",
+              "WithoutTensionArm", "OnlyBlank", "BobbinMaterialSym", "BobbinSym"})
+            keys.push_back(key + std::to_string(c));
+    return keys;
+}
+
+void SetIniEntry(const std::string& path, const std::string& section, const std::string& key,
+                 const std::string& value) {
+    auto ini = platform::IniDocument::Parse(ReadFile(path));
+    (void)ini.Set(section, key, value);
+    WriteFile(path, ini.Serialize());
+}
 
 bool RunningAsRoot() {
     return ::geteuid() == 0;
