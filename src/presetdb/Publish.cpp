@@ -3,6 +3,10 @@
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 
+#include <cerrno>
+#include <ctime>
+#include <filesystem>
+
 #include <unistd.h>
 
 namespace torvex::presetdb {
@@ -12,23 +16,49 @@ using platform::db::OpenMode;
 
 namespace {
 
+// Puts the copy of the previous preset database in the backup's place.
+// Called once the new content is in, so it must not lose the copy when that
+// place is taken: the copy then stays under a name of its own. Returns "" or
+// what the user must be told.
+std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath) {
+    const std::string bak = presetPath + ".bak";
+    const int err = backup.RenameOver(bak);
+    if (err == 0)
+        return {};
+    std::string text = "The preset database \"" + presetPath +
+                       "\" was regenerated, but its previous version could not be kept as \"" + bak +
+                       "\": " + platform::DescribeFileError(bak, err);
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", ::localtime_r(&now, &local));
+    const std::string elsewhere = bak + "-" + stamp;
+    if (!std::filesystem::exists(elsewhere) && backup.RenameOver(elsewhere) == 0)
+        return text + "; it was kept as \"" + elsewhere + "\".";
+    return text + "; it is lost.";
+}
+
 // Puts the finished work file in place of the preset database. A new file
 // is renamed into place. An existing one may be held open by other programs
 // (the machine's own runtime): it gets the new content through SQLite, under
 // its own locking, so that they see it and nothing they write is lost or
 // torn. Its previous content is copied to the backup first, which takes the
-// backup's place once the new content is in. Returns false when the preset
-// database already holds exactly this content and stays as it is.
-bool PublishPreset(platform::TempFile& work, const std::string& presetPath) {
+// backup's place once the new content is in. Returns "" or what went wrong
+// with the backup after the new content was in.
+std::string PublishPreset(platform::TempFile& work, const std::string& presetPath) {
     if (!platform::IsOrdinaryFile(presetPath) && !platform::IsSpecialFile(presetPath)) {
         if (int err = work.Finish(presetPath); err != 0)
             platform::RaiseFileError(err, presetPath);
         if (int err = work.RenameOver(presetPath); err != 0)
             platform::RaiseFileError(err, presetPath);
-        return true;
+        return {};
     }
     if (int err = platform::Replaceable(presetPath); err != 0)
         platform::RaiseFileError(err, presetPath);
+    // A folder or the like in the backup's place would only show once the new
+    // content is in: refused before anything changes.
+    if (platform::IsSpecialFile(presetPath + ".bak"))
+        platform::RaiseFileError(ENXIO, presetPath + ".bak");
     Connection preset(presetPath); // rolls back what a crashed writer left
     // A page cache that holds the whole new content keeps SQLite from
     // spilling (and flushing) the journal half-way.
@@ -36,7 +66,7 @@ bool PublishPreset(platform::TempFile& work, const std::string& presetPath) {
     if (preset.JournalMode() != "delete")
         preset.Execute("PRAGMA journal_mode=DELETE"); // a write-ahead log is folded in; fails while in use
     if (platform::db::SameDatabaseContent(work.Path(), presetPath))
-        return false;
+        return {};
     platform::TempFile backup;
     int err = backup.Create(platform::FolderOf(presetPath));
     if (err == 0) {
@@ -53,11 +83,7 @@ bool PublishPreset(platform::TempFile& work, const std::string& presetPath) {
         platform::RaiseFileError(err, presetPath + ".bak");
     Connection source(work.Path(), OpenMode::ReadOnly);
     preset.ReplaceContentWith(source);
-    if ((err = backup.RenameOver(presetPath + ".bak")) != 0)
-        platform::Raise(platform::errnum::PathFileAccess,
-                        "The previous preset database could not be kept as \"" + presetPath +
-                            ".bak\": " + platform::DescribeFileError(presetPath + ".bak", err));
-    return true;
+    return KeepBackup(backup, presetPath);
 }
 
 // A copy of the work file, flushed, that is to replace the template and keeps
@@ -109,7 +135,9 @@ std::string WriteReportFile(const std::string& path, const std::string& text) {
 // generation), so that a regeneration that dropped tuned rows can be undone
 // by hand, and what the regeneration did is written beside it as
 // <component>.mdb.report.txt. When anything fails, the preset database and
-// its backup stay as they were.
+// its backup stay as they were; only a backup that cannot take its place
+// once the new content is in stays under a name of its own, and the user is
+// told.
 void PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFile) {
     const std::string templatePath = platform::ResolveLinks(rt_.GetPathSourceOCXMDB());
     const std::string presetPath = platform::ResolveLinks(rt_.GetPathOCXMDB());
@@ -119,10 +147,11 @@ void PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
     // may become the preset database itself; it replaces the template only
     // once the preset database has its new content.
     std::unique_ptr<platform::TempFile> templateCopy;
+    std::string backupTrouble;
     const bool published = guard([&] {
         templateCopy = PrepareTemplate(workFile, templatePath,
                                        TemplateFileTimes.captured ? &TemplateFileTimes.lastWrite : nullptr);
-        (void)PublishPreset(workFile, presetPath);
+        backupTrouble = PublishPreset(workFile, presetPath);
     });
     if (!published) {
         rt_.ReportNotDone("The preset database \"" + presetPath +
@@ -142,6 +171,8 @@ void PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
             if (int err = platform::SyncFolderOf(templatePath); err != 0)
                 platform::RaiseFileError(err, platform::FolderOf(templatePath));
     });
+    if (!backupTrouble.empty())
+        rt_.ReportNotDone(backupTrouble);
     if (!trouble.empty())
         rt_.ReportNotDone("The regeneration report \"" + reportPath + "\" could not be written: " + trouble +
                           ".");

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,11 +38,7 @@ protected:
     // The run left the preset database and its backup as they were, said
     // why with a line naming `cause`, and ended with exit status 1.
     void ExpectKept(const test::RunResult& result, const std::string& cause) {
-        EXPECT_EQ(result.exitStatus, 1) << result.errors;
-        const std::string log = test::ReadFile(plant_.ServicePackLog());
-        EXPECT_NE(log.find(cause), std::string::npos) << log;
-        EXPECT_NE(log.find("was left unchanged"), std::string::npos) << log;
-        EXPECT_TRUE(test::ReadFile(plant_.Preset()) == preset_) << "the preset database was changed";
+        ExpectKeptBeside(result, cause);
         EXPECT_FALSE(test::Exists(plant_.Preset() + ".bak")) << "no new backup without a new file";
         EXPECT_FALSE(test::Exists(plant_.Preset() + "-journal"));
         const auto time = platform::GetFileTimes(plant_.Template()).lastWrite;
@@ -47,6 +46,15 @@ protected:
         EXPECT_EQ(time.tv_nsec, templateTime_.tv_nsec);
         for (const auto& entry : std::filesystem::directory_iterator(plant_.P() + "/Torvex"))
             EXPECT_FALSE(entry.path().filename().string().starts_with(".torvex-tmp-")) << entry.path();
+    }
+
+    // As ExpectKept, with something standing in the backup's place.
+    void ExpectKeptBeside(const test::RunResult& result, const std::string& cause) {
+        EXPECT_EQ(result.exitStatus, 1) << result.errors;
+        const std::string log = test::ReadFile(plant_.ServicePackLog());
+        EXPECT_NE(log.find(cause), std::string::npos) << log;
+        EXPECT_NE(log.find("was left unchanged"), std::string::npos) << log;
+        EXPECT_TRUE(test::ReadFile(plant_.Preset()) == preset_) << "the preset database was changed";
     }
 
     test::TempDir dir_;
@@ -186,6 +194,48 @@ TEST_F(Integrity, APresetDatabaseWithoutItsTableIsReplacedByTheTemplate) {
                   test::QueryOne(plant_.Template(), "SELECT count(*) FROM PRESET_DEFS"));
         EXPECT_TRUE(test::ReadFile(plant_.Preset() + ".bak") == before);
     }
+}
+
+// Whatever stands in the backup's place, the previous version is never lost
+// and the log says what happened to it.
+TEST_F(Integrity, ABackupPlaceThatIsTakenLosesNoPreviousVersion) {
+    test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "true"); // the content changes
+    const std::string bak = plant_.Preset() + ".bak";
+    // A folder is seen before anything changes.
+    std::filesystem::create_directories(bak + "/kept");
+    ExpectKeptBeside(plant_.Run(), "Torvex.mdb.bak (it is a folder");
+    EXPECT_TRUE(std::filesystem::is_directory(bak + "/kept"));
+    std::filesystem::remove_all(bak);
+    std::filesystem::remove(plant_.ServicePackLog());
+
+    // A file that cannot be replaced shows only once the new content is in:
+    // the previous version then stays under a name of its own.
+    test::WriteFile(bak, "older");
+    const int fd = ::open(bak.c_str(), O_RDONLY);
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
+        (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "no immutable files here (needs root on ext4 or the like)";
+    }
+    const auto result = plant_.Run();
+    flags &= ~FS_IMMUTABLE_FL;
+    (void)::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    EXPECT_EQ(result.exitStatus, 1);
+    const std::string log = test::ReadFile(plant_.ServicePackLog());
+    EXPECT_NE(log.find("was regenerated, but its previous version could not be kept as"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("was left unchanged"), std::string::npos) << log;
+    EXPECT_EQ(test::ReadFile(bak), "older");
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(plant_.P() + "/Torvex"))
+        if (entry.path().filename().string().starts_with("Torvex.mdb.bak-"))
+            kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(test::ReadFile(kept[0]) == preset_) << "the previous version";
+    EXPECT_NE(log.find(kept[0]), std::string::npos) << log;
+    EXPECT_FALSE(test::ReadFile(plant_.Preset()) == preset_) << "the new content is in";
 }
 
 // A damaged program ini or component configuration file: read as empty, it
