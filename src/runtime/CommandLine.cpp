@@ -46,8 +46,17 @@ std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::s
 
 bool AsksForPreview(std::string_view commandLine) {
     const std::string upper = UpperCase(commandLine);
+    // The log file's path is a value, whatever it holds: it runs from after
+    // "LOGFILE=" to the next " /", as GetPathLogfile reads it.
+    std::size_t pathStart = std::string::npos, pathEnd = std::string::npos;
+    if (const auto key = upper.find("LOGFILE"); key != std::string::npos) {
+        pathStart = key + 8;
+        pathEnd = upper.find(" /", pathStart);
+    }
     constexpr std::string_view kWord = "/PREVIEW";
     for (auto pos = upper.find(kWord); pos != std::string::npos; pos = upper.find(kWord, pos + 1)) {
+        if (pathStart != std::string::npos && pos >= pathStart && pos < pathEnd)
+            continue;
         // A key may follow a value without a blank (/EXTERNAL=SILENT/PREVIEW);
         // a folder of a path is followed by "/" (/LOGFILE=/plant/preview/x.log).
         const std::size_t end = pos + kWord.size();

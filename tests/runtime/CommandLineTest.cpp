@@ -59,7 +59,8 @@ TEST(CommandValue, ThePreviewWordChangesNoDesignedKey) {
         EXPECT_EQ(runtime::ParseCommandPath(commandLine, "LOGFILE"), "/Plant/Run.log") << commandLine;
     }
     for (const char* commandLine :
-         {"/EXTERNAL=SILENT", "/EXTERNAL=SILENT /PREVIEWS", "/LOGFILE=/tmp/preview/x"})
+         {"/EXTERNAL=SILENT", "/EXTERNAL=SILENT /PREVIEWS", "/LOGFILE=/tmp/preview/x",
+          "/EXTERNAL=HX5CFG /LOGFILE=/tmp/preview", "/EXTERNAL=SILENT /LOGFILE=/tmp/x/Preview"})
         EXPECT_FALSE(runtime::AsksForPreview(commandLine)) << commandLine;
 }
 
