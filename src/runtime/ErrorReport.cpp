@@ -33,26 +33,28 @@ std::string Runtime::ErrorLogPath() {
 
 // Appends one entry to a log file. An entry that cannot be written there
 // goes to standard error, with the reason: a log never ends or blocks a run.
-void Runtime::AppendToLog(const std::string& path, std::string_view entry) {
+// Returns whether the entry is in the log file.
+bool Runtime::AppendToLog(const std::string& path, std::string_view entry) {
     if (services_.logsToErrorStream) {
         *services_.errorStream << entry << '\n' << std::flush;
-        return;
+        return false;
     }
     if (platform::AppendLine(path, entry))
-        return;
+        return true;
     const int err = errno;
     *services_.errorStream << (path.empty() ? std::string("no log file is named")
                                             : path + ": " + platform::DescribeFileError(path, err))
                            << "; the entry follows:\n"
                            << entry << '\n'
                            << std::flush;
+    return false;
 }
 
 std::string Runtime::WriteErrorLog(std::string_view text) {
     const std::string path = ErrorLogPath();
-    AppendToLog(path, text);
+    const bool inFile = AppendToLog(path, text);
     return "Error logged to " + std::string(LFCR) +
-           (services_.logsToErrorStream ? std::string("(standard error)") : platform::UpperCase(path));
+           (inFile ? platform::UpperCase(path) : std::string("(standard error)"));
 }
 
 void Runtime::WriteServicePackLog(std::string_view text) {

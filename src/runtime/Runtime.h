@@ -175,7 +175,7 @@ public:
 
 private:
     std::string ErrorLogPath();
-    void AppendToLog(const std::string& path, std::string_view entry);
+    bool AppendToLog(const std::string& path, std::string_view entry);
     void RequireSaved(std::int16_t saved);
     // The component name C: the program file name without its last seven
     // characters; std::nullopt when the name is shorter than that.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 
@@ -122,8 +123,14 @@ TEST_F(ErrorReport, IntegratedLogGoesToLogfileAndAnUnwritableLogToStandardError)
 
     auto& noLog = MakeRuntime("/EXTERNAL=HX5CFG");
     noLog.GetStartModeIntegrated();
-    EXPECT_EQ(noLog.WriteErrorLog("lost?"), "Error logged to \n\r");
+    EXPECT_EQ(noLog.WriteErrorLog("lost?"), "Error logged to \n\r(standard error)");
     EXPECT_EQ(errors_.str(), "no log file is named; the entry follows:\nlost?\n");
+
+    // A log that refuses the entry is not named as holding it.
+    std::filesystem::create_directories(dir_ / "Logs/Dir.log");
+    auto& folderLog = MakeRuntime("/EXTERNAL=HX5CFG /LOGFILE=" + (dir_ / "Logs/Dir.log"));
+    folderLog.GetStartModeIntegrated();
+    EXPECT_EQ(folderLog.WriteErrorLog("entry"), "Error logged to \n\r(standard error)");
 }
 
 TEST_F(ErrorReport, ConfirmCancelAsksTheDesignedQuestion) {
