@@ -128,7 +128,10 @@ int ImportFile(const std::string& jet, std::string target) {
 }
 
 int ImportComponentFolder(const std::string& folder) {
-    fs::path dir = fs::path(folder).lexically_normal();
+    // The component is the folder's name, also when it is given as "." from
+    // inside it.
+    std::error_code ec;
+    fs::path dir = fs::absolute(folder, ec).lexically_normal();
     if (dir.filename().empty())
         dir = dir.parent_path(); // a trailing "/"
     const std::string component = dir.filename().string();
