@@ -39,12 +39,12 @@ std::string Runtime::NoMachineFound() {
     if (IntegratedMode) {
         const std::string ini = GetHX5ConfigurationIniPath();
         return ini.empty()
-                   ? "No machine found: the main configuration ini \"" + InstallationFolder() +
-                         "/parameter/hx5configuration.ini\" does not exist."
+                   ? "No machine found: the main configuration ini " +
+                         WhyNotThere(InstallationFolder() + "/parameter/hx5configuration.ini")
                    : "No machine found: [Common] NameM1 in \"" + ini + "\" is missing, empty or \"-\".";
     }
-    return ProgramIniPath.empty() ? "No machine found: the program ini \"" + InstallationFolder() +
-                                        "/parameter/Program.ini\" does not exist."
+    return ProgramIniPath.empty() ? "No machine found: the program ini " +
+                                        WhyNotThere(InstallationFolder() + "/parameter/Program.ini")
                                   : "No machine found: [Project] NumberOfMachines in \"" + ProgramIniPath +
                                         "\" is missing or below 1.";
 }

@@ -15,12 +15,22 @@ std::string UnderFolder(const std::string& folder, std::string_view rest) {
 
 // The existing file at `path`, or "" when there is none. Something there
 // that is no regular file (a FIFO, a device, a folder) is never opened: it
-// is a failure that names it.
+// is a failure that names it, the first time; then it is as if there were
+// none.
 std::string Runtime::ExistingOrEmpty(const std::string& path) const {
-    if (platform::IsSpecialFile(path))
-        platform::Raise(platform::errnum::PathFileAccess,
-                        "\"" + path + "\" is not used: " + platform::DescribeFileError(path, 0) + ".");
+    if (platform::IsSpecialFile(path)) {
+        if (refusedPaths_.insert(path).second)
+            platform::Raise(platform::errnum::PathFileAccess, WhyNotThere(path));
+        return {};
+    }
     return platform::FindExistingFile(path).value_or("");
+}
+
+std::string Runtime::WhyNotThere(const std::string& path) {
+    return "\"" + path + "\" " +
+           (platform::IsSpecialFile(path) ? "is not used: " + platform::DescribeFileError(path, 0)
+                                          : std::string("does not exist")) +
+           ".";
 }
 
 std::string Runtime::ComponentFile(std::string_view suffix) {

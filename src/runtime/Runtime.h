@@ -10,6 +10,7 @@
 #include <functional>
 #include <iosfwd>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -138,6 +139,10 @@ public:
     void GetExistingMachines(const std::string& configurationIniPath);
     // Why the project lists no machine, for the failure that says so.
     std::string NoMachineFound();
+    // "\"<path>\" does not exist." or, for a folder or the like in its
+    // place, why it is not used: for messages about a file a path lookup
+    // gave up on.
+    static std::string WhyNotThere(const std::string& path);
     // [Project] ValidMachines of the component configuration file. Nothing
     // uses the list; reading it ends the run when that file is missing.
     std::string GetValidMachines();
@@ -193,6 +198,8 @@ private:
     int failureReports_ = 0;
     bool interrupted_ = false;
     bool componentNameReported_ = false;
+    // Paths found to be no regular file; each is reported once per run.
+    mutable std::set<std::string> refusedPaths_;
 };
 
 // Groups the ini reads and writes of one logical step on one file (seeding

@@ -102,8 +102,8 @@ void ConfigWindow::WriteInputs() {
     const std::string writeIni = guard.Value("", [&] { return rt_.GetProgramIniPath(2); });
     if (writeIni.empty()) {
         // Nothing may be created under an empty name.
-        rt_.ReportNotDone("The settings were not saved: the program ini \"" + rt_.InstallationFolder() +
-                          "/parameter/Program.ini\" does not exist.");
+        rt_.ReportNotDone("The settings were not saved: the program ini " +
+                          rt_.WhyNotThere(rt_.InstallationFolder() + "/parameter/Program.ini"));
     } else {
         runtime::IniStep step(rt_, writeIni);
         guard([&] { step.Begin(); });

@@ -243,9 +243,13 @@ TEST_F(Integrity, ABackupPlaceThatIsTakenLosesNoPreviousVersion) {
 struct DamagedFile {
     const char* name;
     const char* file; // relative to the plant
-    enum { Empty, Garbage, Utf16WithoutBom, Unreadable } damage;
+    enum { Empty, Garbage, Utf16WithoutBom, Unreadable, Folder } damage;
     const char* cause;
 };
+
+void PrintTo(const DamagedFile& file, std::ostream* out) {
+    *out << file.name;
+}
 
 class Damaged : public Integrity, public ::testing::WithParamInterface<DamagedFile> {};
 
@@ -273,9 +277,15 @@ TEST_P(Damaged, IniFilesAreReportedAndNoTunedValueIsLost) {
         ::chmod(path.c_str(), 0);
         options.unprivileged = true;
         break;
+    case DamagedFile::Folder:
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+        break;
     }
     const auto result = plant_.Run(options);
     ExpectKept(result, GetParam().cause);
+    EXPECT_EQ(test::ReadFile(plant_.ServicePackLog()).find("does not exist"), std::string::npos)
+        << "the file is there, damaged";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -287,6 +297,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "holds NUL bytes"},
         DamagedFile{"UnreadableProgramIni", "parameter/Program.ini", DamagedFile::Unreadable,
                     "Permission denied"},
+        DamagedFile{"FolderProgramIni", "parameter/Program.ini", DamagedFile::Folder,
+                    "is not used: it is a folder, not a regular file."},
         DamagedFile{"EmptyCfg", "Torvex/Torvex.cfg", DamagedFile::Empty, "no rows were generated"},
         DamagedFile{"GarbageCfg", "Torvex/Torvex.cfg", DamagedFile::Garbage, "Torvex.cfg\" cannot be read"},
         DamagedFile{"Utf16Cfg", "Torvex/Torvex.cfg", DamagedFile::Utf16WithoutBom, "holds NUL bytes"},
