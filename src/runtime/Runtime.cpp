@@ -5,6 +5,7 @@
 #include "platform/Termination.h"
 
 #include <iostream>
+#include <set>
 
 namespace torvex::runtime {
 
@@ -49,9 +50,17 @@ Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
         return PlantLock::Busy;
     // No lock file in a folder the run cannot write to: there is nothing it
     // could change there, and every ini file keeps its own lock.
+    // Temporary files are made beside the file they replace, which for a
+    // linked file is the folder of its target.
     const std::string c = GetOCXName();
-    platform::RemoveStaleTempFiles(InstallationFolder() + "/" + c);
-    platform::RemoveStaleTempFiles(InstallationFolder() + "/parameter");
+    std::set<std::string> folders{InstallationFolder() + "/" + c, InstallationFolder() + "/parameter"};
+    for (const std::string& file :
+         {ComponentFile(".cfg"), ComponentFile(".mdb"), ComponentFile("_Source.mdb"),
+          InstallationFolder() + "/parameter/Program.ini",
+          identity_.programFolder + "/" + identity_.programFileName + ".ini"})
+        folders.insert(platform::FolderOf(platform::ResolveLinks(file)));
+    for (const std::string& folder : folders)
+        platform::RemoveStaleTempFiles(folder);
     return PlantLock::Held;
 }
 

@@ -161,8 +161,16 @@ TEST_F(SharedPlant, TemporaryFilesOfKilledRunsAreRemoved) {
     const DemoPlant plant = Fresh("plant");
     for (const char* folder : {"/Torvex/", "/parameter/"})
         test::WriteFile(plant.P() + folder + ".torvex-tmp-killed", "left by a killed run");
+    // A linked Program.ini is replaced in its target's folder, and so is
+    // what a killed run left there.
+    const std::string shared = dir_ / "shared";
+    std::filesystem::create_directory(shared);
+    std::filesystem::rename(plant.ProgramIni(), shared + "/Program.ini");
+    std::filesystem::create_symlink(shared + "/Program.ini", plant.ProgramIni());
+    test::WriteFile(shared + "/.torvex-tmp-killed", "left by a killed run");
     ASSERT_EQ(plant.Run().exitStatus, 0);
     EXPECT_TRUE(TempFiles(plant.P()).empty());
+    EXPECT_TRUE(TempFiles(shared).empty());
 }
 
 TEST_F(SharedPlant, SpecialFilesNeitherHangNorGetClobbered) {
