@@ -205,8 +205,10 @@ void PresetGeneration::StartFromMachineCopy(const std::string& machineCopyPath) 
 // to take them from.
 void PresetGeneration::TakeOverFromPresetDatabase(runtime::Guard& guard,
                                                   const std::unique_ptr<Connection>& work) {
-    if (!ReadOldRowsOnce(guard) || old_->GetState() != OldPresetTable::State::Read)
+    if (!ReadOldRowsOnce(guard) || old_->GetState() != OldPresetTable::State::Read) {
+        GetAddFields(); // for the report, which tells what is configured also without a take-over
         return;
+    }
     guard([&] {
         GetAddFields();
         TakeoverMachineCopyMDBData(Opened(work), *old_);

@@ -90,8 +90,16 @@ TEST_F(Report, AReportThatCannotBeWrittenLeavesNoStaleOne) {
 
 TEST_F(Report, ARunWhereEveryRowHasAPartnerDropsNone) {
     DemoPlant plant(dir_ / "plant");
+    const auto fields = [&] {
+        const std::string report = test::ReadFile(plant.Preset() + ".report.txt");
+        const auto from = report.find("\nadditional fields");
+        return report.substr(from, report.find("\ndropped rows") - from);
+    };
     ASSERT_EQ(plant.Run().exitStatus, 0);
+    const std::string firstRun = fields(); // no old rows, no take-over
+    EXPECT_NE(firstRun.find("\npart\tin the template\tnot carried over\n"), std::string::npos) << firstRun;
     ASSERT_EQ(plant.Run().exitStatus, 0);
+    EXPECT_EQ(fields(), firstRun);
     const std::string report = test::ReadFile(plant.Preset() + ".report.txt");
     EXPECT_NE(report.find("carried over (tuned values taken into a generated row): 70\n"), std::string::npos);
     EXPECT_NE(report.find("without a partner (tuned values dropped): 0\n"), std::string::npos);
