@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -95,8 +96,9 @@ public:
     // Saves and ends: takes the plant's lock, regenerates the preset database
     // (WorkOnMDB), writes the settings (WriteInputs) and ends the program.
     void CloseMe();
-    // Writes the 33 keys of every enabled machine to the program ini in one
-    // write, then the edit record.
+    // Writes the 33 keys of every machine whose settings the window read and
+    // that is still enabled to the program ini in one write, then the edit
+    // record.
     void WriteInputs();
     void CommandCancel_Click();
     // Returns the request's Cancel flag: true keeps the window open.
@@ -138,6 +140,9 @@ private:
     runtime::Runtime& rt_;
     platform::EventBridge& events_;
     std::vector<std::unique_ptr<Control>> controls_;
+    // Each machine's settings as read at start; std::nullopt for a machine
+    // whose settings were not read, which OK therefore never writes.
+    std::array<std::optional<MachineBobbins>, 6> shownAtLoad_{};
     // True while the page is redrawn from the stored settings of a machine.
     bool redrawing_ = false;
     // Pictures that could not be loaded, each told once per run; those met

@@ -93,9 +93,9 @@ std::string MachineList(const std::vector<std::size_t>& machines) {
 
 } // namespace
 
-// Writes all 33 keys of every enabled machine, in one write of the program
-// ini, and the edit record. Settings that the file refused are a failure:
-// the user must know that the edits were not saved.
+// Writes all 33 keys of every machine whose settings the window read and that
+// is still enabled, in one write of the program ini, and the edit record. Settings that the file refused are
+// a failure: the user must know that the edits were not saved.
 void ConfigWindow::WriteInputs() {
     runtime::Guard guard(rt_, "WriteInputs");
     guard([&] { (void)rt_.GetValidMachines(); });
@@ -110,6 +110,10 @@ void ConfigWindow::WriteInputs() {
         std::vector<std::size_t> written;
         for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
             if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
+                continue;
+            // Enabled since the window read the settings: it holds defaults
+            // for that machine, not its settings.
+            if (n >= shownAtLoad_.size() || !shownAtLoad_[n])
                 continue;
             if (guard([&] { WriteMachine(n, writeIni); }))
                 written.push_back(n);

@@ -135,7 +135,8 @@ void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, 
             tabs.AddTab(rt_.MachineNames[n]);
             TabMachine.at(static_cast<std::size_t>(tabs.TabCount())) = static_cast<std::int16_t>(n);
         });
-        guard([&] { ReadMachine(n, readIni); });
+        if (guard([&] { ReadMachine(n, readIni); }))
+            shownAtLoad_[n] = BobbinSettings.Machine(n);
     }
 }
 
