@@ -9,6 +9,7 @@
 
 #include <array>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -118,6 +119,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Ini entries by key; std::nullopt for a key the file does not hold.
+    using Entries = std::map<std::string, std::optional<std::string>>;
+
     void BuildControls();
     void ConnectHandlers();
     void SetTabOrder();
@@ -129,10 +133,12 @@ private:
     void ShowPicture(runtime::Guard& guard, ImageControl& box, const std::string& path);
     void ReportMissingPictures(runtime::Guard& guard);
     void FillPictureLists(runtime::Guard& guard);
-    void AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni);
+    void AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni,
+                        const std::string& writeIni);
     void ShowNoMachine();
     void LoadTextsOf(Control& control, const std::string& language, const std::string& file);
     void ReadMachine(std::size_t n, const std::string& readIni);
+    Entries ReadEntries(std::size_t n, const std::string& file);
     void WriteMachine(std::size_t n, const std::string& writeIni);
     std::int16_t CountPictures(const std::string& folder, const std::string& prefix);
     bool LockPlant();
@@ -143,6 +149,11 @@ private:
     // Each machine's settings as read at start; std::nullopt for a machine
     // whose settings were not read, which OK therefore never writes.
     std::array<std::optional<MachineBobbins>, 6> shownAtLoad_{};
+    // Each machine's 33 entries in the program ini that OK writes, by key, as
+    // they were just before its settings were read (std::nullopt: no entry);
+    // empty when they could not be read. OK leaves an entry that has changed
+    // since, unless the user changed its setting here.
+    std::array<Entries, 6> entriesAtLoad_{};
     // True while the page is redrawn from the stored settings of a machine.
     bool redrawing_ = false;
     // Pictures that could not be loaded, each told once per run; those met
