@@ -100,6 +100,15 @@ public:
     // was written (or, inside a step, taken into the step), 0 when not.
     [[nodiscard]] std::int16_t SaveIni(const IniValue& value, std::string_view section, std::string_view key,
                                        const std::string& file);
+    // The entry as the file holds it, trimmed and unquoted but not cut to the
+    // read buffer, or std::nullopt when the file, section or key is missing;
+    // inside a step on `file`, as the step holds it. Unlike the Load
+    // procedures it reports nothing: a file that cannot be read throws a
+    // Failure (once, as IniProfile::ReadString says).
+    std::optional<std::string> ReadIniEntry(std::string_view section, std::string_view key,
+                                            const std::string& file) {
+        return ini_.ReadString(file, section, key);
+    }
     // A step on one ini file (see IniStep). Begin throws a Failure for a file
     // that cannot be read, or whose lock another program holds too long.
     void BeginIniStep(const std::string& file) { ini_.BeginStep(file); }

@@ -9,7 +9,9 @@
 
 #include <array>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -95,8 +97,9 @@ public:
     // Saves and ends: takes the plant's lock, regenerates the preset database
     // (WorkOnMDB), writes the settings (WriteInputs) and ends the program.
     void CloseMe();
-    // Writes the 33 keys of every enabled machine to the program ini in one
-    // write, then the edit record.
+    // Writes the 33 keys of every machine whose settings the window read and
+    // that is still enabled to the program ini in one write, then the edit
+    // record.
     void WriteInputs();
     void CommandCancel_Click();
     // Returns the request's Cancel flag: true keeps the window open.
@@ -116,6 +119,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Ini entries by key; std::nullopt for a key the file does not hold.
+    using Entries = std::map<std::string, std::optional<std::string>>;
+
     void BuildControls();
     void ConnectHandlers();
     void SetTabOrder();
@@ -127,10 +133,12 @@ private:
     void ShowPicture(runtime::Guard& guard, ImageControl& box, const std::string& path);
     void ReportMissingPictures(runtime::Guard& guard);
     void FillPictureLists(runtime::Guard& guard);
-    void AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni);
+    void AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni,
+                        const std::string& writeIni);
     void ShowNoMachine();
     void LoadTextsOf(Control& control, const std::string& language, const std::string& file);
     void ReadMachine(std::size_t n, const std::string& readIni);
+    Entries ReadEntries(std::size_t n, const std::string& file);
     void WriteMachine(std::size_t n, const std::string& writeIni);
     std::int16_t CountPictures(const std::string& folder, const std::string& prefix);
     bool LockPlant();
@@ -138,6 +146,14 @@ private:
     runtime::Runtime& rt_;
     platform::EventBridge& events_;
     std::vector<std::unique_ptr<Control>> controls_;
+    // Each machine's settings as read at start; std::nullopt for a machine
+    // whose settings were not read, which OK therefore never writes.
+    std::array<std::optional<MachineBobbins>, 6> shownAtLoad_{};
+    // Each machine's 33 entries in the program ini that OK writes, by key, as
+    // they were just before its settings were read (std::nullopt: no entry);
+    // empty when they could not be read. OK leaves an entry that has changed
+    // since, unless the user changed its setting here.
+    std::array<Entries, 6> entriesAtLoad_{};
     // True while the page is redrawn from the stored settings of a machine.
     bool redrawing_ = false;
     // Pictures that could not be loaded, each told once per run; those met

@@ -65,19 +65,33 @@ bool ConfigWindow::LockPlant() {
     }
 }
 
-// Writes the 33 keys of machine `n`.
+// Writes the 33 keys of machine `n` inside the step on `writeIni`, whose
+// reads see the file as it is now. An entry that another program changed
+// since the window read it is left as it is, unless the user changed that
+// setting here too: then, as for every other key, the window's value is
+// written.
 void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
     const std::string section = "Machine" + std::to_string(n);
-    MachineBobbins& machine = BobbinSettings.Machine(n);
-    (void)rt_.SaveIni(machine.NoBobbinChanger, section, "NoBobbinChanger", writeIni);
+    const MachineBobbins& machine = BobbinSettings.Machine(n);
+    const MachineBobbins& shown = shownAtLoad_.at(n).value();
+    const Entries& before = entriesAtLoad_.at(n);
+    const auto save = [&](const std::string& key, const runtime::IniValue& value, bool changedHere) {
+        const auto entry = before.find(key);
+        if (!changedHere && entry != before.end() &&
+            rt_.ReadIniEntry(section, key, writeIni) != entry->second)
+            return;
+        (void)rt_.SaveIni(value, section, key, writeIni);
+    };
+    save("NoBobbinChanger", machine.NoBobbinChanger, machine.NoBobbinChanger != shown.NoBobbinChanger);
     for (std::size_t c = 1; c <= 4; ++c) {
         const BobbinColumn& column = machine.columns[c];
+        const BobbinColumn& was = shown.columns[c];
         for (const ColumnKey& key : kColumnKeys) {
             const std::string name = key.key + std::to_string(c);
             if (key.flag)
-                (void)rt_.SaveIni(column.*key.flag, section, name, writeIni);
+                save(name, column.*key.flag, column.*key.flag != was.*key.flag);
             else
-                (void)rt_.SaveIni(column.*key.number, section, name, writeIni);
+                save(name, column.*key.number, column.*key.number != was.*key.number);
         }
     }
 }
@@ -93,9 +107,10 @@ std::string MachineList(const std::vector<std::size_t>& machines) {
 
 } // namespace
 
-// Writes all 33 keys of every enabled machine, in one write of the program
-// ini, and the edit record. Settings that the file refused are a failure:
-// the user must know that the edits were not saved.
+// Writes the 33 keys of every machine whose settings the window read and
+// that is still enabled (WriteMachine), in one write of the program ini, and
+// the edit record. Settings that the file refused are a failure: the user
+// must know that the edits were not saved.
 void ConfigWindow::WriteInputs() {
     runtime::Guard guard(rt_, "WriteInputs");
     guard([&] { (void)rt_.GetValidMachines(); });
@@ -110,6 +125,10 @@ void ConfigWindow::WriteInputs() {
         std::vector<std::size_t> written;
         for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
             if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
+                continue;
+            // Enabled since the window read the settings: it holds defaults
+            // for that machine, not its settings.
+            if (n >= shownAtLoad_.size() || !shownAtLoad_[n])
                 continue;
             if (guard([&] { WriteMachine(n, writeIni); }))
                 written.push_back(n);

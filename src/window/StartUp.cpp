@@ -79,6 +79,19 @@ void ConfigWindow::ReadMachine(std::size_t n, const std::string& readIni) {
     }
 }
 
+// The 33 entries of machine `n` in `file`, as the file holds them.
+ConfigWindow::Entries ConfigWindow::ReadEntries(std::size_t n, const std::string& file) {
+    const std::string section = "Machine" + std::to_string(n);
+    Entries entries;
+    entries.emplace("NoBobbinChanger", rt_.ReadIniEntry(section, "NoBobbinChanger", file));
+    for (std::size_t c = 1; c <= 4; ++c)
+        for (const ColumnKey& key : kColumnKeys) {
+            const std::string name = key.key + std::to_string(c);
+            entries.emplace(name, rt_.ReadIniEntry(section, name, file));
+        }
+    return entries;
+}
+
 // Builds the page: the picture lists, the language's texts, one tab per
 // machine that carries the component with its settings read, and the first
 // machine shown.
@@ -90,11 +103,12 @@ void ConfigWindow::SetupUserInterFace() {
     auto& tabs = Get<TabStripControl>("TabStripMachine");
     guard([&] { tabs.RemoveTab(1); });
     const std::string readIni = guard.Value("", [&] { return rt_.GetProgramIniPath(1); });
+    const std::string writeIni = guard.Value("", [&] { return rt_.GetProgramIniPath(2); });
     guard([&] {
         if (rt_.MachineCount() == 0)
             platform::Raise(platform::errnum::SubscriptOutOfRange, rt_.NoMachineFound());
     });
-    AddMachineTabs(guard, tabs, readIni);
+    AddMachineTabs(guard, tabs, readIni, writeIni);
     if (tabs.TabCount() == 0) {
         ShowNoMachine();
         return;
@@ -124,8 +138,10 @@ void ConfigWindow::FillPictureLists(runtime::Guard& guard) {
 }
 
 // One tab for every machine whose ForMachine flag is set (five at the most),
-// with that machine's settings read from `readIni`.
-void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni) {
+// with that machine's settings read from `readIni` and its entries in
+// `writeIni`, the file that OK writes, remembered.
+void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni,
+                                  const std::string& writeIni) {
     for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
         if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
             continue;
@@ -135,7 +151,13 @@ void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, 
             tabs.AddTab(rt_.MachineNames[n]);
             TabMachine.at(static_cast<std::size_t>(tabs.TabCount())) = static_cast<std::int16_t>(n);
         });
-        guard([&] { ReadMachine(n, readIni); });
+        // The entries before the settings: an entry that another program
+        // changes in between then counts as changed by it, and OK keeps it.
+        Entries entries = guard.Value(Entries{}, [&] { return ReadEntries(n, writeIni); });
+        if (guard([&] { ReadMachine(n, readIni); })) {
+            shownAtLoad_[n] = BobbinSettings.Machine(n);
+            entriesAtLoad_[n] = std::move(entries);
+        }
     }
 }
 

@@ -1,7 +1,5 @@
 #include "support/DemoPlant.h"
 
-#include "platform/IniDocument.h"
-
 #include "support/SamplePictures.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
@@ -32,13 +30,6 @@ std::vector<std::string> MachineKeys() {
               "WithoutTensionArm", "OnlyBlank", "BobbinMaterialSym", "BobbinSym"})
             keys.push_back(key + std::to_string(c));
     return keys;
-}
-
-void SetIniEntry(const std::string& path, const std::string& section, const std::string& key,
-                 const std::string& value) {
-    auto ini = platform::IniDocument::Parse(ReadFile(path));
-    (void)ini.Set(section, key, value);
-    WriteFile(path, ini.Serialize());
 }
 
 bool RunningAsRoot() {

@@ -66,10 +66,6 @@ private:
 // The 33 keys of a machine section that a run writes.
 std::vector<std::string> MachineKeys();
 
-// Sets one entry of the ini file at `path`, as a person editing it would.
-void SetIniEntry(const std::string& path, const std::string& section, const std::string& key,
-                 const std::string& value);
-
 // True when the tests run as root: file permissions then only bind another user.
 bool RunningAsRoot();
 

@@ -1,5 +1,7 @@
 #include "support/TempDir.h"
 
+#include "platform/IniDocument.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +46,13 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
     return std::filesystem::exists(path);
+}
+
+void SetIniEntry(const std::string& path, const std::string& section, const std::string& key,
+                 const std::string& value) {
+    auto ini = platform::IniDocument::Parse(ReadFile(path));
+    (void)ini.Set(section, key, value);
+    WriteFile(path, ini.Serialize());
 }
 
 platform::ProcessIdentity MakeIdentity(const std::string& programFolder, std::string commandLine,

@@ -28,6 +28,9 @@ void WriteFile(const std::string& path, std::string_view bytes);
 // The bytes of `path`, or "" when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// Sets one entry of the ini file at `path`, as a person editing it would.
+void SetIniEntry(const std::string& path, const std::string& section, const std::string& key,
+                 const std::string& value);
 
 // Identity of a program `programFileName` installed in `programFolder`.
 platform::ProcessIdentity MakeIdentity(const std::string& programFolder, std::string commandLine = "",

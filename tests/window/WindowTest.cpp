@@ -1,4 +1,5 @@
 #include "platform/Failure.h"
+#include "platform/IniDocument.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Text.h"
 #include "platform/qt/EventBridge.h"
@@ -180,6 +181,7 @@ private slots:
     void controlsRaiseClickOnlyOnChange();
     void infoModeExplainsInsteadOfEditing();
     void okWritesEveryEnabledMachine();
+    void okKeepsWhatOthersChanged();
     void cancelAndCloseAskFirst();
     void languageFileIsSeeded();
     void languageFileTranslates();
@@ -373,6 +375,44 @@ void WindowTest::okWritesEveryEnabledMachine() {
     QCOMPARE(section("Machine2"), std::string("[Machine2]\r\nMachineName=Beta\r\nBobbin1=TRUE\r\n"));
     QVERIFY(ini.find("[Elsewhere]\r\nx=1\r\n") != std::string::npos);
     QVERIFY(test::ReadFile(plant.Cfg()).find("S_Prog=1.0.1 - Standalone") != std::string::npos);
+}
+
+// While the window is open, another program enables machine 2 and changes
+// entries of machines 1 and 3. OK writes neither machine 2 (never read) nor
+// those entries, except one whose setting the user changed as well: there the
+// user's value wins. Every other key gets the window's value as before.
+void WindowTest::okKeepsWhatOthersChanged() {
+    Plant plant;
+    Harness h(plant);
+    h.window.Form_Load();
+    const auto machine2 = [&] {
+        const std::string ini = test::ReadFile(plant.ProgramIni());
+        const auto start = ini.find("[Machine2]");
+        return ini.substr(start, ini.find("\r\n[", start) - start);
+    };
+    const std::string machine2AtLoad = machine2();
+    struct Entry {
+        const char* section;
+        const char* key;
+        const char* value;
+    };
+    test::SetIniEntry(plant.Cfg(), "Project", "ForMachine2", "true");
+    for (const auto& [section, key, value] :
+         {Entry{"Machine1", "BobbinSym2", "2"}, Entry{"Machine3", "NoBobbinChanger", "false"},
+          Entry{"Machine1", "BobbinMaterialSym1", "3"}})
+        test::SetIniEntry(plant.ProgramIni(), section, key, value);
+    h.Get<CheckBoxControl>("CheckBlank", 1).UserClick();
+    h.Get<ComboControl>("ComboMaterial", 1).UserChoose(1);
+    QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 0);
+
+    const auto ini = platform::IniDocument::Parse(test::ReadFile(plant.ProgramIni()));
+    for (const auto& [section, key, value] :
+         {Entry{"Machine1", "BobbinSym2", "2"}, Entry{"Machine3", "NoBobbinChanger", "false"},
+          Entry{"Machine1", "BobbinWithBlankLenght1", "true"}, Entry{"Machine1", "BobbinMaterialSym1", "1"},
+          Entry{"Machine1", "Bobbin2", "false"}, Entry{"Machine3", "Bobbin1", "false"}})
+        QVERIFY2(ini.Find(section, key) == std::optional<std::string>(value), key);
+    QCOMPARE(machine2(), machine2AtLoad);
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 void WindowTest::cancelAndCloseAskFirst() {
