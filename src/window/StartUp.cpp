@@ -155,8 +155,8 @@ void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, 
         // changes in between then counts as changed by it, and OK keeps it.
         Entries entries = guard.Value(Entries{}, [&] { return ReadEntries(n, writeIni); });
         if (guard([&] { ReadMachine(n, readIni); })) {
-            shownAtLoad_[n] = BobbinSettings.Machine(n);
-            entriesAtLoad_[n] = std::move(entries);
+            shownAtLoad_.at(n) = BobbinSettings.Machine(n);
+            entriesAtLoad_.at(n) = std::move(entries);
         }
     }
 }
