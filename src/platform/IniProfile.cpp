@@ -110,6 +110,14 @@ IniProfile::Step* IniProfile::OpenStep(const std::string& path) {
     return it == steps_.end() ? nullptr : &it->second;
 }
 
+bool IniProfile::Readable(const std::string& path) {
+    try {
+        return Load(path, nullptr) != nullptr;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::optional<std::string> IniProfile::ReadString(const std::string& path, std::string_view section,
                                                   std::string_view key) {
     if (const Step* step = OpenStep(path)) {

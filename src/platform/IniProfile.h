@@ -61,6 +61,9 @@ public:
     // Ends the step: writes the file once, when its bytes changed, and
     // releases the lock. Returns false when the changes could not be written.
     [[nodiscard]] bool CommitStep(const std::string& path);
+    // Whether `path` names an existing file that can be read as an ini file.
+    // Reports nothing: a file that cannot be read throws where it is read.
+    bool Readable(const std::string& path);
     // Ends the step without writing anything; the file stays as it was.
     void AbandonStep(const std::string& path) { steps_.erase(path); }
 

@@ -32,9 +32,13 @@ std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", ::localtime_r(&now, &local));
-    const std::string elsewhere = bak + "-" + stamp;
-    if (!std::filesystem::exists(elsewhere) && backup.RenameOver(elsewhere) == 0)
-        return text + "; it was kept as \"" + elsewhere + "\".";
+    // Runs within one second each get a name of their own.
+    for (int i = 1; i <= 100; ++i) {
+        const std::string elsewhere = bak + "-" + stamp + (i > 1 ? "-" + std::to_string(i) : "");
+        std::error_code ec;
+        if (!std::filesystem::exists(elsewhere, ec) && !ec && backup.RenameOver(elsewhere) == 0)
+            return text + "; it was kept as \"" + elsewhere + "\".";
+    }
     return text + "; it is lost.";
 }
 

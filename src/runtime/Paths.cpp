@@ -68,7 +68,8 @@ std::string Runtime::GetCFGPath() {
         });
         if (!path.empty())
             return path;
-        ShowOrLogMessage("File not found: " + std::string(LFCR) + platform::UpperCase(composed));
+        if (!platform::IsSpecialFile(composed)) // a folder or the like there was reported as such
+            ShowOrLogMessage("File not found: " + std::string(LFCR) + platform::UpperCase(composed));
     }
     EndProgram();
 }

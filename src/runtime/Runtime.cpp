@@ -58,7 +58,8 @@ Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
          {ComponentFile(".cfg"), ComponentFile(".mdb"), ComponentFile("_Source.mdb"),
           InstallationFolder() + "/parameter/Program.ini",
           identity_.programFolder + "/" + identity_.programFileName + ".ini"})
-        folders.insert(platform::FolderOf(platform::ResolveLinks(file)));
+        folders.insert(
+            platform::FolderOf(platform::ResolveLinks(platform::FindExistingFile(file).value_or(file))));
     for (const std::string& folder : folders)
         platform::RemoveStaleTempFiles(folder);
     return PlantLock::Held;

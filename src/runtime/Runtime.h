@@ -109,6 +109,9 @@ public:
                                             const std::string& file) {
         return ini_.ReadString(file, section, key);
     }
+    // Whether `file` exists and can be read as an ini file; reports nothing
+    // (a file that cannot be read is reported where it is read).
+    bool IniReadable(const std::string& file) { return ini_.Readable(file); }
     // A step on one ini file (see IniStep). Begin throws a Failure for a file
     // that cannot be read, or whose lock another program holds too long.
     void BeginIniStep(const std::string& file) { ini_.BeginStep(file); }

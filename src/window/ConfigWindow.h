@@ -154,6 +154,10 @@ private:
     // empty when they could not be read. OK leaves an entry that has changed
     // since, unless the user changed its setting here.
     std::array<Entries, 6> entriesAtLoad_{};
+    // False for a machine whose settings file could not be read (missing or
+    // refused): the window shows defaults, not its settings, and OK writes
+    // only what the user changed here.
+    std::array<bool, 6> readFromFile_{};
     // True while the page is redrawn from the stored settings of a machine.
     bool redrawing_ = false;
     // Pictures that could not be loaded, each told once per run; those met

@@ -69,7 +69,8 @@ bool ConfigWindow::LockPlant() {
 // reads see the file as it is now. An entry that another program changed
 // since the window read it is left as it is, unless the user changed that
 // setting here too: then, as for every other key, the window's value is
-// written.
+// written. When the settings could not be read at all, only what the user
+// changed is written.
 void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
     const std::string section = "Machine" + std::to_string(n);
     const MachineBobbins& machine = BobbinSettings.Machine(n);
@@ -77,8 +78,9 @@ void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
     const Entries& before = entriesAtLoad_.at(n);
     const auto save = [&](const std::string& key, const runtime::IniValue& value, bool changedHere) {
         const auto entry = before.find(key);
-        if (!changedHere && entry != before.end() &&
-            rt_.ReadIniEntry(section, key, writeIni) != entry->second)
+        if (!changedHere &&
+            (!readFromFile_.at(n) ||
+             (entry != before.end() && rt_.ReadIniEntry(section, key, writeIni) != entry->second)))
             return;
         (void)rt_.SaveIni(value, section, key, writeIni);
     };

@@ -157,6 +157,8 @@ void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, 
         if (guard([&] { ReadMachine(n, readIni); })) {
             shownAtLoad_.at(n) = BobbinSettings.Machine(n);
             entriesAtLoad_.at(n) = std::move(entries);
+            // Asked after the reads, which have reported why a file is refused.
+            readFromFile_.at(n) = rt_.IniReadable(readIni);
         }
     }
 }

@@ -182,6 +182,7 @@ private slots:
     void infoModeExplainsInsteadOfEditing();
     void okWritesEveryEnabledMachine();
     void okKeepsWhatOthersChanged();
+    void okWritesOnlyChangesOverSettingsItCouldNotRead();
     void cancelAndCloseAskFirst();
     void languageFileIsSeeded();
     void languageFileTranslates();
@@ -413,6 +414,35 @@ void WindowTest::okKeepsWhatOthersChanged() {
         QVERIFY2(ini.Find(section, key) == std::optional<std::string>(value), key);
     QCOMPARE(machine2(), machine2AtLoad);
     QCOMPARE(h.dialogs.UnexpectedCount(), 0);
+}
+
+// An integrated run reads the settings from the save-and-restore copy. When
+// that copy is missing or cannot be read, the window shows defaults, not the
+// settings: OK writes what the user changed and keeps the rest.
+void WindowTest::okWritesOnlyChangesOverSettingsItCouldNotRead() {
+    for (const bool damaged : {false, true}) {
+        Plant plant;
+        const std::string copy = plant.dir / "S/parameter/program.ini";
+        test::WriteFile(plant.P() + "/parameter/hx5configuration.ini",
+                        "[Common]\r\nNameM1=Alpha\r\nNameM2=Beta\r\nNameM3=Gamma\r\nSaveAndRestore=" +
+                            (plant.dir / "S") + "\r\n");
+        if (damaged)
+            test::WriteFile(copy, std::string("[Machine1]\r\nBobbin1=\0\0", 22));
+        Harness h(plant, "/EXTERNAL=HX5CFG /LOGFILE=" + (plant.dir / "cfg.log"));
+        if (damaged)
+            h.dialogs.Queue({Answer::Yes}); // resume after the report that names the copy
+        h.window.Form_Load();
+        QCOMPARE(h.Get<CheckBoxControl>("CheckBobbinOk", 1).Value(), 0); // a default, not the setting
+        h.Get<CheckBoxControl>("CheckBlank", 1).UserClick();
+        h.window.WriteInputs();
+        const auto ini = platform::IniDocument::Parse(test::ReadFile(plant.ProgramIni()));
+        QCOMPARE(ini.Find("Machine1", "BobbinWithBlankLenght1"), std::optional<std::string>("true"));
+        QCOMPARE(ini.Find("Machine1", "Bobbin1"), std::optional<std::string>("true"));
+        QCOMPARE(ini.Find("Machine1", "BobbinMaterialSym1"), std::optional<std::string>("2"));
+        QCOMPARE(ini.Find("Machine3", "NoBobbinChanger"), std::optional<std::string>("true"));
+        QCOMPARE(ini.Find("Machine3", "Bobbin1"), std::nullopt);
+        QCOMPARE(h.dialogs.UnexpectedCount(), 0);
+    }
 }
 
 void WindowTest::cancelAndCloseAskFirst() {
