@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 
 using namespace torvex;
 using torvex::test::Query;
@@ -315,6 +317,39 @@ TEST_F(ImportJet, ACutShortFileIsRefusedOrConvertedWhole) {
         std::cout << name << ": " << refused << " cuts refused, " << converted << " converted whole\n";
         EXPECT_GT(refused, static_cast<int>(offsets.size()) / 2) << name;
     }
+}
+
+// A file still being copied when the import reads it: refused or whole,
+// never a partial database with exit status 0.
+TEST_F(ImportJet, AFileWrittenWhileItIsReadIsRefusedOrConvertedWhole) {
+    const std::string name = "nwind.mdb";
+    const std::string whole = test::ReadFile(kFixtures + "/" + name);
+    const TableRows expected = JetTableRows(kFixtures + "/" + name);
+    const std::string jet = dir_ / name;
+    test::WriteFile(jet, whole);
+    std::atomic<bool> stop = false;
+    std::thread copier([&] {
+        while (!stop) { // truncates, then writes, as cp does, now and then
+            test::WriteFile(jet, whole);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    int refused = 0;
+    const int runs = kAddressSanitizer ? 8 : 40; // reading takes seconds under AddressSanitizer
+    for (int i = 0; i < runs; ++i) {
+        const std::string out = dir_ / ("out" + std::to_string(i) + ".sqlite");
+        const auto [status, output] = RunCommand(Tool() + " '" + jet + "' '" + out + "'");
+        if (status == 0) {
+            EXPECT_EQ(SqliteTableRows(out), expected) << output;
+        } else {
+            ++refused;
+            EXPECT_EQ(status, 1) << output;
+            EXPECT_FALSE(test::Exists(out)) << output;
+        }
+    }
+    stop = true;
+    copier.join();
+    std::cout << refused << " of " << runs << " runs refused the file being written\n";
 }
 
 TEST_F(ImportJet, InconsistenciesTheLibraryReportsAreWarningsNamingTheTable) {

@@ -5,13 +5,16 @@
 #include "platform/database/Connection.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -68,6 +71,17 @@ bool IsSymlink(const std::string& path) {
     return fs::is_symlink(fs::symlink_status(path, ec));
 }
 
+// What tells one state of a file from another: a write changes the change
+// time even where it keeps size and last-write time.
+std::optional<std::array<long long, 5>> StateOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return std::array<long long, 5>{static_cast<long long>(st.st_dev), static_cast<long long>(st.st_ino),
+                                    st.st_size, st.st_mtim.tv_nsec + st.st_mtim.tv_sec * 1000000000LL,
+                                    st.st_ctim.tv_nsec + st.st_ctim.tv_sec * 1000000000LL};
+}
+
 // Brings one file over; `target` empty means in place.
 int ImportFile(const std::string& jet, std::string target) {
     if (!torvex::platform::IsOrdinaryFile(jet)) {
@@ -100,8 +114,19 @@ int ImportFile(const std::string& jet, std::string target) {
     }
     const std::string work = (inPlace ? jet : target) + ".importing";
     std::cout << jet << ":\n";
+    const auto before = StateOf(jet);
     if (!ConvertInChild(jet, work, std::cerr))
         return kFailed;
+    // A file that another program wrote meanwhile (a copy still running) may
+    // have been read half old, half new, or half missing.
+    if (!before || StateOf(jet) != before) {
+        std::cerr << "Torvex_ImportJet: " << jet
+                  << " changed while it was read (is it still being copied?); nothing was written. Run again "
+                     "once it is complete.\n";
+        std::error_code ignored;
+        fs::remove(work, ignored);
+        return kFailed;
+    }
     std::error_code ec;
     if (inPlace) {
         // Keep the original under its new name first (a link never replaces an
