@@ -59,6 +59,8 @@ public:
 
     [[nodiscard]] int Create(const std::string& folder);
     int Descriptor() const { return fd_; }
+    // The folder it was created in.
+    const std::string& Folder() const { return folder_; }
     // The file's path; "" when it cannot be given a name.
     const std::string& Path();
     // Copies what can be read from `fd`, from its start.

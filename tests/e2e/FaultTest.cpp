@@ -121,6 +121,13 @@ TEST_F(Faults, NoSpaceLeftIsReportedAndTheOldFilesStay) {
     EXPECT_TRUE(test::ReadFile(plant.Preset()) == preset) << "the preset database was changed";
     EXPECT_NE(test::ReadFile(plant.ServicePackLog()).find("was left unchanged"), std::string::npos);
     ExpectIntact(plant, {test::QueryOne(plant.Preset(), "SELECT count(*) FROM PRESET_DEFS")}, "no space");
+
+    // No room even for the work copy: the report names the copy, not the template.
+    options.fileSizeLimit = 4096;
+    EXPECT_EQ(plant.Run(options).exitStatus, 1);
+    EXPECT_NE(test::ReadFile(plant.ErrorLog()).find("a copy of " + plant.Template() + " in "),
+              std::string::npos);
+    EXPECT_TRUE(test::ReadFile(plant.Preset()) == preset) << "the preset database was changed";
 }
 
 struct ReadOnlyCase {

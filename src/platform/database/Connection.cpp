@@ -444,6 +444,10 @@ void CopyDatabaseInto(const std::string& source, platform::TempFile& into) {
     const int err = fd < 0 ? errno : into.CopyFrom(fd);
     if (fd >= 0)
         ::close(fd);
+    // A full disk or a size limit is the copy's, not the source's.
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+        Raise(errnum::PathFileAccess, "Path/File access error: a copy of " + source + " in " + into.Folder() +
+                                          " (" + std::strerror(err) + ")");
     if (err != 0)
         RaiseFileError(err, source);
     db.Commit();
