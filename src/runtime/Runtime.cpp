@@ -50,14 +50,15 @@ Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
         return PlantLock::Busy;
     // No lock file in a folder the run cannot write to: there is nothing it
     // could change there, and every ini file keeps its own lock.
+
     // Temporary files are made beside the file they replace, which for a
-    // linked file is the folder of its target.
+    // linked file is the folder of its target. The paths are composed here,
+    // not asked of the path procedures, which would report what they refuse.
     const std::string c = GetOCXName();
     std::set<std::string> folders{InstallationFolder() + "/" + c, InstallationFolder() + "/parameter"};
     for (const std::string& file :
          {ComponentFile(".cfg"), ComponentFile(".mdb"), ComponentFile("_Source.mdb"),
-          InstallationFolder() + "/parameter/Program.ini",
-          identity_.programFolder + "/" + identity_.programFileName + ".ini"})
+          InstallationFolder() + "/parameter/Program.ini", LanguageFilePath()})
         folders.insert(
             platform::FolderOf(platform::ResolveLinks(platform::FindExistingFile(file).value_or(file))));
     for (const std::string& folder : folders)

@@ -67,6 +67,10 @@ public:
     const platform::ProcessIdentity& Identity() const { return identity_; }
     // The installation folder P: the program folder without its last component.
     std::string InstallationFolder() const;
+    // The language file: an ini file beside the program, named after it.
+    std::string LanguageFilePath() const {
+        return identity_.programFolder + "/" + identity_.programFileName + ".ini";
+    }
 
     // Paths of the installation; "" (or the end of the run, for GetCFGPath)
     // where the file does not exist.

@@ -89,7 +89,6 @@ public:
     // In info mode, shows the info text of `control`.
     void ShowInfoText(const Control& control);
     void ShowCheckBoxInfo(CheckBoxControl& box);
-    std::string LanguageFilePath() const;
 
     // Saving and closing.
     // OK: disables OK and Cancel and saves (CloseMe).

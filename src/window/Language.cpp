@@ -14,18 +14,13 @@ bool NoText(const std::string& value) {
 
 } // namespace
 
-std::string ConfigWindow::LanguageFilePath() const {
-    const auto& id = rt_.Identity();
-    return id.programFolder + "/" + id.programFileName + ".ini";
-}
-
 std::string ConfigWindow::GetLanguage() {
     runtime::Guard guard(rt_, "GetLanguage");
     return guard.Value("", [&] {
-        const std::string language = rt_.LoadIniString("Language", "Language", LanguageFilePath(), false);
+        const std::string language = rt_.LoadIniString("Language", "Language", rt_.LanguageFilePath(), false);
         if (!language.empty())
             return language;
-        (void)rt_.SaveIni(std::string(kDesignLanguage), "Language", "Language", LanguageFilePath());
+        (void)rt_.SaveIni(std::string(kDesignLanguage), "Language", "Language", rt_.LanguageFilePath());
         return std::string(kDesignLanguage);
     });
 }
@@ -57,7 +52,7 @@ std::string LoadOrSeed(runtime::Runtime& rt, const std::string& file, const std:
 // controls, keeps the info texts, and writes every key it does not find back
 // to the language file, so that the file lists everything to translate.
 void ConfigWindow::LoadToolTipTexts() {
-    const std::string file = LanguageFilePath();
+    const std::string file = rt_.LanguageFilePath();
     // The file is read and seeded in one step: it is written once, and only
     // when a key was missing. Whether that write succeeds is not looked at: a
     // read-only language file simply stays unseeded.
