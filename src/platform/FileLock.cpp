@@ -1,8 +1,12 @@
 #include "platform/FileLock.h"
 
+#include "platform/FileSystem.h"
+
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,25 +15,87 @@
 
 namespace torvex::platform {
 
-FileLock::FileLock(FileLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+namespace {
+
+// Makes the missing lock file `lockPath` with the read and write bits and
+// the group of `guarded`; -1 with errno when it cannot (EEXIST: another run
+// made it first).
+int CreateLockFile(const std::string& lockPath, const std::string& guarded) {
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fd;
+    struct stat like {};
+    const std::string folder = FolderOf(lockPath);
+    if (::stat(guarded.empty() ? (folder.empty() ? "." : folder.c_str()) : guarded.c_str(), &like) != 0 &&
+        ::stat(folder.empty() ? "." : folder.c_str(), &like) != 0)
+        return fd; // nothing to take the bits from: private, as made
+    if (like.st_gid != ::getegid())
+        (void)::fchown(fd, static_cast<uid_t>(-1), like.st_gid); // where the user is a member
+    (void)::fchmod(fd, (like.st_mode & 0666) | 0600);
+    return fd;
+}
+
+} // namespace
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), problem_(std::move(other.problem_)) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
         Release();
         fd_ = std::exchange(other.fd_, -1);
+        problem_ = std::move(other.problem_);
     }
     return *this;
 }
 
+// Opens the lock file, making it when it is missing: the descriptor, or -1
+// with problem_ set and `failure` the answer for it.
+int FileLock::Open(const std::string& lockPath, const std::string& guarded, Result& failure) {
+    constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    failure = Result::Unusable;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        int fd = ::open(lockPath.c_str(), O_RDWR | kFlags);
+        if (fd < 0 && errno != ENOENT && errno != ELOOP)
+            fd = ::open(lockPath.c_str(), O_RDONLY | kFlags); // flock works on a read-only descriptor
+        if (fd >= 0) {
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+                return fd;
+            ::close(fd);
+            problem_ = DescribeFileError(lockPath, EINVAL);
+            return -1;
+        }
+        const int err = errno;
+        if (err == ELOOP) {
+            problem_ = "it is a symbolic link";
+            return -1;
+        }
+        if (err != ENOENT) {
+            problem_ = std::strerror(err);
+            return -1;
+        }
+        fd = CreateLockFile(lockPath, guarded);
+        if (fd >= 0)
+            return fd;
+        if (const int made = errno; made != EEXIST) { // EEXIST: another run made it (or a link) meanwhile
+            problem_ = std::strerror(made);
+            failure = Result::NoLockFile;
+            return -1;
+        }
+    }
+    problem_ = "it keeps changing";
+    return -1;
+}
+
 FileLock::Result FileLock::Acquire(const std::string& lockPath, std::chrono::milliseconds wait,
-                                   const std::function<bool()>& keepWaiting) {
+                                   const std::function<bool()>& keepWaiting, const std::string& guarded) {
     Release();
-    // A lock file that another user made read-only can still be locked.
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    problem_.clear();
+    Result failure = Result::Unusable;
+    const int fd = Open(lockPath, guarded, failure);
     if (fd < 0)
-        fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Result::NoLockFile;
+        return failure;
     const auto deadline = std::chrono::steady_clock::now() + wait;
     auto pause = std::chrono::milliseconds(1);
     for (;;) {
@@ -38,8 +104,9 @@ FileLock::Result FileLock::Acquire(const std::string& lockPath, std::chrono::mil
             return Result::Locked;
         }
         if (errno != EWOULDBLOCK && errno != EINTR) {
+            problem_ = std::strerror(errno);
             ::close(fd);
-            return Result::NoLockFile;
+            return Result::Unusable;
         }
         if (keepWaiting && !keepWaiting()) {
             ::close(fd);
@@ -58,6 +125,12 @@ void FileLock::Release() {
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+}
+
+std::string LockFileTrouble(const std::string& lockPath, const FileLock& lock) {
+    return "its lock file \"" + lockPath + "\" cannot be used (" + lock.Problem() +
+           "). Every run takes its lock through that file: put an empty regular file there that every user "
+           "of the plant may open (mode and group as the files it guards).";
 }
 
 } // namespace torvex::platform

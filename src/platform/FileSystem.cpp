@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -223,8 +224,12 @@ int TempFile::CopyFrom(int fd) {
 int TempFile::Finish(const std::string& like, const timespec* lastWrite, bool flush) {
     struct stat old {};
     const bool exists = ::stat(like.c_str(), &old) == 0;
-    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-        (void)::fchown(fd_, old.st_uid, old.st_gid); // kept where allowed
+    // The owner is kept where the user may give it (root); the group also
+    // where the user is a member of it, so that the other members of a
+    // plant's group can still write the file.
+    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+        ::fchown(fd_, old.st_uid, old.st_gid) != 0)
+        (void)::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
     if (::fchmod(fd_, exists ? old.st_mode & 07777 : DefaultMode()) != 0)
         return errno;
     if (lastWrite) {
@@ -235,10 +240,10 @@ int TempFile::Finish(const std::string& like, const timespec* lastWrite, bool fl
     return !flush || ::fsync(fd_) == 0 ? 0 : errno;
 }
 
-int TempFile::RenameOver(const std::string& target) {
+int TempFile::RenameOver(const std::string& target, bool replace) {
     if (int err = GiveName(); err != 0)
         return err;
-    if (::rename(name_.c_str(), target.c_str()) != 0)
+    if (::renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0)
         return errno;
     name_.clear();
     return 0;

@@ -65,12 +65,14 @@ public:
     const std::string& Path();
     // Copies what can be read from `fd`, from its start.
     [[nodiscard]] int CopyFrom(int fd);
-    // Gives it the permission bits and owner of `like` when that file exists
-    // (the default mode otherwise) and, when given, that last-write time; then
-    // flushes it to disk, unless told not to.
+    // Gives it the permission bits, owner and group of `like` when that file
+    // exists (the default mode otherwise; a user who may not give the owner
+    // still gives the group when a member of it) and, when given, that
+    // last-write time; then flushes it to disk, unless told not to.
     [[nodiscard]] int Finish(const std::string& like, const timespec* lastWrite = nullptr, bool flush = true);
-    // Renames it over `target`.
-    [[nodiscard]] int RenameOver(const std::string& target);
+    // Renames it over `target`; when not to `replace`, EEXIST when there is
+    // a file there (made meanwhile by someone else).
+    [[nodiscard]] int RenameOver(const std::string& target, bool replace = true);
 
 private:
     int GiveName();

@@ -201,10 +201,18 @@ void IniProfile::BeginStep(const std::string& path) {
     Step& step = steps_[path];
     step.target = FindExistingFile(path).value_or(path);
     const std::string real = ResolveLinks(step.target);
-    switch (step.lock.Acquire(real + ".lock", kLockWait, [] { return TerminationSignal() == 0; })) {
+    switch (step.lock.Acquire(
+        real + ".lock", kLockWait, [] { return TerminationSignal() == 0; }, real)) {
     case FileLock::Result::Locked:
-    case FileLock::Result::NoLockFile: // a folder we cannot write to: the write fails and says so
         break;
+    case FileLock::Result::NoLockFile:
+        // A folder that does not let this user make a file: the file in it
+        // cannot be replaced either, so the write fails and says so.
+        break;
+    case FileLock::Result::Unusable:
+        step.refused = true;
+        Raise(errnum::PathFileAccess, "The file \"" + step.target +
+                                          "\" is not written: " + LockFileTrouble(real + ".lock", step.lock));
     case FileLock::Result::Stopped: // the run is ending: nothing is written
         step.refused = true;
         return;

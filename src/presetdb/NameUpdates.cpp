@@ -11,7 +11,14 @@ namespace torvex::presetdb {
 // Reads the old rows once, on the first use in a run. A file that cannot be
 // read is reported by the procedure that first needed it.
 void PresetGeneration::ReadOldTable(const std::string& path) {
-    old_->Read(path, OldRowColumns());
+    if (machineCopyPath_ || preview_) {
+        old_->Read(path, OldRowColumns());
+        return;
+    }
+    // The preset database itself, which this run is to give new content:
+    // read through the connection that will give it, so that the publish
+    // can tell whether another program committed in between.
+    old_->ReadAndHold(path, OldRowColumns());
 }
 
 // Reads the old rows unless an earlier procedure has. False when there is

@@ -17,7 +17,8 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
     if (state_ != State::NotRead)
         return;
     try {
-        ReadFrom(path, wanted, platform::db::OpenMode::ReadOnly);
+        platform::db::Connection db(path, platform::db::OpenMode::ReadOnly);
+        ReadFrom(db, wanted);
     } catch (const platform::Failure& failure) {
         rows_ = 0;
         values_.clear();
@@ -30,7 +31,8 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
             throw;
         }
         try {
-            ReadFrom(path, wanted, platform::db::OpenMode::Recover);
+            platform::db::Connection db(path, platform::db::OpenMode::Recover);
+            ReadFrom(db, wanted);
         } catch (...) {
             state_ = State::Failed;
             rows_ = 0;
@@ -38,6 +40,28 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
             throw;
         }
     }
+    Finish();
+}
+
+void OldPresetTable::ReadAndHold(const std::string& path, const std::vector<std::string>& wanted) {
+    if (state_ != State::NotRead)
+        return;
+    try {
+        held_ = std::make_unique<platform::db::Connection>(path);
+        ReadFrom(*held_, wanted);
+    } catch (...) {
+        state_ = State::Failed;
+        rows_ = 0;
+        values_.clear();
+        kept_.clear();
+        seen_.reset();
+        held_.reset();
+        throw;
+    }
+    Finish();
+}
+
+void OldPresetTable::Finish() {
     if (state_ == State::NoTable)
         return;
     state_ = State::Read;
@@ -47,54 +71,61 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
     IndexNames();
 }
 
-void OldPresetTable::ReadFrom(const std::string& path, const std::vector<std::string>& wanted,
-                              platform::db::OpenMode mode) {
-    {
-        platform::db::Connection db(path, mode);
-        db.BeginRead();
-        const auto tables = db.TableNames();
-        const auto table = std::find_if(tables.begin(), tables.end(), [](const std::string& name) {
-            return platform::EqualsNoCase(name, "PRESET_DEFS");
-        });
-        if (table == tables.end()) {
-            state_ = State::NoTable;
-            return;
+void OldPresetTable::ReadFrom(platform::db::Connection& db, const std::vector<std::string>& wanted) {
+    db.BeginRead();
+    // The read transaction ends also when reading fails: a connection kept
+    // open must not hold the file's shared lock for the rest of the run.
+    struct EndRead {
+        platform::db::Connection& db;
+        ~EndRead() {
+            try {
+                db.Commit();
+            } catch (const platform::Failure&) { // nothing was written: nothing to lose
+            }
         }
-        columns_ = db.Columns(*table);
-        std::vector<platform::db::Kind> kinds;
-        std::string sql;
-        for (const std::string& name : wanted)
-            for (const auto& column : columns_)
-                if (platform::EqualsNoCase(column.name, name) &&
-                    std::find(kept_.begin(), kept_.end(), column.name) == kept_.end()) {
-                    sql += (kept_.empty() ? "SELECT " : ", ") + platform::db::QuoteIdentifier(column.name);
-                    kept_.push_back(column.name);
-                    kinds.push_back(platform::db::KindOfDeclaredType(column.type));
-                    break;
-                }
-        auto& count = db.Prepare("SELECT count(*) FROM " + platform::db::QuoteIdentifier(*table));
-        count.Step();
-        rows_ = static_cast<std::size_t>(count.ColumnInt(0));
-        count.Reset();
-        if (!kept_.empty()) {
-            sql += " FROM " + platform::db::QuoteIdentifier(*table);
-            if (db.HasRowid(*table))
-                sql += " ORDER BY rowid";
-            values_.reserve(rows_ * kept_.size());
-            auto& scan = db.Prepare(sql);
-            std::size_t row = 0;
-            for (; scan.Step(); ++row) {
-                for (std::size_t i = 0; i < kept_.size(); ++i) {
-                    try {
-                        values_.push_back(scan.Column(static_cast<int>(i), kinds[i]));
-                    } catch (const platform::Failure&) { // kept as it stands
-                        values_.push_back(scan.Column(static_cast<int>(i), platform::db::Kind::Text));
-                    }
+    } endRead{db};
+    seen_ = Seen{db.ChangesSeen(), db.OthersChangesSeen()};
+    const auto tables = db.TableNames();
+    const auto table = std::find_if(tables.begin(), tables.end(), [](const std::string& name) {
+        return platform::EqualsNoCase(name, "PRESET_DEFS");
+    });
+    if (table == tables.end()) {
+        state_ = State::NoTable;
+        return;
+    }
+    columns_ = db.Columns(*table);
+    std::vector<platform::db::Kind> kinds;
+    std::string sql;
+    for (const std::string& name : wanted)
+        for (const auto& column : columns_)
+            if (platform::EqualsNoCase(column.name, name) &&
+                std::find(kept_.begin(), kept_.end(), column.name) == kept_.end()) {
+                sql += (kept_.empty() ? "SELECT " : ", ") + platform::db::QuoteIdentifier(column.name);
+                kept_.push_back(column.name);
+                kinds.push_back(platform::db::KindOfDeclaredType(column.type));
+                break;
+            }
+    auto& count = db.Prepare("SELECT count(*) FROM " + platform::db::QuoteIdentifier(*table));
+    count.Step();
+    rows_ = static_cast<std::size_t>(count.ColumnInt(0));
+    count.Reset();
+    if (!kept_.empty()) {
+        sql += " FROM " + platform::db::QuoteIdentifier(*table);
+        if (db.HasRowid(*table))
+            sql += " ORDER BY rowid";
+        values_.reserve(rows_ * kept_.size());
+        auto scan = db.PrepareOwned(sql);
+        std::size_t row = 0;
+        for (; scan->Step(); ++row) {
+            for (std::size_t i = 0; i < kept_.size(); ++i) {
+                try {
+                    values_.push_back(scan->Column(static_cast<int>(i), kinds[i]));
+                } catch (const platform::Failure&) { // kept as it stands
+                    values_.push_back(scan->Column(static_cast<int>(i), platform::db::Kind::Text));
                 }
             }
-            rows_ = row;
         }
-        db.Commit();
+        rows_ = row;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "presetdb/FlatIndex.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,21 @@ public:
     // and their count agree. A file without PRESET_DEFS gives NoTable. A file
     // that cannot be read throws its failure once and leaves State Failed.
     void Read(const std::string& path, const std::vector<std::string>& wanted);
+    // The same through a connection that stays open (to the preset database
+    // that is to get the new content, which SQLite may recover as any
+    // writer would): the rows and what the connection has seen of the file's
+    // changes (SeenWhenRead) are taken in one read transaction, so that a
+    // later commit by anyone shows as a change.
+    void ReadAndHold(const std::string& path, const std::vector<std::string>& wanted);
+    // The connection ReadAndHold keeps; nullptr otherwise.
+    platform::db::Connection* Held() const { return held_.get(); }
+    // What the connection had seen of its file's changes when the rows were
+    // read through it (Connection::ChangesSeen and OthersChangesSeen).
+    struct Seen {
+        std::uint32_t changes = 0;
+        std::int64_t othersChanges = 0;
+    };
+    const std::optional<Seen>& SeenWhenRead() const { return seen_; }
     State GetState() const { return state_; }
     // There is no file to read the old rows from.
     void MarkNoFile() {
@@ -68,8 +84,8 @@ private:
         std::vector<std::uint32_t> renamedAway; // rows an earlier rename took from this name
     };
     NameEntry* Entry(const std::string& folded, bool create);
-    void ReadFrom(const std::string& path, const std::vector<std::string>& wanted,
-                  platform::db::OpenMode mode);
+    void ReadFrom(platform::db::Connection& db, const std::vector<std::string>& wanted);
+    void Finish();
     void IndexNames();
 
     State state_ = State::NotRead;
@@ -80,6 +96,8 @@ private:
     std::optional<int> varName_;
     std::vector<std::optional<std::string>> nameInFile_;
     std::vector<bool> contested_;
+    std::optional<Seen> seen_;
+    std::unique_ptr<platform::db::Connection> held_;
 
     std::vector<NameEntry> names_;
     FlatIndex index_;

@@ -2,11 +2,13 @@
 
 #include "platform/FileTimes.h"
 #include "platform/database/Connection.h"
+#include "presetdb/PublishDecision.h"
 #include "presetdb/RegenerationReport.h"
 #include "runtime/Runtime.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,6 +55,10 @@ public:
     // Makes the run a preview: its work file goes to `folder`, a folder of
     // its own, and nothing is published. The plant's files are only read.
     void PreviewIn(std::string folder) { preview_ = std::move(folder); }
+
+    // Calls `hook` just before each publish: a seam for tests, which let
+    // another program commit into the preset database there.
+    void OnBeforePublish(std::function<void()> hook) { beforePublish_ = std::move(hook); }
 
     // What the run did, once WorkOnMDB has built a result it may publish.
     RegenerationReport Report() const;
@@ -108,15 +114,23 @@ private:
     void StartFromMachineCopy(const std::string& machineCopyPath);
     void TakeOverFromPresetDatabase(runtime::Guard& guard,
                                     const std::unique_ptr<platform::db::Connection>& work);
-    // Why the preset database must not be replaced, or std::nullopt when it may.
-    std::optional<std::string> ReasonNotToPublish(bool opened, bool stored);
+    RunOutcome Outcome(bool opened, bool stored);
+    bool EveryMachineSwitchedOff(const std::string& configurationFile);
     std::unique_ptr<platform::db::Connection>
     StartWorkCopy(runtime::Guard& guard, const std::string& templatePath, platform::TempFile& workFile);
     std::unique_ptr<platform::db::Connection> OpenWorkCopy(const std::string& templatePath,
                                                            platform::TempFile& file);
     void WriteResult(platform::db::Connection& work, platform::TempFile& workFile,
                      platform::TempFile& result);
-    void Publish(runtime::Guard& guard, platform::TempFile& workFile);
+    // False when the preset database changed since its old rows were read.
+    bool Publish(runtime::Guard& guard, platform::TempFile& workFile);
+    // One generation from the old rows on: read, generate, take over, and
+    // publish when nothing was lost. False when the preset database changed
+    // meanwhile and nothing was published.
+    bool GenerateAndPublish(runtime::Guard& guard, const std::string& templatePath,
+                            const std::string& presetPath);
+    // Forgets what a generation found, for another one.
+    void StartOver();
     void ReadOldTable(const std::string& path);
     bool ReadOldRowsOnce(runtime::Guard& guard);
 
@@ -147,6 +161,7 @@ private:
     bool publishable_ = false;
     std::string takeoverTrouble_; // why the old rows' values could not be taken over as a whole
     bool templateRead_ = true;    // the template's rows could all be read
+    std::function<void()> beforePublish_;
 };
 
 } // namespace torvex::presetdb

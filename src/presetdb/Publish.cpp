@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 #include "platform/database/Connection.h"
+#include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 
@@ -42,52 +43,94 @@ std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath
     return text + "; it is lost.";
 }
 
+// What became of the preset database.
+struct PresetPublished {
+    bool changedMeanwhile = false; // another program changed it since the old rows were read: nothing done
+    std::string backupTrouble;     // "" or what went wrong with the backup once the new content was in
+};
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 // Puts the finished work file in place of the preset database. A new file
-// is renamed into place. An existing one may be held open by other programs
-// (the machine's own runtime): it gets the new content through SQLite, under
-// its own locking, so that they see it and nothing they write is lost or
-// torn. Its previous content is copied to the backup first, which takes the
-// backup's place once the new content is in. Returns "" or what went wrong
-// with the backup after the new content was in.
-std::string PublishPreset(platform::TempFile& work, const std::string& presetPath) {
+// is renamed into place, with the template's mode and group. An existing
+// one may be held open by other programs (the machine's own runtime): it
+// gets the new content through SQLite, under its own locking, so that they
+// see it and nothing they write is torn. Its content at that moment is
+// copied to the backup first, which takes the backup's place once the new
+// content is in.
+//
+// `old` holds what the old rows were read from. When they were read from
+// this very file (`old.Held()`), the new content goes in only if nobody
+// committed into it since: otherwise the new content would undo that
+// commit, and changedMeanwhile is answered instead, nothing done.
+PresetPublished PublishPreset(platform::TempFile& work, const std::string& presetPath,
+                              const std::string& templatePath, const OldPresetTable& old,
+                              bool fromPresetFile) {
     if (!platform::IsOrdinaryFile(presetPath) && !platform::IsSpecialFile(presetPath)) {
-        if (int err = work.Finish(presetPath); err != 0)
+        if (int err = work.Finish(templatePath); err != 0)
             platform::RaiseFileError(err, presetPath);
-        if (int err = work.RenameOver(presetPath); err != 0)
+        // One that another program made meanwhile is not replaced unseen.
+        const int err = work.RenameOver(presetPath, !fromPresetFile);
+        if (err == EEXIST)
+            return {true, {}};
+        if (err != 0)
             platform::RaiseFileError(err, presetPath);
         return {};
     }
+    if (fromPresetFile && !old.Held())
+        return {true, {}}; // made since the run found none
     if (int err = platform::Replaceable(presetPath); err != 0)
         platform::RaiseFileError(err, presetPath);
     // A folder or the like in the backup's place would only show once the new
     // content is in: refused before anything changes.
     if (platform::IsSpecialFile(presetPath + ".bak"))
         platform::RaiseFileError(ENXIO, presetPath + ".bak");
-    Connection preset(presetPath); // rolls back what a crashed writer left
+    std::unique_ptr<Connection> own;
+    Connection& preset = old.Held() ? *old.Held() : *(own = std::make_unique<Connection>(presetPath));
     // A page cache that holds the whole new content keeps SQLite from
     // spilling (and flushing) the journal half-way.
     preset.Execute("PRAGMA cache_size=-65536");
-    if (preset.JournalMode() != "delete")
+    std::uint32_t seen = old.SeenWhenRead() ? old.SeenWhenRead()->changes : 0;
+    if (preset.JournalMode() != "delete") {
         preset.Execute("PRAGMA journal_mode=DELETE"); // a write-ahead log is folded in; fails while in use
+        if (fromPresetFile && preset.OthersChangesSeen() != old.SeenWhenRead()->othersChanges)
+            return {true, {}};
+        seen = preset.ChangesSeen(); // this connection's own change
+    }
     if (platform::db::SameDatabaseContent(work.Path(), presetPath))
         return {};
     platform::TempFile backup;
-    int err = backup.Create(platform::FolderOf(presetPath));
-    if (err == 0) {
-        preset.BeginRead(); // no other program commits while the backup is copied
-        const int fd = platform::OpenForReading(presetPath);
-        err = fd < 0 ? errno : backup.CopyFrom(fd);
-        if (fd >= 0)
-            ::close(fd);
-        preset.Commit();
-    }
-    if (err == 0)
-        err = backup.Finish(presetPath);
-    if (err != 0)
+    if (int err = backup.Create(platform::FolderOf(presetPath)); err != 0)
         platform::RaiseFileError(err, presetPath + ".bak");
+    // Opened before and closed after SQLite locks the file: closing a
+    // descriptor of the file lets go of every lock this process holds on it.
+    const Descriptor current{platform::OpenForReading(presetPath)};
+    if (current.fd < 0)
+        platform::RaiseFileError(errno, presetPath);
     Connection source(work.Path(), OpenMode::ReadOnly);
-    preset.ReplaceContentWith(source);
-    return KeepBackup(backup, presetPath);
+    bool changed = false;
+    const bool replaced = preset.ReplaceContentWith(source, [&] {
+        if (fromPresetFile && preset.ChangesSeen() != seen) {
+            changed = true;
+            return false;
+        }
+        int err = backup.CopyFrom(current.fd);
+        if (err == 0)
+            err = backup.Finish(presetPath);
+        if (err != 0)
+            platform::RaiseFileError(err, presetPath + ".bak");
+        return true;
+    });
+    if (!replaced)
+        return {changed, {}};
+    return {false, KeepBackup(backup, presetPath)};
 }
 
 // A copy of the work file, flushed, that is to replace the template and keeps
@@ -141,8 +184,10 @@ std::string WriteReportFile(const std::string& path, const std::string& text) {
 // <component>.mdb.report.txt. When anything fails, the preset database and
 // its backup stay as they were; only a backup that cannot take its place
 // once the new content is in stays under a name of its own, and the user is
-// told.
-void PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFile) {
+// told. Returns false, having changed nothing, when another program
+// committed into the preset database since its old rows were read: the run
+// must start over from those rows.
+bool PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFile) {
     const std::string templatePath = platform::ResolveLinks(rt_.GetPathSourceOCXMDB());
     const std::string presetPath = platform::ResolveLinks(rt_.GetPathOCXMDB());
     const std::string reportPath = presetPath + ".report.txt";
@@ -151,16 +196,18 @@ void PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
     // may become the preset database itself; it replaces the template only
     // once the preset database has its new content.
     std::unique_ptr<platform::TempFile> templateCopy;
-    std::string backupTrouble;
+    PresetPublished preset;
     const bool published = guard([&] {
         templateCopy = PrepareTemplate(workFile, templatePath,
                                        TemplateFileTimes.captured ? &TemplateFileTimes.lastWrite : nullptr);
-        backupTrouble = PublishPreset(workFile, presetPath);
+        preset = PublishPreset(workFile, presetPath, templatePath, *old_, !machineCopyPath_);
     });
+    if (preset.changedMeanwhile)
+        return false;
     if (!published) {
         rt_.ReportNotDone("The preset database \"" + presetPath +
                           "\" was left unchanged: the new one could not be written in its place.");
-        return;
+        return true;
     }
     guard([&] {
         if (templateCopy)
@@ -175,13 +222,14 @@ void PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
             if (int err = platform::SyncFolderOf(templatePath); err != 0)
                 platform::RaiseFileError(err, platform::FolderOf(templatePath));
     });
-    if (!backupTrouble.empty())
-        rt_.ReportNotDone(backupTrouble);
+    if (!preset.backupTrouble.empty())
+        rt_.ReportNotDone(preset.backupTrouble);
     if (!trouble.empty())
         rt_.ReportNotDone("The regeneration report \"" + reportPath + "\" could not be written: " + trouble +
                           ".");
     else if (rt_.SilentMode)
         rt_.WriteServicePackNote(report.Summary(reportPath));
+    return true;
 }
 
 } // namespace torvex::presetdb

@@ -2,6 +2,7 @@
 #include "platform/Text.h"
 #include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetGeneration.h"
+#include "presetdb/PublishDecision.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
 
@@ -10,6 +11,14 @@
 namespace torvex::presetdb {
 
 using platform::db::Connection;
+
+namespace {
+
+// How many generations a run makes when another program keeps changing the
+// preset database while each is made.
+constexpr int kGenerationTries = 3;
+
+} // namespace
 
 PresetGeneration::PresetGeneration(runtime::Runtime& runtime)
     : rt_(runtime), old_(std::make_unique<OldPresetTable>()) {}
@@ -84,7 +93,23 @@ void PresetGeneration::WorkOnMDB() {
     if (integrated)
         StartFromMachineCopy(machineCopyPath);
     LoadVarNamePatterns(templatePath);
+    // Another program (the machine's runtime) may commit tuned values into
+    // the preset database while the run works: the new content then goes in
+    // only after a generation from the rows as they are now.
+    for (int attempt = 1; !GenerateAndPublish(guard, templatePath, presetPath); ++attempt) {
+        if (attempt == kGenerationTries) {
+            rt_.ReportNotDone("The preset database \"" + presetPath +
+                              "\" was left unchanged: another program changed it while each of " +
+                              std::to_string(kGenerationTries) +
+                              " generations was made from it. Run again when it is quiet.");
+            return;
+        }
+        StartOver();
+    }
+}
 
+bool PresetGeneration::GenerateAndPublish(runtime::Guard& guard, const std::string& templatePath,
+                                          const std::string& presetPath) {
     platform::TempFile workFile;
     std::unique_ptr<Connection> work = StartWorkCopy(guard, templatePath, workFile);
     const bool opened = work != nullptr;
@@ -94,14 +119,28 @@ void PresetGeneration::WorkOnMDB() {
     platform::TempFile result;
     const bool stored = work && work_ && guard([&] { WriteResult(*work, workFile, result); });
     guard([&] { work.reset(); });
-    if (const auto reason = ReasonNotToPublish(opened, stored)) {
+    if (const auto reason = ReasonNotToPublish(Outcome(opened, stored))) {
         rt_.ReportNotDone("The preset database \"" + presetPath + "\" was left unchanged: " + *reason);
-        return;
+        return true;
     }
     publishable_ = true;
     if (preview_)
-        return; // a preview only tells what would be published
-    Publish(guard, result);
+        return true; // a preview only tells what would be published
+    if (beforePublish_)
+        beforePublish_();
+    return Publish(guard, result);
+}
+
+void PresetGeneration::StartOver() {
+    old_ = std::make_unique<OldPresetTable>();
+    work_.reset();
+    takeoverComplete_ = true;
+    carriedOver_.clear();
+    overwritten_.clear();
+    generated_.clear();
+    publishable_ = false;
+    takeoverTrouble_.clear();
+    templateRead_ = true;
 }
 
 // PRESET_DEFS is rebuilt in a copy of the template, a work file beside it
@@ -150,29 +189,44 @@ std::unique_ptr<Connection> PresetGeneration::OpenWorkCopy(const std::string& te
     return std::make_unique<Connection>(file.Path(), platform::db::OpenMode::Scratch);
 }
 
-// Replacing the preset database loses every tuned value that did not reach
-// the new rows: it happens only when the new table was built and stored,
-// and the old rows were read and carried over as a whole (or there were none).
-std::optional<std::string> PresetGeneration::ReasonNotToPublish(bool opened, bool stored) {
-    const std::string source =
-        machineCopyPath_ ? "the machine copy \"" + *machineCopyPath_ + "\"" : std::string("it");
-    if (!opened)
-        return "the template database could not be opened.";
-    if (!stored)
-        return "the new preset table could not be built in the template database.";
-    if (!templateRead_)
-        return "the rows of the template's Source_PRESET_DEFS could not be read.";
-    if (old_->GetState() == OldPresetTable::State::Failed)
-        return source + " could not be read, so its values could not be taken over.";
-    if (!takeoverComplete_)
-        return "the values of " + (machineCopyPath_ ? source : std::string("its rows")) +
-               " could not be taken over as a whole" +
-               (takeoverTrouble_.empty() ? "" : ": " + takeoverTrouble_) + ".";
-    if (old_->HasRows() && work_->RowCount() == 0)
-        return "no rows were generated (no machine enabled in \"" + rt_.GetCFGPath() +
-               "\", or no template rows), and the " + std::to_string(old_->RowCount()) + " rows of " +
-               (machineCopyPath_ ? source : std::string("it")) + " would lose their values.";
-    return std::nullopt;
+// What this generation found, for ReasonNotToPublish.
+RunOutcome PresetGeneration::Outcome(bool opened, bool stored) {
+    RunOutcome outcome;
+    outcome.templateOpened = opened;
+    outcome.tableStored = stored;
+    outcome.templateRead = templateRead_;
+    outcome.oldRowsFailed = old_->GetState() == OldPresetTable::State::Failed;
+    outcome.takeoverComplete = takeoverComplete_;
+    outcome.takeoverTrouble = takeoverTrouble_;
+    outcome.oldRows = old_->HasRows() ? old_->RowCount() : 0;
+    outcome.rowsGenerated = work_ ? work_->RowCount() : 0;
+    outcome.oldRowsSource = machineCopyPath_ ? "the machine copy \"" + *machineCopyPath_ + "\"" : "it";
+    if (outcome.oldRows > 0 && outcome.rowsGenerated == 0) {
+        outcome.configurationFile = rt_.GetCFGPath();
+        outcome.everyMachineSwitchedOff = EveryMachineSwitchedOff(outcome.configurationFile);
+    }
+    return outcome;
+}
+
+// True when the configuration file could be read and holds ForMachine flags
+// for the project's machines, none of them true: nothing is to be generated
+// on purpose, unlike a file or machine list that could not be read.
+bool PresetGeneration::EveryMachineSwitchedOff(const std::string& configurationFile) {
+    if (configurationFile.empty() || !rt_.IniReadable(configurationFile) || rt_.MachineCount() == 0)
+        return false;
+    bool flagFound = false;
+    try {
+        for (std::size_t m = 1; m <= rt_.MachineCount(); ++m) {
+            const auto entry =
+                rt_.ReadIniEntry("Project", "ForMachine" + std::to_string(m), configurationFile);
+            flagFound = flagFound || entry.has_value();
+            if (entry && platform::UpperCase(*entry) == "TRUE")
+                return false;
+        }
+    } catch (const platform::Failure&) { // could not be read after all
+        return false;
+    }
+    return flagFound;
 }
 
 Connection& PresetGeneration::Opened(const std::unique_ptr<Connection>& database) {

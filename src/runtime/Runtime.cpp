@@ -1,5 +1,6 @@
 #include "runtime/Runtime.h"
 
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Termination.h"
@@ -38,23 +39,28 @@ Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
     if (componentLock_.Held())
         return PlantLock::Held;
     // The window keeps drawing itself (with its busy cursor) while it waits.
-    const auto result = componentLock_.Acquire(ComponentLockPath(), wait, [this] {
-        if (platform::TerminationSignal() != 0)
-            return false;
-        if (services_.processEvents)
-            services_.processEvents();
-        return true;
-    });
+    const std::string c = GetOCXName();
+    const auto result = componentLock_.Acquire(
+        ComponentLockPath(), wait,
+        [this] {
+            if (platform::TerminationSignal() != 0)
+                return false;
+            if (services_.processEvents)
+                services_.processEvents();
+            return true;
+        },
+        InstallationFolder() + "/" + c);
     StopIfTerminated();
     if (result == platform::FileLock::Result::Busy)
         return PlantLock::Busy;
-    // No lock file in a folder the run cannot write to: there is nothing it
-    // could change there, and every ini file keeps its own lock.
+    // Others take the lock through that very file: without it, this run
+    // could work beside another one.
+    if (result != platform::FileLock::Result::Locked)
+        return PlantLock::Unusable;
 
     // Temporary files are made beside the file they replace, which for a
     // linked file is the folder of its target. The paths are composed here,
     // not asked of the path procedures, which would report what they refuse.
-    const std::string c = GetOCXName();
     std::set<std::string> folders{InstallationFolder() + "/" + c, InstallationFolder() + "/parameter"};
     for (const std::string& file :
          {ComponentFile(".cfg"), ComponentFile(".mdb"), ComponentFile("_Source.mdb"),
@@ -64,6 +70,17 @@ Runtime::PlantLock Runtime::LockComponent(std::chrono::milliseconds wait) {
     for (const std::string& folder : folders)
         platform::RemoveStaleTempFiles(folder);
     return PlantLock::Held;
+}
+
+std::string Runtime::PlantLockTrouble(PlantLock result, std::chrono::milliseconds wait,
+                                      std::string_view consequence) {
+    const std::string lockPath = ComponentLockPath();
+    const std::string then = consequence.empty() ? "" : " " + std::string(consequence);
+    if (result == PlantLock::Busy)
+        return "Another run of " + identity_.programFileName + " is working on this plant: \"" + lockPath +
+               "\" was held for " + std::to_string(wait.count() / 1000) + " s." + then;
+    return "This run cannot take the plant's lock: " + platform::LockFileTrouble(lockPath, componentLock_) +
+           then;
 }
 
 } // namespace torvex::runtime

@@ -186,10 +186,17 @@ public:
     // "<P>/<C>/<C>.lock". Waits up to `wait` for another run that holds it;
     // Busy when it kept it for the whole wait. Once held (for the rest of the
     // run), the temporary files that killed runs left in the folders this
-    // run writes are removed.
-    enum class PlantLock { Held, Busy };
+    // run writes are removed. Unusable when the lock file cannot be made or
+    // locked (a link, another user's file this user may not open, a folder):
+    // the run holds no lock then and must change nothing;
+    // PlantLockTrouble() says why.
+    enum class PlantLock { Held, Busy, Unusable };
     [[nodiscard]] PlantLock LockComponent(std::chrono::milliseconds wait);
     std::string ComponentLockPath();
+    // What the user is told when LockComponent did not answer Held, ending
+    // with `consequence` ("Nothing was changed.").
+    std::string PlantLockTrouble(PlantLock result, std::chrono::milliseconds wait,
+                                 std::string_view consequence);
 
     // The number of machines: the highest index, or 0 for a list without elements.
     std::size_t MachineCount() const { return MachineNames.empty() ? 0 : MachineNames.size() - 1; }

@@ -17,11 +17,13 @@ struct BobbinColumn {
     bool OnlyBlank = false;
     std::int16_t BobbinMaterialSym = 0;
     std::int16_t BobbinSym = 0;
+    bool operator==(const BobbinColumn&) const = default;
 };
 
 struct MachineBobbins {
     bool NoBobbinChanger = false;
     std::array<BobbinColumn, 5> columns{}; // columns 1..4; 0 unused
+    bool operator==(const MachineBobbins&) const = default;
 };
 
 // The bobbin settings of machines 1 to 5; any other machine or column is

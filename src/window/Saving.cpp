@@ -1,6 +1,7 @@
 #include "platform/Failure.h"
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
+#include "runtime/SettingsMerge.h"
 #include "window/ConfigWindow.h"
 
 #include <QApplication>
@@ -52,13 +53,16 @@ void ConfigWindow::CloseMe() {
 // the user would rather go back to the window.
 bool ConfigWindow::LockPlant() {
     for (;;) {
-        if (rt_.LockComponent(kPlantWait) == runtime::Runtime::PlantLock::Held)
+        const auto lock = rt_.LockComponent(kPlantWait);
+        if (lock == runtime::Runtime::PlantLock::Held)
             return true;
-        const std::string text = "Another run of " + rt_.Identity().programFileName +
-                                 " is working on this plant: \"" + rt_.ComponentLockPath() +
-                                 "\" was held for " + std::to_string(kPlantWait.count()) + " s." +
-                                 std::string(runtime::LFCR) + "Your settings are not saved yet." +
-                                 std::string(runtime::LFCR) + "Wait again?";
+        if (lock == runtime::Runtime::PlantLock::Unusable) {
+            rt_.ReportNotDone(rt_.PlantLockTrouble(lock, kPlantWait, "Your settings are not saved."));
+            return false;
+        }
+        const std::string text = rt_.PlantLockTrouble(lock, kPlantWait, "") + std::string(runtime::LFCR) +
+                                 "Your settings are not saved yet." + std::string(runtime::LFCR) +
+                                 "Wait again?";
         if (rt_.ShowMessage({text, rt_.Identity().programFileName, platform::Buttons::YesNo,
                              platform::Icon::Exclamation, 1}) != platform::Answer::Yes)
             return false;
@@ -78,11 +82,10 @@ void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
     const Entries& before = entriesAtLoad_.at(n);
     const auto save = [&](const std::string& key, const runtime::IniValue& value, bool changedHere) {
         const auto entry = before.find(key);
-        if (!changedHere &&
-            (!readFromFile_.at(n) ||
-             (entry != before.end() && rt_.ReadIniEntry(section, key, writeIni) != entry->second)))
-            return;
-        (void)rt_.SaveIni(value, section, key, writeIni);
+        const std::optional<std::string> atLoad = entry != before.end() ? entry->second : std::nullopt;
+        if (runtime::WriteEntryOnSave(changedHere, readFromFile_.at(n), atLoad,
+                                      changedHere ? atLoad : rt_.ReadIniEntry(section, key, writeIni)))
+            (void)rt_.SaveIni(value, section, key, writeIni);
     };
     save("NoBobbinChanger", machine.NoBobbinChanger, machine.NoBobbinChanger != shown.NoBobbinChanger);
     for (std::size_t c = 1; c <= 4; ++c) {
@@ -124,17 +127,26 @@ void ConfigWindow::WriteInputs() {
     } else {
         runtime::IniStep step(rt_, writeIni);
         guard([&] { step.Begin(); });
-        std::vector<std::size_t> written;
+        std::vector<std::size_t> written, switchedOff;
         for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
-            if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false))
-                continue;
             // Enabled since the window read the settings: it holds defaults
             // for that machine, not its settings.
             if (n >= shownAtLoad_.size() || !shownAtLoad_[n])
                 continue;
+            if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false)) {
+                // Switched off since: what the user changed there is not saved.
+                if (BobbinSettings.Machine(n) != *shownAtLoad_[n])
+                    switchedOff.push_back(n);
+                continue;
+            }
             if (guard([&] { WriteMachine(n, writeIni); }))
                 written.push_back(n);
         }
+        if (!switchedOff.empty())
+            rt_.ReportNotDone("The settings of " + MachineList(switchedOff) +
+                              " were not saved: " + (switchedOff.size() == 1 ? "it is" : "they are") +
+                              " no longer enabled in \"" + rt_.GetCFGPath() +
+                              "\" (ForMachine), so the changes made in the window are lost.");
         guard([&] {
             if (!step.Commit() && !written.empty())
                 platform::Raise(platform::errnum::PathFileAccess, "The settings of " + MachineList(written) +

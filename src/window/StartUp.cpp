@@ -31,11 +31,11 @@ void ConfigWindow::Form_Load() {
     guard([&] { rt_.IntegratedMode = rt_.GetStartModeIntegrated(); });
     // A silent run holds the plant from reading the settings to its last
     // write, so that it never writes back settings another run has changed.
-    if (rt_.SilentMode && rt_.LockComponent(kPlantWait) == runtime::Runtime::PlantLock::Busy) {
-        rt_.ReportNotDone("Another run of " + rt_.Identity().programFileName +
-                          " is working on this plant: \"" + rt_.ComponentLockPath() + "\" was held for " +
-                          std::to_string(kPlantWait.count()) + " s. Nothing was changed.");
-        rt_.EndProgram();
+    if (rt_.SilentMode) {
+        if (const auto lock = rt_.LockComponent(kPlantWait); lock != runtime::Runtime::PlantLock::Held) {
+            rt_.ReportNotDone(rt_.PlantLockTrouble(lock, kPlantWait, "Nothing was changed."));
+            rt_.EndProgram();
+        }
     }
     guard([&] {
         const std::string folder = runtime::Runtime::GetFileNameOnly(rt_.Identity().programFolder);
@@ -138,8 +138,9 @@ void ConfigWindow::FillPictureLists(runtime::Guard& guard) {
 }
 
 // One tab for every machine whose ForMachine flag is set (five at the most),
-// with that machine's settings read from `readIni` and its entries in
-// `writeIni`, the file that OK writes, remembered.
+// with that machine's settings read from `readIni` (or, where that cannot be
+// read, from `writeIni`) and its entries in `writeIni`, the file that OK
+// writes, remembered.
 void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, const std::string& readIni,
                                   const std::string& writeIni) {
     for (std::size_t n = 1; n <= rt_.MachineCount(); ++n) {
@@ -154,11 +155,19 @@ void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, 
         // The entries before the settings: an entry that another program
         // changes in between then counts as changed by it, and OK keeps it.
         Entries entries = guard.Value(Entries{}, [&] { return ReadEntries(n, writeIni); });
-        if (guard([&] { ReadMachine(n, readIni); })) {
+        bool read = guard([&] { ReadMachine(n, readIni); });
+        // Asked after the reads, which have reported why a file is refused.
+        std::string shownFrom = readIni;
+        if (read && readIni != writeIni && !rt_.IniReadable(readIni)) {
+            // The save-and-restore copy is missing (a new machine) or refused:
+            // the window shows the settings that OK will write over.
+            shownFrom = writeIni;
+            read = guard([&] { ReadMachine(n, writeIni); });
+        }
+        if (read) {
             shownAtLoad_.at(n) = BobbinSettings.Machine(n);
             entriesAtLoad_.at(n) = std::move(entries);
-            // Asked after the reads, which have reported why a file is refused.
-            readFromFile_.at(n) = rt_.IniReadable(readIni);
+            readFromFile_.at(n) = rt_.IniReadable(shownFrom);
         }
     }
 }

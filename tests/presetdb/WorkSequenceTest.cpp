@@ -133,3 +133,49 @@ TEST_F(WorkSequence, AnUnreadablePresetDatabaseIsNotReplaced) {
 }
 
 } // namespace
+
+namespace {
+
+class AnotherWriter : public WorkSequence {
+protected:
+    // Runs the generation while another program commits into the preset
+    // database just before each of the first `commits` publishes.
+    presetdb::PresetGeneration& RunWhileCommitting(int commits) {
+        auto& rt = MakeRuntime("/EXTERNAL=SILENT");
+        rt.GetStartModeIntegrated();
+        rt.GetExistingMachines(rt.GetHX5ConfigurationIniPath());
+        generation_ = std::make_unique<presetdb::PresetGeneration>(rt);
+        generation_->OnBeforePublish([this, commits] {
+            if (++commitsMade_ <= commits)
+                test::MakeDatabase(Preset(),
+                                   "UPDATE PRESET_DEFS SET max = " + std::to_string(100 + commitsMade_));
+        });
+        generation_->WorkOnMDB();
+        return *generation_;
+    }
+    int commitsMade_ = 0;
+};
+
+TEST_F(AnotherWriter, ACommitDuringTheRunIsCarriedOverOrTheDatabaseLeftAsItIs) {
+    MakeTemplate(kDefs, kRow);
+    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    RunWhileCommitting(1);
+    EXPECT_EQ(Table("max"), (Rows{{"101.0"}})) << "the committed value is taken over by a second generation";
+    EXPECT_EQ(Table("max", Preset() + ".bak"), (Rows{{"101.0"}})) << "the backup is the version replaced";
+    EXPECT_EQ(runtime_->FailureReports(), 0);
+}
+
+TEST_F(AnotherWriter, AProgramThatNeverStopsCommittingLeavesTheDatabaseToIt) {
+    MakeTemplate(kDefs, kRow);
+    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    RunWhileCommitting(100);
+    EXPECT_EQ(commitsMade_, 3);
+    EXPECT_EQ(Table("var_name, max"), (Rows{{"V_Speed", "103.0"}}))
+        << "the last commit stays, nothing replaced";
+    EXPECT_FALSE(test::Exists(Preset() + ".bak"));
+    EXPECT_EQ(runtime_->FailureReports(), 1);
+    EXPECT_NE(test::ReadFile(ServicePackLog()).find("was left unchanged: another program changed it"),
+              std::string::npos);
+}
+
+} // namespace

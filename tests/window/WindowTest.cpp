@@ -182,7 +182,8 @@ private slots:
     void infoModeExplainsInsteadOfEditing();
     void okWritesEveryEnabledMachine();
     void okKeepsWhatOthersChanged();
-    void okWritesOnlyChangesOverSettingsItCouldNotRead();
+    void okWritesWhatTheWindowShowsWhereTheCopyCannotBeRead();
+    void editsOfAMachineSwitchedOffMeanwhileAreReported();
     void cancelAndCloseAskFirst();
     void languageFileIsSeeded();
     void languageFileTranslates();
@@ -419,7 +420,7 @@ void WindowTest::okKeepsWhatOthersChanged() {
 // An integrated run reads the settings from the save-and-restore copy. When
 // that copy is missing or cannot be read, the window shows defaults, not the
 // settings: OK writes what the user changed and keeps the rest.
-void WindowTest::okWritesOnlyChangesOverSettingsItCouldNotRead() {
+void WindowTest::okWritesWhatTheWindowShowsWhereTheCopyCannotBeRead() {
     for (const bool damaged : {false, true}) {
         Plant plant;
         const std::string copy = plant.dir / "S/parameter/program.ini";
@@ -432,7 +433,9 @@ void WindowTest::okWritesOnlyChangesOverSettingsItCouldNotRead() {
         if (damaged)
             h.dialogs.Queue({Answer::Yes}); // resume after the report that names the copy
         h.window.Form_Load();
-        QCOMPARE(h.Get<CheckBoxControl>("CheckBobbinOk", 1).Value(), 0); // a default, not the setting
+        // The settings OK will write over, not defaults.
+        QCOMPARE(h.Get<CheckBoxControl>("CheckBobbinOk", 1).Value(), 1);
+        QCOMPARE(h.Get<ComboControl>("ComboMaterial", 1).ListIndex(), 2);
         h.Get<CheckBoxControl>("CheckBlank", 1).UserClick();
         h.window.WriteInputs();
         const auto ini = platform::IniDocument::Parse(test::ReadFile(plant.ProgramIni()));
@@ -440,9 +443,29 @@ void WindowTest::okWritesOnlyChangesOverSettingsItCouldNotRead() {
         QCOMPARE(ini.Find("Machine1", "Bobbin1"), std::optional<std::string>("true"));
         QCOMPARE(ini.Find("Machine1", "BobbinMaterialSym1"), std::optional<std::string>("2"));
         QCOMPARE(ini.Find("Machine3", "NoBobbinChanger"), std::optional<std::string>("true"));
-        QCOMPARE(ini.Find("Machine3", "Bobbin1"), std::nullopt);
+        QCOMPARE(ini.Find("Machine3", "Bobbin1"), std::optional<std::string>("false")); // all keys, as shown
         QCOMPARE(h.dialogs.UnexpectedCount(), 0);
     }
+}
+
+void WindowTest::editsOfAMachineSwitchedOffMeanwhileAreReported() {
+    Plant plant;
+    Harness h(plant);
+    h.window.Form_Load();
+    h.Get<CheckBoxControl>("CheckBlank", 1).UserClick();
+    test::WriteFile(plant.Cfg(),
+                    "[Project]\r\nForMachine1=false\r\nForMachine2=false\r\nForMachine3=true\r\n");
+    const std::string before = test::ReadFile(plant.ProgramIni());
+    h.dialogs.Queue({Answer::Ok});
+    h.window.WriteInputs();
+    QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
+    QVERIFY(h.dialogs.Shown()[0].text.starts_with("The settings of machine 1 were not saved: it is no longer "
+                                                  "enabled in"));
+    QCOMPARE(h.rt.FailureReports(), 1);
+    const auto ini = platform::IniDocument::Parse(test::ReadFile(plant.ProgramIni()));
+    QCOMPARE(ini.Find("Machine1", "BobbinWithBlankLenght1"), std::nullopt);
+    QVERIFY(test::ReadFile(plant.ProgramIni()) != before); // machine 3 is written as before
+    QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 void WindowTest::cancelAndCloseAskFirst() {

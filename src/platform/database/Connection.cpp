@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace torvex::platform::db {
@@ -341,15 +342,41 @@ std::string Connection::JournalMode() {
     return mode;
 }
 
-void Connection::ReplaceContentWith(Connection& source) {
+bool Connection::ReplaceContentWith(Connection& source, const std::function<bool()>& onceLocked) {
     ResetStatements();
-    sqlite3_backup* backup = sqlite3_backup_init(db_, "main", source.db_, "main");
-    if (!backup)
+    struct Backup {
+        sqlite3_backup* handle;
+        // An unfinished backup is rolled back; finishing sets the error of `db_`.
+        int Finish() { return sqlite3_backup_finish(std::exchange(handle, nullptr)); }
+        ~Backup() { Finish(); }
+    } backup{sqlite3_backup_init(db_, "main", source.db_, "main")};
+    if (!backup.handle)
         FailWith(db_, sqlite3_errcode(db_), path_);
-    const int rc = sqlite3_backup_step(backup, -1);
-    sqlite3_backup_finish(backup);
+    // No page yet: this takes the file's lock and keeps it until the end.
+    int rc = sqlite3_backup_step(backup.handle, 0);
+    if (rc == SQLITE_OK && onceLocked && !onceLocked())
+        return false;
+    if (rc == SQLITE_OK)
+        rc = sqlite3_backup_step(backup.handle, -1);
+    backup.Finish();
     if (rc != SQLITE_DONE)
         FailWith(db_, rc == SQLITE_OK ? SQLITE_ERROR : rc, path_);
+    return true;
+}
+
+std::uint32_t Connection::ChangesSeen() {
+    unsigned int version = 0;
+    const int rc = sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version);
+    if (rc != SQLITE_OK)
+        FailWith(db_, rc, path_);
+    return version;
+}
+
+std::int64_t Connection::OthersChangesSeen() {
+    auto& stmt = Prepare("PRAGMA data_version");
+    const std::int64_t version = stmt.Step() ? stmt.ColumnInt(0) : 0;
+    stmt.Reset();
+    return version;
 }
 
 bool Connection::HasRowid(const std::string& table) {

@@ -4,6 +4,8 @@
 #include "platform/FileSystem.h"
 #include "platform/database/Value.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,8 +99,19 @@ public:
     // under this file's own locking (SQLite's online backup): connections
     // that other programs hold open see the new content, and a crash leaves
     // the old one. Waits for another program's transaction as long as the
-    // busy timeout allows.
-    void ReplaceContentWith(Connection& source);
+    // busy timeout allows. `onceLocked`, when given, runs as soon as this
+    // file is locked for the new content (no other program reads or writes
+    // it until the content is in, and a journal a crashed writer left has
+    // been rolled back); when it answers false, or throws, nothing is
+    // replaced and the lock is let go. Returns whether the content was replaced.
+    bool ReplaceContentWith(Connection& source, const std::function<bool()>& onceLocked = {});
+    // How often this connection has seen the file change: every commit,
+    // by any connection or program, that it noticed when it last began a
+    // transaction (SQLite's data version of the file). Equal values taken
+    // in two transactions mean that nobody committed in between.
+    std::uint32_t ChangesSeen();
+    // PRAGMA data_version: the same, less this connection's own commits.
+    std::int64_t OthersChangesSeen();
 
     // True when `table` stores its rows by rowid (not WITHOUT ROWID, not a view).
     bool HasRowid(const std::string& table);
