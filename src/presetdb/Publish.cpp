@@ -156,7 +156,7 @@ std::unique_ptr<platform::TempFile> PrepareTemplate(platform::TempFile& work, co
 // Writes the report of this regeneration in place of the previous one (not
 // flushed on its own: it only tells what happened). Returns "" or why not;
 // then no earlier report stays beside the new preset database.
-std::string WriteReportFile(const std::string& path, const std::string& text) {
+std::string WriteReportFile(const std::string& path, const std::string& text, const std::string& presetPath) {
     platform::TempFile file;
     int err = platform::Replaceable(path);
     if (err == 0)
@@ -164,7 +164,8 @@ std::string WriteReportFile(const std::string& path, const std::string& text) {
     if (err == 0 && ::write(file.Descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         err = errno ? errno : EIO;
     if (err == 0)
-        err = file.Finish(path, nullptr, false);
+        err = file.Finish(platform::IsOrdinaryFile(path) ? path : presetPath, nullptr,
+                          false); // a first one like the database
     if (err == 0)
         err = file.RenameOver(path);
     if (err == 0)
@@ -214,7 +215,7 @@ bool PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
             if (int err = templateCopy->RenameOver(templatePath); err != 0)
                 platform::RaiseFileError(err, templatePath);
     });
-    const std::string trouble = WriteReportFile(reportPath, report.Text());
+    const std::string trouble = WriteReportFile(reportPath, report.Text(), presetPath);
     guard([&] {
         if (int err = platform::SyncFolderOf(presetPath); err != 0)
             platform::RaiseFileError(err, platform::FolderOf(presetPath));

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <signal.h>
 #include <sstream>
 #include <sys/resource.h>
@@ -88,6 +89,9 @@ DemoPlant::Started DemoPlant::Start(const RunOptions& options) const {
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         if (options.unprivileged && RunningAsRoot() && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(125);
+        if (const auto& as = options.as; as && (::setgroups(as->groups.size(), as->groups.data()) != 0 ||
+                                                ::setgid(as->gid) != 0 || ::setuid(as->uid) != 0))
             ::_exit(125);
         ::unsetenv("DISPLAY");
         ::unsetenv("WAYLAND_DISPLAY");

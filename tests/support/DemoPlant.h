@@ -17,6 +17,14 @@ struct RunOptions {
     std::optional<std::chrono::microseconds> killAfter; // send `signal` after this long
     int signal = 9;                                     // SIGKILL
     std::vector<std::pair<std::string, std::string>> environment; // set for the run ("" value: unset)
+    // Another user to run as (the tests run as root): its user and primary
+    // group id and its supplementary groups, as `setpriv` would set them.
+    struct User {
+        uid_t uid;
+        gid_t gid;
+        std::vector<gid_t> groups;
+    };
+    std::optional<User> as;
 };
 
 struct RunResult {
