@@ -202,7 +202,7 @@ void IniProfile::BeginStep(const std::string& path) {
     step.target = FindExistingFile(path).value_or(path);
     const std::string real = ResolveLinks(step.target);
     switch (step.lock.Acquire(
-        real + ".lock", kLockWait, [] { return TerminationSignal() == 0; }, real)) {
+        real + ".lock", lockWait_, [] { return TerminationSignal() == 0; }, real)) {
     case FileLock::Result::Locked:
         break;
     case FileLock::Result::NoLockFile:
@@ -220,7 +220,7 @@ void IniProfile::BeginStep(const std::string& path) {
         step.refused = true;
         Raise(errnum::PathFileAccess, "The file \"" + step.target +
                                           "\" is being changed by another program: its " + "lock \"" + real +
-                                          ".lock\" was held for " + std::to_string(kLockWait.count()) +
+                                          ".lock\" was held for " + std::to_string(lockWait_.count() / 1000) +
                                           " s. Nothing was written to it.");
     }
     try {

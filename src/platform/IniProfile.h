@@ -72,6 +72,8 @@ public:
 
     // How long a writer waits for another writer's lock before it gives up.
     static constexpr std::chrono::seconds kLockWait{10};
+    // Another wait than kLockWait, for tests.
+    void SetLockWait(std::chrono::milliseconds wait) { lockWait_ = wait; }
 
     // What tells one state of a file from another.
     struct Identity {
@@ -106,6 +108,7 @@ private:
     std::map<std::string, Cached> cache_;
     std::map<std::string, Identity> refused_;
     std::map<std::string, Step> steps_;
+    std::chrono::milliseconds lockWait_ = kLockWait;
 };
 
 } // namespace torvex::platform

@@ -1,4 +1,5 @@
 #include "platform/IniProfile.h"
+#include "platform/FileLock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -202,6 +203,42 @@ TEST(IniWrite, FindsAnExistingFileWithOtherLetterCase) {
     ASSERT_TRUE(ini.WriteString(dir / "parameter/program.ini", "S", "k", "2"));
     EXPECT_EQ(ReadFile(dir / "parameter/Program.ini"), "[S]\nk=2\n");
     EXPECT_FALSE(torvex::test::Exists(dir / "parameter/program.ini"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(IniStep, AStepThatChangesNothingLeavesTheFileAloneEvenWhenReadOnly) {
+    TempDir dir;
+    const std::string path = dir / "Program.ini";
+    WriteFile(path, "[Machine1]\r\nBobbin1=true\r\n");
+    for (const mode_t mode : {0644, 0444}) {
+        ::chmod(path.c_str(), mode);
+        struct stat before {};
+        ::stat(path.c_str(), &before);
+        IniProfile ini;
+        ini.BeginStep(path);
+        EXPECT_TRUE(ini.WriteString(path, "Machine1", "Bobbin1", "true"));
+        EXPECT_TRUE(ini.CommitStep(path)) << mode;
+        struct stat after {};
+        ::stat(path.c_str(), &after);
+        EXPECT_EQ(after.st_ino, before.st_ino) << mode;
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << mode;
+    }
+}
+
+TEST(IniStep, AWriterThatCannotGetTheLockWritesNothing) {
+    TempDir dir;
+    const std::string path = dir / "Program.ini";
+    WriteFile(path, "[Machine1]\r\nBobbin1=true\r\n");
+    torvex::platform::FileLock other; // another program's writer
+    ASSERT_EQ(other.Acquire(path + ".lock", std::chrono::milliseconds(0)),
+              torvex::platform::FileLock::Result::Locked);
+    IniProfile ini;
+    ini.SetLockWait(std::chrono::milliseconds(20));
+    EXPECT_FALSE(ini.WriteString(path, "Machine1", "Bobbin1", "false"));
+    EXPECT_EQ(ReadFile(path), "[Machine1]\r\nBobbin1=true\r\n");
 }
 
 } // namespace

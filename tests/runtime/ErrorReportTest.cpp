@@ -1,11 +1,13 @@
 #include "platform/Failure.h"
 #include "platform/ProgramEnd.h"
+#include "platform/Termination.h"
 #include "platform/Text.h"
 #include "runtime/Guard.h"
 #include "support/RuntimeFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -163,6 +165,40 @@ TEST_F(ErrorReport, ConfirmCancelAsksTheDesignedQuestion) {
     EXPECT_TRUE(silent.ConfirmCancel());
     EXPECT_EQ(ReadFile(ServicePackLog()), "! Fault Torvex_Config: " + question + "\r\n");
     EXPECT_EQ(dialogs_.Shown().size(), 3u);
+}
+
+} // namespace
+
+namespace {
+
+class Signals : public test::RuntimeFixture {};
+
+// In a child process (the handlers stay for the process): a signal before a
+// guarded step ends the run there, with its line in the log, and an ini
+// step open at that moment leaves its file as it was.
+TEST_F(Signals, ASignalEndsTheRunBeforeTheNextStepAndAnOpenIniStepWritesNothing) {
+    test::WriteFile(ProgramIni(), "[Machine1]\r\nBobbin1=true\r\n");
+    const auto run = [&] {
+        platform::InstallTerminationHandlers();
+        auto& rt = MakeRuntime("/EXTERNAL=SILENT");
+        rt.SilentMode = true;
+        bool ran = false;
+        try {
+            runtime::IniStep step(rt, ProgramIni());
+            step.Begin();
+            (void)rt.SaveIni(false, "Machine1", "Bobbin1", ProgramIni());
+            ::raise(SIGTERM);
+            runtime::Guard guard(rt, "Demo");
+            guard([&] { ran = true; });
+        } catch (const platform::ProgramEnd& end) {
+            const bool whole = test::ReadFile(ProgramIni()) == "[Machine1]\r\nBobbin1=true\r\n";
+            const bool logged =
+                test::ReadFile(ServicePackLog()).find("Ended by SIGTERM") != std::string::npos;
+            std::_Exit(!ran && whole && logged && end.exitStatus == 1 ? 0 : 1);
+        }
+        std::_Exit(2);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

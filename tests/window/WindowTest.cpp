@@ -401,9 +401,10 @@ void WindowTest::okKeepsWhatOthersChanged() {
     test::SetIniEntry(plant.Cfg(), "Project", "ForMachine2", "true");
     for (const auto& [section, key, value] :
          {Entry{"Machine1", "BobbinSym2", "2"}, Entry{"Machine3", "NoBobbinChanger", "false"},
-          Entry{"Machine1", "BobbinMaterialSym1", "3"}})
+          Entry{"Machine1", "BobbinMaterialSym1", "3"}, Entry{"Machine1", "NoBobbinChanger", "maybe"}})
         test::SetIniEntry(plant.ProgramIni(), section, key, value);
     h.Get<CheckBoxControl>("CheckBlank", 1).UserClick();
+    h.Get<CheckBoxControl>("CheckBobbinChange").UserClick(); // both changed it: the user's value
     h.Get<ComboControl>("ComboMaterial", 1).UserChoose(1);
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandOK").UserClick(); }), 0);
 
@@ -411,15 +412,16 @@ void WindowTest::okKeepsWhatOthersChanged() {
     for (const auto& [section, key, value] :
          {Entry{"Machine1", "BobbinSym2", "2"}, Entry{"Machine3", "NoBobbinChanger", "false"},
           Entry{"Machine1", "BobbinWithBlankLenght1", "true"}, Entry{"Machine1", "BobbinMaterialSym1", "1"},
-          Entry{"Machine1", "Bobbin2", "false"}, Entry{"Machine3", "Bobbin1", "false"}})
+          Entry{"Machine1", "Bobbin2", "false"}, Entry{"Machine3", "Bobbin1", "false"},
+          Entry{"Machine1", "NoBobbinChanger", "true"}})
         QVERIFY2(ini.Find(section, key) == std::optional<std::string>(value), key);
     QCOMPARE(machine2(), machine2AtLoad);
     QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
 // An integrated run reads the settings from the save-and-restore copy. When
-// that copy is missing or cannot be read, the window shows defaults, not the
-// settings: OK writes what the user changed and keeps the rest.
+// that copy is missing or cannot be read, the window shows the settings of
+// the program ini that OK writes, and OK writes all of them as shown.
 void WindowTest::okWritesWhatTheWindowShowsWhereTheCopyCannotBeRead() {
     for (const bool damaged : {false, true}) {
         Plant plant;
