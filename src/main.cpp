@@ -9,7 +9,6 @@
 #include "window/ConfigWindow.h"
 
 #include <QApplication>
-#include <QFont>
 #include <QTimer>
 
 #include <chrono>
@@ -72,6 +71,12 @@ private:
 // platform starts, they are held back: a window run that cannot reach its
 // display ends with the program's one line and exit status 2 instead of
 // Qt's abort, and otherwise they are passed on as they came.
+//
+// One note is never passed on: that XDG_RUNTIME_DIR is not set (a root
+// shell, a service, a plant PC started without a login session). Qt then
+// takes a runtime folder of its own in the temporary folder, which it creates
+// with mode 0700 and checks for owner and mode; what is wrong with that folder
+// comes as a message of its own and is passed on.
 struct QtMessages {
     static inline bool silent = false;
     static inline bool starting = true;
@@ -90,13 +95,16 @@ struct QtMessages {
             std::cerr << noDisplayLine << std::flush;
             std::_Exit(2);
         }
-        if (silent)
+        if (silent || IsRuntimeFolderNote(type, message))
             return;
         if (starting) {
             held.push_back({type, context.file, context.function, context.category, context.line, message});
             return;
         }
         passOn(type, context, message);
+    }
+    static bool IsRuntimeFolderNote(QtMsgType type, const QString& message) {
+        return type == QtWarningMsg && message.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set,");
     }
     static void Started() {
         starting = false;
@@ -150,7 +158,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QtMessages::Started();
     QApplication::setApplicationName(QString::fromStdString(identity.programFileName));
-    QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
+    window::UseDesignFont();
 
     platform::EventBridge events;
     platform::QtDialogs dialogs(events);

@@ -24,9 +24,21 @@ torvex_install_missing() {
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing missing packages: ${missing[*]}"
     local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            {
+                echo "$0 needs root or sudo to install these missing Debian packages, and has neither:"
+                echo "    ${missing[*]}"
+                echo "Install them as root with"
+                echo "    apt-get install ${missing[*]}"
+                echo "(or set up sudo for this account), then run $0 again."
+            } >&2
+            exit 1
+        fi
+        sudo="sudo"
+    fi
+    echo "Installing missing packages: ${missing[*]}"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }

@@ -4,6 +4,7 @@
 #include "runtime/Guard.h"
 #include "window/ControlTable.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
 #include <QLabel>
@@ -31,6 +32,13 @@ ConfigWindow::ConfigWindow(runtime::Runtime& runtime, platform::EventBridge& eve
 }
 
 ConfigWindow::~ConfigWindow() = default;
+
+void UseDesignFont() {
+    QFont::insertSubstitution(kDesignFontFamily, "Liberation Sans");
+    QFont font = QApplication::font();
+    font.setFamily(kDesignFontFamily);
+    QApplication::setFont(font);
+}
 
 namespace {
 
@@ -69,7 +77,7 @@ void ConfigWindow::BuildControls() {
         std::unique_ptr<Control> control = MakeControl(design, parent, events_);
         QWidget* w = control->Widget();
         w->setGeometry(Px(design.left), Px(design.top), Px(design.width), Px(design.height));
-        QFont font("MS Sans Serif");
+        QFont font(kDesignFontFamily);
         font.setPointSizeF(design.points);
         font.setBold(true);
         w->setFont(font);

@@ -25,6 +25,16 @@ namespace torvex::window {
 // How long a run waits for another run that works on the same plant.
 inline constexpr std::chrono::seconds kPlantWait{30};
 
+// The font family the window is designed in; it is drawn in Liberation Sans,
+// which has the same widths.
+inline constexpr const char* kDesignFontFamily = "MS Sans Serif";
+
+// Makes the design font the whole application's font, at the toolkit's size:
+// message boxes and tool tips are drawn in it too, never in whatever
+// fontconfig answers for "sans-serif" (on a machine with one font installed
+// that can be a monospace one). Call once, after the QApplication exists.
+void UseDesignFont();
+
 // The program's only window, "Torvex_Config": one tab per machine that
 // carries the component, four bobbin columns, info mode, OK and Cancel.
 // Its procedures keep the names of the event handlers they stand for.

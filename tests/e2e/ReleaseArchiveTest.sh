@@ -69,7 +69,7 @@ printf 'Source: torvex\n\nPackage: torvex\nArchitecture: any\n' >"$tmp/shlibs/de
 needed=$(cd "$tmp/shlibs" && dpkg-shlibdeps -O -e"$plant/Torvex/Torvex_Config" -e"$plant/Torvex/Torvex_ImportJet" 2>/dev/null |
     sed -n 's/^shlibs:Depends=//p' | tr ',' '\n' | sed 's/^ *//; s/ .*//')
 [ -n "$needed" ] || fail "dpkg-shlibdeps found no packages"
-line=" $(grep -m1 '^ *sudo apt-get install ' "$src/README.md") "
+line=" $(grep -m1 '^ *apt-get install ' "$src/README.md") "
 for package in $needed; do
     [[ "$line" == *" $package "* ]] || fail "README's apt-get line lacks $package:$line"
 done

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -219,6 +220,21 @@ TEST_F(SharedPlant, ADisplayThatCannotBeReachedIsOneLineAndASilentRunNeedsNone) 
     result = plant.Run(silent);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.errors, "") << "nothing of Qt's in a silent run";
+}
+
+// A window run started without a login session (no XDG_RUNTIME_DIR, as from a
+// root shell or a service) prints nothing of Qt's either; the start trace ends
+// it after the first painted frame.
+TEST_F(SharedPlant, AWindowRunWithoutALoginSessionPrintsNothingOfQts) {
+    const DemoPlant plant = Fresh("plant");
+    RunOptions window;
+    window.arguments = "";
+    window.environment = {
+        {"QT_QPA_PLATFORM", "offscreen"}, {"XDG_RUNTIME_DIR", ""}, {"TORVEX_STARTUP_TRACE", "1"}};
+    const auto result = plant.Run(window);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(result.errors.starts_with("first frame painted after ")) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
 }
 
 } // namespace

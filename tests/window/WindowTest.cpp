@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
@@ -139,13 +140,21 @@ std::vector<std::pair<std::string, int>> PageFocusOrder() {
     return order;
 }
 
-// Answers the next modal message box with a key press, noting its default button.
-void PressOnNextBox(Qt::Key key, QString* defaultButton) {
-    QTimer::singleShot(0, [key, defaultButton] {
+// What a message box showed: its default button and the font its text is drawn in.
+struct BoxSeen {
+    QString defaultButton;
+    QString textFont;
+};
+
+// Answers the next modal message box with a key press, noting what it showed.
+void PressOnNextBox(Qt::Key key, BoxSeen* seen) {
+    QTimer::singleShot(0, [key, seen] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        *defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        seen->defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        if (auto* text = box->findChild<QLabel*>("qt_msgbox_label"))
+            seen->textFont = QFontInfo(text->font()).family();
         QTest::keyClick(box, key);
     });
 }
@@ -156,7 +165,7 @@ class WindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QFont::insertSubstitution("MS Sans Serif", "Liberation Sans"); }
+    void initTestCase() { window::UseDesignFont(); }
     // A run that ended inside a handler told every event loop to quit; a
     // fresh run of the application's loop clears that for the next test.
     void cleanup() {
@@ -574,7 +583,8 @@ void WindowTest::escapeGivesTheSafeAnswer_data() {
     QTest::newRow("cancel, Return") << false << int(Qt::Key_Return) << "&No" << true;
 }
 
-// The real message boxes: a reflexive Escape never ends the run.
+// The real message boxes: a reflexive Escape never ends the run, and the text
+// is drawn in the window's font (not in what fontconfig picks for "sans-serif").
 void WindowTest::escapeGivesTheSafeAnswer() {
     QFETCH(bool, resumeBox);
     QFETCH(int, key);
@@ -585,13 +595,14 @@ void WindowTest::escapeGivesTheSafeAnswer() {
     platform::QtDialogs dialogs(events);
     runtime::Runtime rt(test::MakeIdentity(plant.P() + "/Torvex"),
                         {dialogs, plant.ServicePackLog(), nullptr, {}});
-    QString shownDefault;
-    PressOnNextBox(static_cast<Qt::Key>(key), &shownDefault);
+    BoxSeen seen;
+    PressOnNextBox(static_cast<Qt::Key>(key), &seen);
     const bool wentOn =
         resumeBox ? rt.ReportError(5, "src", "failed", "Proc", false) == runtime::ReportAnswer::Resume
                   : !rt.ConfirmCancel();
-    QCOMPARE(shownDefault, defaultButton);
+    QCOMPARE(seen.defaultButton, defaultButton);
     QCOMPARE(wentOn, goesOn);
+    QCOMPARE(seen.textFont, QString("Liberation Sans"));
 }
 
 void WindowTest::tabSwitchStoresNothing_data() {
