@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <cassert>
 #include <initializer_list>
 
 namespace torvex::platform {
@@ -241,6 +242,9 @@ void IniDocument::RebuildIndex() {
 }
 
 void IniDocument::Splice(Index at, bool replace, std::string_view encoded) {
+    assert(at == npos ? !replace && last_ == npos : at < lines_.size());
+    assert(!replace || lines_[at].kind == Kind::Key);
+    assert(!encoded.empty());
     const std::size_t begin = added_.size();
     added_ += encoded;
     std::vector<Line> fresh = Split(added_, begin, added_.size(), true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -38,6 +39,7 @@ public:
     }
 
     void Insert(std::uint32_t hash, std::uint32_t number) {
+        assert(number != npos); // npos marks a free slot
         if (2 * (used_ + 1) > slots_.size()) {
             std::vector<std::pair<std::uint32_t, std::uint32_t>> old = std::move(slots_);
             Clear(used_ + 1);

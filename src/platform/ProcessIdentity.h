@@ -8,6 +8,10 @@ struct Version {
     int major = 0;
     int minor = 0;
     int revision = 0;
+    // "major.minor.revision", as the edit record and the report give it.
+    std::string Text() const {
+        return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(revision);
+    }
 };
 
 // What the program knows about its own process.

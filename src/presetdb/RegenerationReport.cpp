@@ -104,9 +104,7 @@ std::string LocalTime() {
 RegenerationReport PresetGeneration::Report() const {
     RegenerationReport report;
     report.when = LocalTime();
-    const auto& version = rt_.Identity().version;
-    report.version = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
-                     std::to_string(version.revision);
+    report.version = rt_.Identity().version.Text();
     report.startMode = rt_.SilentMode ? "silent" : rt_.IntegratedMode ? "integrated" : "standalone";
     if (preview_)
         report.startMode += ", preview";

@@ -36,8 +36,8 @@ std::string EditorMark(std::string_view environmentEntry) {
 
 // An edit record that the file refused is a failure: nothing else would
 // tell that the record was not kept.
-void Runtime::RequireSaved(std::int16_t saved) {
-    if (saved == 0)
+void Runtime::RequireSaved(bool saved) {
+    if (!saved)
         platform::Raise(platform::errnum::PathFileAccess,
                         "The edit record was not saved: \"" + GetCFGPath() + "\" cannot be written.");
 }
@@ -48,15 +48,13 @@ void Runtime::WriteEditInfo() {
     IniStep step(*this, guard.Value("", [&] { return GetCFGPath(); }));
     guard([&] { step.Begin(); });
     guard([&] {
-        const auto& v = identity_.version;
-        const std::string prog = std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-                                 std::to_string(v.revision) +
-                                 (IntegratedMode ? " - Integrated" : " - Standalone");
+        const std::string prog =
+            identity_.version.Text() + (IntegratedMode ? " - Integrated" : " - Standalone");
         (void)SaveIni(prog, "Info", "S_Prog", GetCFGPath()); // reaches the file with the step
     });
     const std::string mark = guard.Value("", [&] { return EditorMark(identity_.firstEnvironmentEntry); });
     guard([&] { (void)SaveIni(mark, "Info", "S_Editor", GetCFGPath()); });
-    guard([&] { RequireSaved(step.Commit() ? 1 : 0); });
+    guard([&] { RequireSaved(step.Commit()); });
 }
 
 } // namespace torvex::runtime

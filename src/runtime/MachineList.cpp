@@ -6,7 +6,7 @@ namespace torvex::runtime {
 
 void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
     Guard guard(*this, "GetExistingMachines");
-    guard([&] { ProgramIniPath = GetProgramIniPath(1); });
+    guard([&] { ProgramIniPath = GetProgramIniPath(IniUse::Reading); });
     if (IntegratedMode) {
         if (!guard.Test([&] { return platform::FindExistingFile(configurationIniPath).has_value(); }))
             return;

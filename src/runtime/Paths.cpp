@@ -45,10 +45,10 @@ std::string Runtime::GetHX5ConfigurationIniPath() {
         "", [&] { return ExistingOrEmpty(InstallationFolder() + "/parameter/hx5configuration.ini"); });
 }
 
-std::string Runtime::GetProgramIniPath(std::int32_t mode) {
+std::string Runtime::GetProgramIniPath(IniUse use) {
     Guard guard(*this, "GetProgramIniPath");
     return guard.Value("", [&] {
-        if (mode == 1 && IntegratedMode) {
+        if (use == IniUse::Reading && IntegratedMode) {
             const std::string s =
                 LoadIniString("Common", "SaveAndRestore", GetHX5ConfigurationIniPath(), false);
             return ExistingOrEmpty(UnderFolder(s, "parameter/program.ini"));

@@ -76,9 +76,11 @@ public:
     // where the file does not exist.
     // P/parameter/hx5configuration.ini, the main configuration ini.
     std::string GetHX5ConfigurationIniPath();
-    // The program ini: for reading (mode 1) in an integrated run the copy in
-    // the save-and-restore folder, otherwise P/parameter/Program.ini.
-    std::string GetProgramIniPath(std::int32_t mode);
+    // What the program ini is wanted for.
+    enum class IniUse { Reading = 1, Writing = 2 };
+    // The program ini: for reading in an integrated run the copy in the
+    // save-and-restore folder, otherwise P/parameter/Program.ini.
+    std::string GetProgramIniPath(IniUse use);
     // P/C/C.cfg, the component configuration file; a missing one is told and
     // ends the run.
     std::string GetCFGPath();
@@ -204,7 +206,7 @@ public:
 private:
     std::string ErrorLogPath();
     bool AppendToLog(const std::string& path, std::string_view entry);
-    void RequireSaved(std::int16_t saved);
+    void RequireSaved(bool saved);
     // The component name C: the program file name without its last seven
     // characters; std::nullopt when the name is shorter than that.
     std::optional<std::string> ComponentName() const;

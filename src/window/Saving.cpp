@@ -119,7 +119,8 @@ std::string MachineList(const std::vector<std::size_t>& machines) {
 void ConfigWindow::WriteInputs() {
     runtime::Guard guard(rt_, "WriteInputs");
     guard([&] { (void)rt_.GetValidMachines(); });
-    const std::string writeIni = guard.Value("", [&] { return rt_.GetProgramIniPath(2); });
+    const std::string writeIni =
+        guard.Value("", [&] { return rt_.GetProgramIniPath(runtime::Runtime::IniUse::Writing); });
     if (writeIni.empty()) {
         // Nothing may be created under an empty name.
         rt_.ReportNotDone("The settings were not saved: the program ini " +

@@ -102,8 +102,10 @@ void ConfigWindow::SetupUserInterFace() {
     guard([&] { (void)rt_.GetValidMachines(); });
     auto& tabs = Get<TabStripControl>("TabStripMachine");
     guard([&] { tabs.RemoveTab(1); });
-    const std::string readIni = guard.Value("", [&] { return rt_.GetProgramIniPath(1); });
-    const std::string writeIni = guard.Value("", [&] { return rt_.GetProgramIniPath(2); });
+    const std::string readIni =
+        guard.Value("", [&] { return rt_.GetProgramIniPath(runtime::Runtime::IniUse::Reading); });
+    const std::string writeIni =
+        guard.Value("", [&] { return rt_.GetProgramIniPath(runtime::Runtime::IniUse::Writing); });
     guard([&] {
         if (rt_.MachineCount() == 0)
             platform::Raise(platform::errnum::SubscriptOutOfRange, rt_.NoMachineFound());

@@ -16,7 +16,7 @@ TEST_F(Paths, ComposeFromTheInstallationFolder) {
     EXPECT_EQ(rt.InstallationFolder(), "/plant");
     EXPECT_EQ(rt.GetPathOCXMDB(), "/plant/Torvex/Torvex.mdb") << "returned even when missing";
     EXPECT_EQ(rt.GetPathSourceOCXMDB(), "");
-    EXPECT_EQ(rt.GetProgramIniPath(1), "");
+    EXPECT_EQ(rt.GetProgramIniPath(runtime::Runtime::IniUse::Reading), "");
     EXPECT_EQ(rt.GetHX5ConfigurationIniPath(), "");
     runtime::Runtime root(test::MakeIdentity("/"), {dialogs_, ServicePackLog(), &errors_, {}});
     EXPECT_EQ(root.InstallationFolder(), "");
@@ -30,8 +30,8 @@ TEST_F(Paths, FindExistingFilesOfThePlant) {
     auto& rt = MakeRuntime();
     EXPECT_EQ(rt.GetCFGPath(), Cfg());
     EXPECT_EQ(rt.GetPathSourceOCXMDB(), ProgramFolder() + "/Torvex_Source.mdb");
-    EXPECT_EQ(rt.GetProgramIniPath(1), ProgramIni());
-    EXPECT_EQ(rt.GetProgramIniPath(2), ProgramIni());
+    EXPECT_EQ(rt.GetProgramIniPath(runtime::Runtime::IniUse::Reading), ProgramIni());
+    EXPECT_EQ(rt.GetProgramIniPath(runtime::Runtime::IniUse::Writing), ProgramIni());
     EXPECT_EQ(rt.GetHX5ConfigurationIniPath(), HX5Ini());
 }
 
@@ -43,8 +43,10 @@ TEST_F(Paths, IntegratedReadsTheProgramIniUnderSaveAndRestoreButWritesItsOwn) {
         WriteFile(ProgramIni(), "");
         auto& rt = MakeRuntime("/EXTERNAL=HX5CFG");
         rt.GetStartModeIntegrated();
-        EXPECT_EQ(rt.GetProgramIniPath(1), dir_ / "save/parameter/Program.ini") << "found case-insensitively";
-        EXPECT_EQ(rt.GetProgramIniPath(2), ProgramIni());
+        EXPECT_EQ(rt.GetProgramIniPath(runtime::Runtime::IniUse::Reading),
+                  dir_ / "save/parameter/Program.ini")
+            << "found case-insensitively";
+        EXPECT_EQ(rt.GetProgramIniPath(runtime::Runtime::IniUse::Writing), ProgramIni());
         EXPECT_EQ(rt.GetPathMachineCopyMDB(HX5Ini()), dir_ / "save/Torvex/Torvex.mdb");
     }
 }
