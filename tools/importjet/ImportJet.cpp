@@ -97,6 +97,8 @@ int TakeModeAndOwner(TempFile& work, const std::string& jet, const struct stat& 
     struct stat now {};
     if (::fstat(fd, &now) != 0)
         return errno;
+    // Finish compares with the user's ids; the file may have another group
+    // from the start (a folder with the set-group-ID bit).
     if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0 &&
         now.st_gid != old.st_gid)
         (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
