@@ -52,7 +52,10 @@ void Usage(std::ostream& out) {
            "reading\n"
            "needs more memory or processor time than a file of its size may. An existing FILE.mdb.jet (the\n"
            "original of an earlier import) is never overwritten: the import refuses until it is moved away.\n"
-           "OUT and FILE.mdb must not be symbolic links.\n"
+           "OUT and FILE.mdb must not be symbolic links. The converted file gets the mode, owner and "
+           "group of FILE.mdb\n"
+           "as far as the user may. One import of a file at a time: a second one waits 3 s, then "
+           "refuses.\n"
            "Exit status: 0 done (or nothing to do), 1 a file could not be converted, 2 wrong use.\n";
 }
 
