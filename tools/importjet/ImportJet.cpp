@@ -93,7 +93,8 @@ std::string OwnerText(uid_t uid, gid_t gid) {
 // Gives the work file the mode, owner and group of the original as far as
 // the user may (root all of them, the file's owner a group of theirs), then
 // flushes it. Where the group cannot be kept, it gets no access: its
-// members are not the ones the original let in. Returns 0 or errno;
+// members are not the ones the original let in (nor does a set-user- or
+// set-group-ID bit pass to another owner or group). Returns 0 or errno;
 // `warning` says what could not be kept.
 int TakeModeAndOwner(TempFile& work, const std::string& jet, const struct stat& old, std::string& warning) {
     const int fd = work.Descriptor();
@@ -109,7 +110,12 @@ int TakeModeAndOwner(TempFile& work, const std::string& jet, const struct stat& 
         return err;
     if (::fstat(fd, &now) != 0)
         return errno;
-    if (now.st_gid != old.st_gid && ::fchmod(fd, old.st_mode & 05707) != 0)
+    mode_t mode = old.st_mode & 07777;
+    if (now.st_uid != old.st_uid)
+        mode &= ~mode_t{04000};
+    if (now.st_gid != old.st_gid)
+        mode &= ~mode_t{02070};
+    if (mode != (old.st_mode & 07777) && ::fchmod(fd, mode) != 0)
         return errno;
     if (now.st_uid != old.st_uid || now.st_gid != old.st_gid)
         warning = "Torvex_ImportJet: warning: " + jet + " belongs to " + OwnerText(now.st_uid, now.st_gid) +
