@@ -1,6 +1,7 @@
 #include "Converter.h"
 #include "Diagnostics.h"
 #include "JetDate.h"
+#include "LockedFile.h"
 #include "platform/database/Connection.h"
 #include "platform/database/Recordset.h"
 #include "support/SqlHelpers.h"
@@ -11,13 +12,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace torvex;
 using torvex::test::Query;
@@ -87,6 +93,32 @@ std::set<std::string> Listing(const std::filesystem::path& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.insert(entry.path().filename().string());
     return names;
+}
+
+// Starts the tool with `args`, its output going to the file `output`.
+pid_t StartTool(const std::vector<std::string>& args, const std::string& output) {
+    std::vector<std::string> all{Tool()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, STDOUT_FILENO);
+        ::dup2(fd, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The exit status of a started tool; -1 when a signal ended it.
+int Finished(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Where to cut a Jet file of `page`-byte pages: inside the first pages, at
@@ -162,6 +194,19 @@ TEST(Diagnostics, PassTheLibrarysLinesOnNamingTheTableAndCountTheRest) {
         EXPECT_EQ(diagnostics.Error(), "it broke");
         EXPECT_TRUE(diagnostics.OutOfMemory());
     }
+}
+
+TEST(FlockHolders, AreTheHoldersOfAFlockOnThatFileAlone) {
+    const std::string locks = "1: FLOCK  ADVISORY  WRITE 4711 fe:00:10970200 0 EOF\n"
+                              "1: -> FLOCK  ADVISORY  WRITE 4712 fe:00:10970200 0 EOF\n"
+                              "2: POSIX  ADVISORY  WRITE 4713 fe:00:10970200 0 EOF\n"
+                              "3: FLOCK  ADVISORY  READ 4714 fe:00:109702001 0 EOF\n"
+                              "4: FLOCK  ADVISORY  READ 4715 08:11:10970200 0 EOF\n"
+                              "5: OFDLCK ADVISORY  READ -1 fe:00:10970200 0 EOF\n"
+                              "6: FLOCK  ADVISORY  READ 4716 fe:00:10970200 0 EOF";
+    EXPECT_EQ(importjet::FlockHolders(locks, 0xfe, 0, 10970200), (std::vector<long>{4711, 4716}));
+    EXPECT_EQ(importjet::FlockHolders(locks, 8, 0x11, 10970200), (std::vector<long>{4715}));
+    EXPECT_TRUE(importjet::FlockHolders("", 0xfe, 0, 10970200).empty());
 }
 
 TEST_F(ImportJet, Jet4FileKeepsDatesTextsAndLineBreaks) {
@@ -415,6 +460,162 @@ TEST_F(ImportJet, NoEarlierOriginalIsOverwrittenAndNoLinkFollowed) {
     EXPECT_EQ(Listing(dir_.Path()), (std::set<std::string>{"DateTestDatabase.mdb", "DateTestDatabase.mdb.jet",
                                                            "dangling.sqlite", "link.sqlite", "alias.mdb"}));
     EXPECT_EQ(std::filesystem::read_symlink(dir_ / "dangling.sqlite").string(), dir_ / "nowhere.sqlite");
+}
+
+// Two in-place imports of one file, one of them killed at some point or
+// both left to finish: the file is the original or its whole conversion,
+// and the next import finds nothing left over but the kept original.
+TEST_F(ImportJet, TwoImportsAtOnceLeaveTheOriginalOrItsWholeConversion) {
+    // Under AddressSanitizer, reading nwind.mdb takes seconds; the small file takes as long there.
+    const std::string name = kAddressSanitizer ? "DateTestDatabase.mdb" : "nwind.mdb";
+    const std::string whole = test::ReadFile(kFixtures + "/" + name);
+    const TableRows expected = JetTableRows(kFixtures + "/" + name);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunCommand(Tool() + " '" + Copy(name) + "' '" + (dir_ / "timed.sqlite") + "'").first, 0);
+    const auto one = std::chrono::steady_clock::now() - start; // how long one import takes
+    struct Kill {
+        int import;   // 0 the first, 1 the second
+        double after; // the time of one import times this, from the previous kill or the start
+    };
+    const std::vector<std::vector<Kill>> scenarios{
+        {},         {{1, 0.2}}, {{1, 0.7}},           {{1, 1.5}},           {{0, 0.2}},
+        {{0, 0.6}}, {{0, 0.9}}, {{0, 0.3}, {1, 0.3}}, {{0, 0.5}, {1, 0.6}}, {{0, 0.4}, {1, 0.9}}};
+    for (std::size_t i = 0; i < scenarios.size(); ++i) {
+        const std::filesystem::path folder = dir_ / ("run" + std::to_string(i));
+        std::filesystem::create_directory(folder);
+        const std::string jet = folder / "Torvex.mdb", log = dir_ / ("run" + std::to_string(i) + "-");
+        test::WriteFile(jet, whole);
+        const pid_t first = StartTool({"--in-place", jet}, log + "0");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const pid_t imports[] = {first, StartTool({"--in-place", jet}, log + "1")};
+        for (const Kill& kill : scenarios[i]) {
+            std::this_thread::sleep_for(
+                std::chrono::duration_cast<std::chrono::microseconds>(one * kill.after));
+            ::kill(imports[kill.import], SIGKILL);
+        }
+        for (int n = 0; n < 2; ++n) {
+            const int status = Finished(imports[n]);
+            const std::string output = test::ReadFile(log + std::to_string(n));
+            EXPECT_TRUE(
+                status == -1 || status == 0 ||
+                (status == 1 && output.find(" is in use by another import (process ") != std::string::npos))
+                << i << " " << n << " " << status << output;
+        }
+        if (test::ReadFile(jet) == whole) {
+            EXPECT_FALSE(test::Exists(jet + ".jet")) << i;
+        } else {
+            EXPECT_EQ(SqliteTableRows(jet), expected) << i;
+            EXPECT_EQ(test::ReadFile(jet + ".jet"), whole) << i;
+        }
+        const auto [status, output] = RunCommand(Tool() + " --in-place '" + jet + "'");
+        EXPECT_EQ(status, 0) << i << output;
+        EXPECT_EQ(Listing(folder), (std::set<std::string>{"Torvex.mdb", "Torvex.mdb.jet"})) << i;
+        EXPECT_EQ(SqliteTableRows(jet), expected) << i;
+    }
+}
+
+// The lock on the file: an import that replaces it waits for every other
+// holder, then refuses naming it; imports that only read it share it.
+TEST_F(ImportJet, AnImportWaitsForTheOneHoldingTheFileThenRefusesNamingIt) {
+    const std::string jet = Copy("DateTestDatabase.mdb"), original = test::ReadFile(jet);
+    const int fd = ::open(jet.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+    auto [status, output] = RunCommand(Tool() + " '" + jet + "' '" + (dir_ / "copy.sqlite") + "'");
+    EXPECT_EQ(status, 0) << output;
+    const auto start = std::chrono::steady_clock::now();
+    std::tie(status, output) = RunCommand(Tool() + " --in-place '" + jet + "'");
+    EXPECT_EQ(status, 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+    EXPECT_NE(output.find(jet + " is in use by another import (process " + std::to_string(::getpid()) + ": "),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("nothing was changed"), std::string::npos) << output;
+    EXPECT_EQ(test::ReadFile(jet), original);
+    EXPECT_EQ(Listing(dir_.Path()), (std::set<std::string>{"DateTestDatabase.mdb", "copy.sqlite"}));
+    // Released within the wait, the file is converted.
+    const pid_t waiting = StartTool({"--in-place", jet}, dir_ / "waiting.log");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::close(fd);
+    EXPECT_EQ(Finished(waiting), 0) << test::ReadFile(dir_ / "waiting.log");
+    EXPECT_EQ(test::ReadFile(jet + ".jet"), original);
+}
+
+TEST_F(ImportJet, LinksAtTheWorkPathsAreNeverFollowed) {
+    const std::string jet = Copy("DateTestDatabase.mdb"), outside = dir_ / "outside";
+    test::WriteFile(outside + "/precious.txt", "precious");
+    // The work file names of earlier versions, and a temporary file that looks stale.
+    for (const std::string& link :
+         {jet + ".importing", dir_ / "out.sqlite.importing", dir_ / ".torvex-tmp-link"})
+        std::filesystem::create_symlink(outside + "/precious.txt", link);
+    auto [status, output] = RunCommand(Tool() + " --in-place '" + jet + "'");
+    EXPECT_EQ(status, 0) << output;
+    std::tie(status, output) = RunCommand(Tool() + " '" + jet + ".jet' '" + (dir_ / "out.sqlite") + "'");
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(test::ReadFile(outside + "/precious.txt"), "precious");
+    for (const std::string& written : {jet, dir_ / "out.sqlite", jet + ".jet"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(written))) << written;
+    EXPECT_EQ(QueryOne(jet, "SELECT count(*) FROM DateTest"), "6");
+    // A link at the name of the kept original, even one that points nowhere, is never replaced.
+    const std::string second = Copy("nwind.mdb");
+    std::filesystem::create_symlink(outside + "/kept.jet", second + ".jet");
+    std::tie(status, output) = RunCommand(Tool() + " --in-place '" + second + "'");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find(second + ".jet exists already"), std::string::npos) << output;
+    EXPECT_EQ(test::ReadFile(second), test::ReadFile(kFixtures + "/nwind.mdb"));
+    EXPECT_EQ(Listing(outside), std::set<std::string>{"precious.txt"});
+}
+
+// Run by root, with a second user id for the import where the case says so.
+TEST_F(ImportJet, TheConvertedFileKeepsTheOriginalsModeOwnerAndGroup) {
+    if (::geteuid() != 0 || RunCommand("setpriv --help").first != 0)
+        GTEST_SKIP() << "needs root and setpriv to give files and the import other user ids";
+    constexpr uid_t kUser = 54321;
+    constexpr gid_t kGroup = 54322, kForeignGroup = 54323;
+    const std::string asUser = "setpriv --reuid=" + std::to_string(kUser) +
+                               " --regid=" + std::to_string(kUser) + " --groups=" + std::to_string(kGroup) +
+                               " ";
+    struct Case {
+        std::string name, runAs, arguments;
+        mode_t mode;
+        gid_t group;
+        mode_t expectedMode;
+        gid_t expectedGroup;
+    };
+    const std::vector<Case> cases{
+        {"private.mdb", asUser, "--in-place", 0600, kGroup, 0600, kGroup},
+        {"shared.mdb", "", "--in-place", 0664, kGroup, 0664, kGroup},
+        {"Plant.mdb", "", "--component-folder", 0660, kForeignGroup, 0660, kForeignGroup},
+        // The user is no member of the group: it is not kept, and gets no access.
+        {"foreign.mdb", asUser, "--in-place", 0644, kForeignGroup, 0604, kUser}};
+    std::filesystem::permissions(dir_.Path(), std::filesystem::perms(0755));
+    for (const Case& c : cases) {
+        const std::string folder = dir_ / c.name.substr(0, c.name.find('.'));
+        const std::string jet = folder + "/" + c.name;
+        test::WriteFile(jet, test::ReadFile(kFixtures + "/DateTestDatabase.mdb"));
+        ASSERT_EQ(::chown(folder.c_str(), kUser, kUser), 0);
+        ASSERT_EQ(::chown(jet.c_str(), kUser, c.group), 0);
+        ASSERT_EQ(::chmod(jet.c_str(), c.mode), 0);
+        struct stat before {};
+        ::stat(jet.c_str(), &before);
+        const std::string path = c.arguments == "--component-folder" ? folder : jet;
+        const auto [status, output] = RunCommand(c.runAs + Tool() + " " + c.arguments + " '" + path + "'");
+        EXPECT_EQ(status, 0) << c.name << output;
+        struct stat converted {
+        }, kept{};
+        ASSERT_EQ(::stat(jet.c_str(), &converted), 0);
+        ASSERT_EQ(::stat((jet + ".jet").c_str(), &kept), 0);
+        EXPECT_EQ(converted.st_mode & 07777, c.expectedMode) << c.name;
+        EXPECT_EQ(converted.st_uid, kUser) << c.name;
+        EXPECT_EQ(converted.st_gid, c.expectedGroup) << c.name;
+        EXPECT_EQ(output.find("warning: " + jet + " belongs to ") != std::string::npos,
+                  c.group != c.expectedGroup)
+            << output;
+        EXPECT_EQ(QueryOne(jet, "SELECT count(*) FROM DateTest"), "6") << c.name;
+        EXPECT_EQ(
+            std::tie(kept.st_ino, kept.st_mode, kept.st_uid, kept.st_gid, kept.st_mtim.tv_nsec),
+            std::tie(before.st_ino, before.st_mode, before.st_uid, before.st_gid, before.st_mtim.tv_nsec))
+            << c.name;
+    }
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,7 +76,10 @@ void SetLimit(int resource, rlim_t soft, rlim_t hard) {
 }
 
 [[noreturn]] void RunChild(const std::string& jet, const std::string& out, const ChildLimits& limits,
-                           int diagnostics) {
+                           int diagnostics, pid_t parent) {
+    // An import that is killed takes its reading with it.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+        ::_exit(1);
     ::dup2(diagnostics, STDERR_FILENO);
     ::close(diagnostics);
     SetLimit(RLIMIT_CORE, 0, 0);
@@ -143,10 +147,11 @@ bool ConvertInChild(const std::string& jet, const std::string& out, std::ostream
     }
     std::cout << std::flush;
     err << std::flush;
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(channel[0]);
-        RunChild(jet, out, limits, channel[1]);
+        RunChild(jet, out, limits, channel[1], parent);
     }
     const int forkError = errno;
     ::close(channel[1]);
@@ -168,8 +173,6 @@ bool ConvertInChild(const std::string& jet, const std::string& out, std::ostream
     err << "Torvex_ImportJet: " << jet << " cannot be converted: "
         << (pid < 0 ? std::string(std::strerror(forkError)) : Reason(status, usage, diagnostics, limits))
         << '\n';
-    std::filesystem::remove(out, ec);
-    std::filesystem::remove(out + "-journal", ec);
     return false;
 }
 

@@ -22,12 +22,12 @@ struct ChildLimits {
 // for every value read).
 ChildLimits LimitsFor(std::uint64_t size);
 
-// Converts `jet` to the new file `out` (ConvertJetFile) in a child process
-// under LimitsFor the file's size. The child's lines per table go to standard
-// output; the library's diagnostics are passed to `err` as warnings (the
-// first 20 lines, then a count). When the conversion fails, hits a limit or
-// crashes, says why on `err`, removes what was written of `out` and returns
-// false.
+// Converts `jet` into the empty file `out` (ConvertJetFile) in a child
+// process under LimitsFor the file's size; the child ends with the calling
+// process. The child's lines per table go to standard output; the library's
+// diagnostics are passed to `err` as warnings (the first 20 lines, then a
+// count). When the conversion fails, hits a limit or crashes, says why on
+// `err` and returns false; what was written of `out` is then of no use.
 bool ConvertInChild(const std::string& jet, const std::string& out, std::ostream& err);
 
 } // namespace torvex::importjet

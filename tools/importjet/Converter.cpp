@@ -3,7 +3,6 @@
 #include "JetDate.h"
 #include "JetReader.h"
 #include "platform/Failure.h"
-#include "platform/FileSystem.h"
 #include "platform/database/Connection.h"
 
 #include <memory>
@@ -177,9 +176,9 @@ void CopyTable(Reader& jet, int table, platform::db::Connection& db, const Progr
 
 void ConvertJetFile(const std::string& jetPath, const std::string& sqlitePath, const Progress& progress) {
     Reader jet(jetPath, progress.stop);
-    if (!platform::WriteFileAtomic(sqlitePath, ""))
-        throw std::runtime_error(sqlitePath + ": cannot be written");
-    platform::db::Connection db(sqlitePath);
+    // A work file: its writer keeps the rollback journal in memory, and the
+    // caller flushes the file before it puts it in place.
+    platform::db::Connection db(sqlitePath, platform::db::OpenMode::Scratch);
     db.Begin();
     for (int t = 0; t < jet_table_count(jet.file); ++t)
         CopyTable(jet, t, db, progress);

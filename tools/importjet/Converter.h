@@ -19,8 +19,8 @@ struct Progress {
     std::function<void(const std::string& reason)> stop;
 };
 
-// Writes the SQLite version of the Jet database `jetPath` to `sqlitePath`
-// (a new file): every table with its columns in their order and every row.
+// Writes the SQLite version of the Jet database `jetPath` into `sqlitePath`
+// (an empty file made for it): every table with its columns in their order and every row.
 // Throws std::runtime_error, with what is wrong, when the Jet file is not
 // whole: cut short, or a table (the catalog included) yields another number
 // of rows than its definition counts, or a value cannot be read.

@@ -1,25 +1,31 @@
 // Torvex_ImportJet: brings old Access (Jet) databases of a plant over to the
 // SQLite files that Torvex_Config works on.
 #include "ConversionChild.h"
+#include "LockedFile.h"
 #include "platform/FileSystem.h"
 #include "platform/database/Connection.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <iostream>
 #include <optional>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using torvex::importjet::ConvertInChild;
+using torvex::importjet::LockedFile;
+using torvex::platform::TempFile;
 namespace fs = std::filesystem;
 
 constexpr int kOk = 0, kFailed = 1, kUsage = 2;
@@ -46,7 +52,10 @@ void Usage(std::ostream& out) {
            "reading\n"
            "needs more memory or processor time than a file of its size may. An existing FILE.mdb.jet (the\n"
            "original of an earlier import) is never overwritten: the import refuses until it is moved away.\n"
-           "OUT and FILE.mdb must not be symbolic links.\n"
+           "OUT and FILE.mdb must not be symbolic links. The converted file gets the mode, owner and "
+           "group of FILE.mdb\n"
+           "as far as the user may. One import of a file at a time: a second one waits 3 s, then "
+           "refuses.\n"
            "Exit status: 0 done (or nothing to do), 1 a file could not be converted, 2 wrong use.\n";
 }
 
@@ -71,23 +80,125 @@ bool IsSymlink(const std::string& path) {
     return fs::is_symlink(fs::symlink_status(path, ec));
 }
 
-// What tells one state of a file from another: a write changes the change
-// time even where it keeps size and last-write time.
-std::optional<std::array<long long, 5>> StateOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
-    return std::array<long long, 5>{static_cast<long long>(st.st_dev), static_cast<long long>(st.st_ino),
-                                    st.st_size, st.st_mtim.tv_nsec + st.st_mtim.tv_sec * 1000000000LL,
-                                    st.st_ctim.tv_nsec + st.st_ctim.tv_sec * 1000000000LL};
+// How long a second import of a file waits for the first.
+constexpr std::chrono::seconds kLockWait{3};
+
+std::string OwnerText(uid_t uid, gid_t gid) {
+    const passwd* user = ::getpwuid(uid);
+    std::string text = user ? user->pw_name : std::to_string(uid);
+    const group* grp = ::getgrgid(gid);
+    return text + ":" + (grp ? grp->gr_name : std::to_string(gid));
 }
 
-// Brings one file over; `target` empty means in place.
-int ImportFile(const std::string& jet, std::string target) {
-    if (!torvex::platform::IsOrdinaryFile(jet)) {
-        std::cerr << "Torvex_ImportJet: " << jet << " does not exist\n";
+// Gives the work file the mode, owner and group of the original as far as
+// the user may (root all of them, the file's owner a group of theirs), then
+// flushes it. Where the group cannot be kept, it gets no access: its
+// members are not the ones the original let in (nor does a set-user- or
+// set-group-ID bit pass to another owner or group). Returns 0 or errno;
+// `warning` says what could not be kept.
+int TakeModeAndOwner(TempFile& work, const std::string& jet, const struct stat& old, std::string& warning) {
+    const int fd = work.Descriptor();
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        return errno;
+    // Finish compares with the user's ids; the file may have another group
+    // from the start (a folder with the set-group-ID bit).
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+        now.st_gid != old.st_gid)
+        (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    if (int err = work.Finish(jet, nullptr, false); err != 0)
+        return err;
+    if (::fstat(fd, &now) != 0)
+        return errno;
+    mode_t mode = old.st_mode & 07777;
+    if (now.st_uid != old.st_uid)
+        mode &= ~mode_t{04000};
+    if (now.st_gid != old.st_gid)
+        mode &= ~mode_t{02070};
+    if (mode != (old.st_mode & 07777) && ::fchmod(fd, mode) != 0)
+        return errno;
+    if (now.st_uid != old.st_uid || now.st_gid != old.st_gid)
+        warning = "Torvex_ImportJet: warning: " + jet + " belongs to " + OwnerText(now.st_uid, now.st_gid) +
+                  ", its original to " + OwnerText(old.st_uid, old.st_gid) +
+                  " (only root can give a file to another user, and a user only to a group of theirs)" +
+                  (now.st_gid != old.st_gid ? "; its group has no access to it" : "") + "\n";
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+// Gives the locked original the name `kept` as well (never replacing
+// anything there); by its descriptor, so that it is the file that was read.
+int KeepOriginal(int fd, const std::string& jet, const std::string& kept) {
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    const int err = errno;
+    if (err != ENOENT || ::access("/proc/self/fd", F_OK) == 0)
+        return err;
+    return ::link(jet.c_str(), kept.c_str()) == 0 ? 0 : errno;
+}
+
+// Puts the converted work file in the place of `jet`, with the original's
+// mode, owner and group, and keeps the original as `jet`.jet.
+int ReplaceOriginal(const std::string& jet, TempFile& work, const LockedFile& original) {
+    std::string warning;
+    if (int err = TakeModeAndOwner(work, jet, original.State(), warning); err != 0)
+        return err;
+    const std::string kept = jet + ".jet";
+    if (int err = KeepOriginal(original.Descriptor(), jet, kept); err != 0)
+        return err;
+    if (int err = work.RenameOver(jet); err != 0) {
+        ::unlink(kept.c_str()); // a second name of the unchanged original
+        return err;
+    }
+    (void)torvex::platform::SyncFolderOf(jet);
+    std::cout << "  replaced; the original is kept as " << kept << '\n';
+    std::cerr << warning;
+    return 0;
+}
+
+// Converts the locked `jet` into a work file beside the file written, which
+// takes its place only when it is complete; `target` empty means in place.
+int Convert(const std::string& jet, const std::string& target, const LockedFile& original) {
+    const bool inPlace = target.empty();
+    const std::string written = inPlace ? jet : target;
+    const std::string folder = torvex::platform::FolderOf(written);
+    torvex::platform::RemoveStaleTempFiles(folder); // left by an import that was killed
+    TempFile work;
+    int err = work.Create(folder);
+    if (err == 0 && work.Path().empty())
+        err = errno ? errno : EIO;
+    if (err != 0) {
+        std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << std::strerror(err)
+                  << '\n';
         return kFailed;
     }
+    std::cout << jet << ":\n";
+    if (!ConvertInChild(jet, work.Path(), std::cerr))
+        return kFailed;
+    // A file that another program wrote meanwhile (a copy still running) may
+    // have been read half old, half new, or half missing.
+    if (!original.Unchanged()) {
+        std::cerr << "Torvex_ImportJet: " << jet
+                  << " changed while it was read (is it still being copied?); nothing was written. Run again "
+                     "once it is complete.\n";
+        return kFailed;
+    }
+    if (inPlace)
+        err = ReplaceOriginal(jet, work, original);
+    else if ((err = work.Finish("")) == 0)
+        err = work.RenameOver(target, false);
+    if (err != 0) {
+        std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << std::strerror(err)
+                  << '\n';
+        return kFailed;
+    }
+    return kOk;
+}
+
+// Why `jet` is not to be converted (and the exit status), or std::nullopt.
+// Asked again once the lock is held: the import waited for may have
+// converted the file meanwhile.
+std::optional<int> Refusal(const std::string& jet, bool inPlace) {
     if (StartsLikeSqlite(jet)) {
         std::cout << jet << ": already an SQLite database, left alone\n";
         return kOk;
@@ -96,60 +207,49 @@ int ImportFile(const std::string& jet, std::string target) {
         std::cerr << "Torvex_ImportJet: " << jet << " is neither a Jet nor an SQLite database\n";
         return kFailed;
     }
-    const bool inPlace = target.empty();
-    const std::string kept = jet + ".jet";
     if (inPlace && IsSymlink(jet)) {
         std::cerr << "Torvex_ImportJet: " << jet << " is a symbolic link; convert the file it points to\n";
         return kFailed;
     }
-    if (inPlace && Exists(kept)) {
-        std::cerr << "Torvex_ImportJet: " << kept
-                  << " exists already (the original of an earlier import); move it away and run again\n";
+    if (inPlace && Exists(jet + ".jet")) {
+        std::cerr << "Torvex_ImportJet: " << jet
+                  << ".jet exists already (the original of an earlier import); move it away and run again\n";
         return kFailed;
     }
+    return std::nullopt;
+}
+
+// Brings one file over; `target` empty means in place.
+int ImportFile(const std::string& jet, const std::string& target) {
+    if (!torvex::platform::IsOrdinaryFile(jet)) {
+        std::cerr << "Torvex_ImportJet: " << jet << " does not exist\n";
+        return kFailed;
+    }
+    const bool inPlace = target.empty();
+    if (auto refused = Refusal(jet, inPlace))
+        return *refused;
     if (!inPlace && Exists(target)) {
         std::cerr << "Torvex_ImportJet: " << target
                   << (IsSymlink(target) ? " is a symbolic link" : " exists already") << "; give a new file\n";
         return kUsage;
     }
-    const std::string work = (inPlace ? jet : target) + ".importing";
-    std::cout << jet << ":\n";
-    const auto before = StateOf(jet);
-    if (!ConvertInChild(jet, work, std::cerr))
+    // One import replaces a file at a time; imports that only read it may share it.
+    LockedFile original;
+    switch (original.Acquire(jet, inPlace, inPlace, kLockWait)) {
+    case LockedFile::Result::Locked:
+        break;
+    case LockedFile::Result::Busy:
+        std::cerr << "Torvex_ImportJet: " << jet << " is in use by another import ("
+                  << (original.Holder().empty() ? "or program" : original.Holder())
+                  << "); nothing was changed. Run again when it has finished.\n";
         return kFailed;
-    // A file that another program wrote meanwhile (a copy still running) may
-    // have been read half old, half new, or half missing.
-    if (!before || StateOf(jet) != before) {
-        std::cerr << "Torvex_ImportJet: " << jet
-                  << " changed while it was read (is it still being copied?); nothing was written. Run again "
-                     "once it is complete.\n";
-        std::error_code ignored;
-        fs::remove(work, ignored);
-        return kFailed;
-    }
-    std::error_code ec;
-    if (inPlace) {
-        // Keep the original under its new name first (a link never replaces an
-        // existing file), then put the new file in its place.
-        fs::create_hard_link(jet, kept, ec);
-        if (!ec) {
-            fs::rename(work, jet, ec);
-            std::error_code ignored;
-            if (ec)
-                fs::remove(kept, ignored); // a second name of the unchanged original
-        }
-        if (!ec)
-            std::cout << "  replaced; the original is kept as " << kept << '\n';
-    } else if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-        ec.assign(errno, std::generic_category());
-    }
-    if (ec) {
-        std::cerr << "Torvex_ImportJet: " << (inPlace ? jet : target)
-                  << " could not be written: " << ec.message() << '\n';
-        fs::remove(work, ec);
+    case LockedFile::Result::Failed:
+        std::cerr << "Torvex_ImportJet: " << jet << " cannot be read: " << std::strerror(errno) << '\n';
         return kFailed;
     }
-    return kOk;
+    if (auto refused = Refusal(jet, inPlace))
+        return *refused;
+    return Convert(jet, target, original);
 }
 
 int ImportComponentFolder(const std::string& folder) {
