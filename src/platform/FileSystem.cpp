@@ -12,8 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <utility>
+#include <vector>
 
 namespace torvex::platform {
 namespace {
@@ -391,6 +394,23 @@ std::string FolderOf(const std::string& path) {
     if (slash == std::string::npos)
         return {};
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+PrivateFolder::PrivateFolder(std::string_view purpose) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/torvex-" + std::string(purpose) + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!::mkdtemp(name.data()))
+        Raise(errnum::PathFileAccess,
+              "No folder of its own for the run's work: " + pattern + " (" + std::strerror(errno) + ")");
+    path_ = name.data();
+}
+
+PrivateFolder::~PrivateFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 } // namespace torvex::platform

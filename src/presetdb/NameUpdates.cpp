@@ -11,7 +11,9 @@ namespace torvex::presetdb {
 // Reads the old rows once, on the first use in a run. A file that cannot be
 // read is reported by the procedure that first needed it.
 void PresetGeneration::ReadOldTable(const std::string& path) {
-    old_->Read(path, OldRowColumns());
+    // What the run does not own (the machine copy) or must leave as it is (a
+    // preview's) is read from a private copy.
+    old_->Read(path, OldRowColumns(), preview_ || machineCopyPath_);
 }
 
 // Reads the old rows unless an earlier procedure has. False when there is

@@ -3,6 +3,7 @@
 #include "platform/Failure.h"
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
+#include "platform/database/ReadCopy.h"
 
 #include <sqlite3.h>
 
@@ -13,11 +14,16 @@ namespace torvex::presetdb {
 using platform::db::FoldCase;
 using platform::db::Value;
 
-void OldPresetTable::Read(const std::string& path, const std::vector<std::string>& wanted) {
+void OldPresetTable::Read(const std::string& path, const std::vector<std::string>& wanted, bool privately) {
     if (state_ != State::NotRead)
         return;
     try {
-        ReadFrom(path, wanted, platform::db::OpenMode::ReadOnly);
+        if (privately) {
+            const platform::db::ReadCopy copy(path);
+            copy.Naming([&] { ReadFrom(copy.Path(), wanted, platform::db::OpenMode::ReadOnly); });
+        } else {
+            ReadFrom(path, wanted, platform::db::OpenMode::ReadOnly);
+        }
     } catch (const platform::Failure& failure) {
         rows_ = 0;
         values_.clear();
@@ -25,7 +31,7 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
         // A journal that a crashed writer left must be rolled back first,
         // which a reader may not do: read again as a writer would.
         const int code = failure.Number();
-        if (code != SQLITE_READONLY_ROLLBACK && code != SQLITE_READONLY_RECOVERY) {
+        if (privately || (code != SQLITE_READONLY_ROLLBACK && code != SQLITE_READONLY_RECOVERY)) {
             state_ = State::Failed;
             throw;
         }
