@@ -107,7 +107,9 @@ void RemoveStaleTempFiles(const std::string& folder);
 [[nodiscard]] bool AppendLine(const std::string& path, std::string_view text);
 
 // A folder of this run's own under $TMPDIR (or /tmp), removed with
-// everything in it. Making it throws a Failure (75) when it cannot be made.
+// everything in it; those of the same purpose that killed runs left behind
+// are removed when the next one is made. Making it throws a Failure (75)
+// when it cannot be made.
 class PrivateFolder {
 public:
     explicit PrivateFolder(std::string_view purpose);

@@ -33,7 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "b\xE2\x80\xA8"
                                "c\xE2\x80\xAE",
                                "a\\u0085b\\u2028c\\u202E"},
-                      CellCase{"\xFF\xC3\xA4", "\xEF\xBF\xBD\xC3\xA4"}, CellCase{"=\x0B", "'=\\x0B"}));
+                      CellCase{"\xFF\xC3\xA4", "\xEF\xBF\xBD\xC3\xA4"}, CellCase{"=\x0B", "'=\\x0B"}),
+    [](const auto& param) { return std::to_string(param.index); });
 
 TEST(VisibleText, KeepsAPathOnOneLine) {
     EXPECT_EQ(presetdb::VisibleText("/plant\nnew/Torvex\t.mdb\r"), "/plant\\nnew/Torvex\\t.mdb\\r");

@@ -80,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WordCase{"/EXTERNAL=SILENT /PREVIEWS", CommandWord::Absent},
                       WordCase{"/EXTERNAL=SILENT /LOGFILE=/tmp/preview.log", CommandWord::Absent},
                       WordCase{"/EXTERNAL=SILENT /LOGFILE", CommandWord::Absent},
-                      WordCase{"", CommandWord::Absent}));
+                      WordCase{"", CommandWord::Absent}),
+    [](const auto& param) { return std::to_string(param.index); });
 
 TEST(CommandValue, ThePreviewWordChangesNoDesignedKey) {
     for (const char* commandLine : {"/EXTERNAL=SILENT /PREVIEW /LOGFILE=/Plant/Run.log",
