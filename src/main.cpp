@@ -132,7 +132,15 @@ int main(int argc, char** argv) {
     }
     const bool silent = AsksForSilentRun(identity.commandLine);
     const char* servicePackLog = std::getenv("PELZO_SERVICEPACK_LOG");
-    if (runtime::AsksForPreview(identity.commandLine)) {
+    const auto preview = runtime::FindCommandWord(identity.commandLine, "PREVIEW");
+    if (preview == runtime::CommandWord::Ambiguous) {
+        // Never a real run for a user who may have asked for a preview.
+        std::cerr << identity.programFileName
+                  << ": /PREVIEW stands in the log file's path (the path runs to the next \" /\"): "
+                     "a preview or not? Nothing was run\n";
+        return 2;
+    }
+    if (preview == runtime::CommandWord::Given) {
         if (!silent) {
             std::cerr << identity.programFileName << ": /PREVIEW runs only together with /EXTERNAL=SILENT\n";
             return 2;

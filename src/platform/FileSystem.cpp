@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -13,8 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <utility>
+#include <vector>
 
 namespace torvex::platform {
 namespace {
@@ -396,6 +400,54 @@ std::string FolderOf(const std::string& path) {
     if (slash == std::string::npos)
         return {};
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+namespace {
+
+// Removes the private folders for `prefix` ("torvex-read-") in `tmp` that
+// runs which no longer exist left behind (killed before they could).
+void RemoveAbandonedFolders(const std::string& tmp, const std::string& prefix) {
+    DIR* dir = ::opendir(tmp.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> abandoned;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!name.starts_with(prefix))
+            continue;
+        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        struct stat st {};
+        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH &&
+            ::lstat((tmp + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+            abandoned.push_back(tmp + "/" + name);
+    }
+    ::closedir(dir);
+    for (const std::string& path : abandoned) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+}
+
+} // namespace
+
+PrivateFolder::PrivateFolder(std::string_view purpose) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = tmp && *tmp ? tmp : "/tmp";
+    const std::string prefix = "torvex-" + std::string(purpose) + "-";
+    RemoveAbandonedFolders(folder, prefix);
+    // The process id in the name tells a later run whether its owner still runs.
+    const std::string pattern = folder + "/" + prefix + std::to_string(::getpid()) + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!::mkdtemp(name.data()))
+        Raise(errnum::PathFileAccess,
+              "No folder of its own for the run's work: " + pattern + " (" + std::strerror(errno) + ")");
+    path_ = name.data();
+}
+
+PrivateFolder::~PrivateFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 } // namespace torvex::platform

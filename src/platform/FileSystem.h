@@ -108,6 +108,22 @@ void RemoveStaleTempFiles(const std::string& folder);
 // that could block.
 [[nodiscard]] bool AppendLine(const std::string& path, std::string_view text);
 
+// A folder of this run's own under $TMPDIR (or /tmp), removed with
+// everything in it; those of the same purpose that killed runs left behind
+// are removed when the next one is made. Making it throws a Failure (75)
+// when it cannot be made.
+class PrivateFolder {
+public:
+    explicit PrivateFolder(std::string_view purpose);
+    ~PrivateFolder();
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 // The folder part of a path (without the last "/" component); "" for a bare name.
 std::string FolderOf(const std::string& path);
 

@@ -12,7 +12,9 @@ namespace torvex::presetdb {
 // read is reported by the procedure that first needed it.
 void PresetGeneration::ReadOldTable(const std::string& path) {
     if (machineCopyPath_ || preview_) {
-        old_->Read(path, OldRowColumns());
+        // What the run does not own (the machine copy) or must leave as it
+        // is (a preview's) is read from a private copy.
+        old_->Read(path, OldRowColumns(), true);
         return;
     }
     // The preset database itself, which this run is to give new content:

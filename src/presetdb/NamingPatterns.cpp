@@ -36,14 +36,16 @@ std::string PatternText(const Value& value) {
 // Reads Source_DEFS: the later row for the same scheme and part wins. A
 // failure inside the row loop is not reported; it makes part 1 of both
 // schemes "###Var_Name" and the loop goes on.
-void PresetGeneration::LoadVarNamePatterns(const std::string& templatePath) {
+void PresetGeneration::LoadVarNamePatterns(const platform::db::ReadCopy& templateFile) {
     runtime::Guard guard(rt_, "WorkOnMDB");
     std::optional<platform::db::Connection> db;
     std::optional<platform::db::Recordset> rows;
-    guard([&] { db.emplace(templatePath); });
+    guard([&] {
+        templateFile.Naming([&] { db.emplace(templateFile.Path(), platform::db::OpenMode::ReadOnly); });
+    });
     if (!db)
         return; // reported: without the database there is nothing to read
-    guard([&] { rows = platform::db::Recordset::OnTable(*db, "Source_DEFS"); });
+    guard([&] { templateFile.Naming([&] { rows = platform::db::Recordset::OnTable(*db, "Source_DEFS"); }); });
     if (!rows)
         return; // nothing to read: the patterns stay as they are
     // Not the guard: the row loop reports nothing. A failed step only puts

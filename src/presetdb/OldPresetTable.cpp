@@ -3,6 +3,7 @@
 #include "platform/Failure.h"
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
+#include "platform/database/ReadCopy.h"
 
 #include <sqlite3.h>
 
@@ -13,12 +14,20 @@ namespace torvex::presetdb {
 using platform::db::FoldCase;
 using platform::db::Value;
 
-void OldPresetTable::Read(const std::string& path, const std::vector<std::string>& wanted) {
+void OldPresetTable::Read(const std::string& path, const std::vector<std::string>& wanted, bool privately) {
     if (state_ != State::NotRead)
         return;
     try {
-        platform::db::Connection db(path, platform::db::OpenMode::ReadOnly);
-        ReadFrom(db, wanted);
+        if (privately) {
+            const platform::db::ReadCopy copy(path);
+            copy.Naming([&] {
+                platform::db::Connection db(copy.Path(), platform::db::OpenMode::ReadOnly);
+                ReadFrom(db, wanted);
+            });
+        } else {
+            platform::db::Connection db(path, platform::db::OpenMode::ReadOnly);
+            ReadFrom(db, wanted);
+        }
     } catch (const platform::Failure& failure) {
         rows_ = 0;
         values_.clear();
@@ -26,7 +35,7 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
         // A journal that a crashed writer left must be rolled back first,
         // which a reader may not do: read again as a writer would.
         const int code = failure.Number();
-        if (code != SQLITE_READONLY_ROLLBACK && code != SQLITE_READONLY_RECOVERY) {
+        if (privately || (code != SQLITE_READONLY_ROLLBACK && code != SQLITE_READONLY_RECOVERY)) {
             state_ = State::Failed;
             throw;
         }

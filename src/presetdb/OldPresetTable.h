@@ -28,7 +28,11 @@ public:
     // `path`, in table order and in one read transaction, so that the rows
     // and their count agree. A file without PRESET_DEFS gives NoTable. A file
     // that cannot be read throws its failure once and leaves State Failed.
-    void Read(const std::string& path, const std::vector<std::string>& wanted);
+    // Read `privately`, the file is read from a private copy, so that nothing
+    // beside it is written, not even to roll back what a crashed writer left
+    // (a file the run does not own, or any file of a preview); otherwise
+    // SQLite may do that in place, as any reader would.
+    void Read(const std::string& path, const std::vector<std::string>& wanted, bool privately = false);
     // The same through a connection that stays open (to the preset database
     // that is to get the new content, which SQLite may recover as any
     // writer would): the rows and what the connection has seen of the file's

@@ -2,6 +2,7 @@
 
 #include "platform/FileTimes.h"
 #include "platform/database/Connection.h"
+#include "platform/database/ReadCopy.h"
 #include "presetdb/PublishDecision.h"
 #include "presetdb/RegenerationReport.h"
 #include "runtime/Runtime.h"
@@ -67,8 +68,8 @@ public:
     // Sets VisiWinSystem: VisiWin Studio when [Project] VWStudio=true in the
     // program ini of a run that is not integrated, else VisiWin 32.
     void ChooseNamingScheme();
-    // Reads VarNamePattern from the template's Source_DEFS.
-    void LoadVarNamePatterns(const std::string& templatePath);
+    // Reads VarNamePattern from the template's Source_DEFS (opened read-only).
+    void LoadVarNamePatterns(const platform::db::ReadCopy& templateFile);
     // "Categorie to category_id": gives the old rows' column "categorie" its
     // current name (the old rows are read here, in memory only).
     void CategorieNachCategoryID();
@@ -149,6 +150,8 @@ private:
 
     runtime::Runtime& rt_;
     std::unique_ptr<OldPresetTable> old_;
+    // The template as the run read it: a private copy, from which the work copy is made.
+    std::unique_ptr<platform::db::ReadCopy> templateCopy_;
     std::optional<std::string> machineCopyPath_; // set when an integrated run starts from a machine copy
     std::unique_ptr<WorkTable> work_;            // PRESET_DEFS of the template while this run builds it
     // False once the old rows' values could not be read or carried over as a
@@ -156,6 +159,7 @@ private:
     bool takeoverComplete_ = true;
     std::vector<bool> carriedOver_; // by old row: a regenerated row holds its values
     std::vector<bool> overwritten_; // by old row: a later old row with the same keys overwrote them
+    std::vector<std::string> lost_; // by old row: which of its values its partner did not take, and why
     std::vector<RegenerationReport::Machine> generated_;
     std::optional<std::string> preview_; // the folder of a preview's work file
     bool publishable_ = false;

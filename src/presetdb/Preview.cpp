@@ -13,33 +13,6 @@
 #include <vector>
 
 namespace torvex::presetdb {
-namespace {
-
-// A folder of its own for the preview's work file, removed with everything in it.
-class PrivateFolder {
-public:
-    PrivateFolder() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/torvex-preview-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (!::mkdtemp(name.data()))
-            platform::Raise(platform::errnum::PathFileAccess, "No folder for the preview's work: " + pattern);
-        path_ = name.data();
-    }
-    ~PrivateFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-} // namespace
 
 int RunPreview(runtime::Runtime& rt, std::ostream& out) {
     try {
@@ -52,7 +25,8 @@ int RunPreview(runtime::Runtime& rt, std::ostream& out) {
             if (rt.MachineCount() == 0)
                 platform::Raise(platform::errnum::SubscriptOutOfRange, rt.NoMachineFound());
         });
-        const auto folder = guard.Value(nullptr, [] { return std::make_unique<PrivateFolder>(); });
+        const auto folder =
+            guard.Value(nullptr, [] { return std::make_unique<platform::PrivateFolder>("preview"); });
         if (!folder)
             return 1;
         PresetGeneration generation(rt);

@@ -155,7 +155,7 @@ std::unique_ptr<platform::TempFile> PrepareTemplate(platform::TempFile& work, co
 
 // Writes the report of this regeneration in place of the previous one (not
 // flushed on its own: it only tells what happened). Returns "" or why not;
-// then no earlier report stays beside the new preset database.
+// then the earlier report, with whatever the user added to it, stays.
 std::string WriteReportFile(const std::string& path, const std::string& text, const std::string& presetPath) {
     platform::TempFile file;
     int err = platform::Replaceable(path);
@@ -170,9 +170,7 @@ std::string WriteReportFile(const std::string& path, const std::string& text, co
         err = file.RenameOver(path);
     if (err == 0)
         return {};
-    const std::string why = platform::DescribeFileError(path, err);
-    ::unlink(path.c_str());
-    return why;
+    return platform::DescribeFileError(path, err);
 }
 
 } // namespace
@@ -227,7 +225,7 @@ bool PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
         rt_.ReportNotDone(preset.backupTrouble);
     if (!trouble.empty())
         rt_.ReportNotDone("The regeneration report \"" + reportPath + "\" could not be written: " + trouble +
-                          ".");
+                          EarlierReportNote(reportPath) + ".");
     else if (rt_.SilentMode)
         rt_.WriteServicePackNote(report.Summary(reportPath));
     return true;

@@ -1,34 +1,136 @@
 #include "presetdb/RegenerationReport.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "platform/database/FoldCase.h"
 #include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/WorkTable.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace torvex::presetdb {
 namespace {
 
-// A value on one line of a tab-separated UTF-8 table: a tab or line break of
-// its own becomes a blank, a byte that is no UTF-8 becomes U+FFFD.
-std::string Cell(std::string_view text) {
-    std::string cell;
+// The code point of one valid UTF-8 character.
+char32_t CodePoint(std::string_view character) {
+    const auto byte = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(character[i]));
+    };
+    switch (character.size()) {
+    case 1:
+        return byte(0);
+    case 2:
+        return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+    case 3:
+        return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    default:
+        return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+    }
+}
+
+// Characters that show nothing, or end a line for some readers: control
+// characters, the Unicode line and paragraph separators, direction
+// overrides and the byte order mark.
+bool Invisible(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// `text` as valid UTF-8 (a byte that is none becomes U+FFFD) with invisible
+// characters escaped (\t, \n, \r, \x0B, \u2028), except tabs and line breaks
+// when `keepBreaks`.
+std::string Escaped(std::string_view text, bool keepBreaks) {
+    std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = platform::Utf8CharLength(static_cast<unsigned char>(text[i]));
         const std::string_view character = text.substr(i, length);
-        if (character.size() == length && platform::IsValidUtf8(character))
-            cell += (character == "\t" || character == "\n" || character == "\r") ? std::string_view(" ")
-                                                                                  : character;
+        if (character.size() != length || !platform::IsValidUtf8(character)) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        i += length;
+        const char32_t c = CodePoint(character);
+        if (!Invisible(c) || (keepBreaks && (c == '\t' || c == '\n' || c == '\r'))) {
+            out += character;
+            continue;
+        }
+        char escape[16];
+        if (c == '\t' || c == '\n' || c == '\r')
+            std::snprintf(escape, sizeof escape, "\\%c", c == '\t' ? 't' : c == '\n' ? 'n' : 'r');
+        else if (c < 0x80)
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(c));
         else
-            cell += "\xEF\xBF\xBD";
-        i += character.size() == length && platform::IsValidUtf8(character) ? length : 1;
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+        out += escape;
     }
-    return cell;
+    return out;
+}
+
+// True when a spreadsheet reads `text` as a number: a sign, digits with at
+// most one decimal point, and an exponent.
+bool IsDecimalNumber(std::string_view text) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - from;
+    };
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    std::size_t count = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        count += digits();
+    }
+    if (count == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == text.size();
 }
 
 } // namespace
+
+std::string VisibleText(std::string_view text) {
+    return Escaped(text, false);
+}
+
+std::string EarlierReportNote(const std::string& path) {
+    const auto text = platform::ReadWholeFile(path);
+    if (!text)
+        return {};
+    std::string note = "; the report beside the database is from an earlier run";
+    if (const auto at = text->find("\ndate: "); at != std::string::npos)
+        note += " (of " +
+                VisibleText(std::string_view(*text).substr(at + 7, text->find('\n', at + 7) - at - 7)) + ")";
+    return note;
+}
+
+std::string TableCell(std::string_view text) {
+    std::string cell = Escaped(text, true);
+    // A text that starts like a formula is shown as the text it is.
+    if (!cell.empty() && std::string_view("=+-@\t\r").find(cell.front()) != std::string_view::npos &&
+        !IsDecimalNumber(cell))
+        cell.insert(0, "'");
+    if (cell.find_first_of("\"\t\n\r") == std::string::npos)
+        return cell;
+    std::string quoted = "\"";
+    for (const char c : cell) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + "\"";
+}
 
 std::size_t RegenerationReport::RowsGenerated() const {
     std::size_t rows = 0;
@@ -40,7 +142,14 @@ std::size_t RegenerationReport::RowsGenerated() const {
 std::size_t RegenerationReport::WithoutPartner() const {
     std::size_t count = 0;
     for (const DroppedRow& row : dropped)
-        count += row.overwritten ? 0 : 1;
+        count += row.overwritten || !row.lost.empty() ? 0 : 1;
+    return count;
+}
+
+std::size_t RegenerationReport::CarriedInPart() const {
+    std::size_t count = 0;
+    for (const DroppedRow& row : dropped)
+        count += row.lost.empty() ? 0 : 1;
     return count;
 }
 
@@ -49,14 +158,14 @@ std::string RegenerationReport::Text() const {
     t += "date: " + when + "\n";
     t += "program version: " + version + "\n";
     t += "start mode: " + startMode + "\n";
-    t += "template: " + templatePath + "\n";
-    t += "preset database: " + presetPath + "\n";
+    t += "template: " + VisibleText(templatePath) + "\n";
+    t += "preset database: " + VisibleText(presetPath) + "\n";
     if (oldRowsPath != presetPath)
-        t += "old rows from: " + oldRowsPath + "\n";
+        t += "old rows from: " + VisibleText(oldRowsPath) + "\n";
     t += "naming scheme: " + scheme + "\n";
     t += "\nmachines (number, name, rows generated):\n";
     for (const Machine& machine : machines)
-        t += std::to_string(machine.number) + "\t" + Cell(machine.name) + "\t" +
+        t += std::to_string(machine.number) + "\t" + TableCell(machine.name) + "\t" +
              std::to_string(machine.rows) + "\n";
     t += "rows generated: " + std::to_string(RowsGenerated()) + "\n";
     t += "\nold rows read: " + std::to_string(oldRows) + "\n";
@@ -65,27 +174,36 @@ std::string RegenerationReport::Text() const {
          " of them under an old name that the generations of several machines asked for: they went to the "
          "first)\n";
     t += "carried over (tuned values taken into a generated row): " + std::to_string(carriedOver) + "\n";
+    t += "carried over in part (a value its partner could not take was dropped): " +
+         std::to_string(CarriedInPart()) + "\n";
     t += "without a partner (tuned values dropped): " + std::to_string(WithoutPartner()) + "\n";
     t += "with a partner, but overwritten by a later old row with the same keys (tuned values dropped): " +
-         std::to_string(dropped.size() - WithoutPartner()) + "\n";
+         std::to_string(dropped.size() - WithoutPartner() - CarriedInPart()) + "\n";
     t += "\nadditional fields (only abs_min, abs_max, min, max and pass are ever carried over):\n";
     for (const Field& field : additionalFields)
-        t += Cell(field.name) + "\t" + (field.inTemplate ? "in the template" : "missing in the template") +
-             "\tnot carried over\n";
-    t += "\ndropped rows (" + std::to_string(dropped.size()) + "), in the order of the old table:\n";
+        t += TableCell(field.name) + "\t" +
+             (field.inTemplate ? "in the template" : "missing in the template") + "\tnot carried over\n";
+    t += "\ndropped rows, whole or in part (" + std::to_string(dropped.size()) +
+         "), in the order of the old table (tab-separated, quoted where a cell holds a quote, tab or line "
+         "break):\n";
     t += "machine_type\tvar_name\toffset_or_bitno\tabs_min\tabs_max\tmin\tmax\tpass\trenamed_to\twhy\n";
     for (const DroppedRow& row : dropped) {
-        t += Cell(row.machineType) + "\t" + Cell(row.varName) + "\t" + Cell(row.offset);
+        t += TableCell(row.machineType) + "\t" + TableCell(row.varName) + "\t" + TableCell(row.offset);
         for (const std::string& value : row.values)
-            t += "\t" + Cell(value);
-        t += "\t" + Cell(row.renamedTo) + "\t" + (row.overwritten ? "overwritten" : "no partner") + "\n";
+            t += "\t" + TableCell(value);
+        t += "\t" + TableCell(row.renamedTo) + "\t" +
+             TableCell(!row.lost.empty() ? row.lost
+                       : row.overwritten ? "overwritten"
+                                         : "no partner") +
+             "\n";
     }
     return t;
 }
 
 std::string RegenerationReport::Summary(const std::string& reportPath) const {
     return std::to_string(RowsGenerated()) + " rows generated, " + std::to_string(carriedOver) +
-           " carried over, " + std::to_string(dropped.size()) + " dropped; report: " + reportPath;
+           " carried over, " + std::to_string(CarriedInPart()) + " carried over in part, " +
+           std::to_string(dropped.size() - CarriedInPart()) + " dropped; report: " + VisibleText(reportPath);
 }
 
 namespace {
@@ -138,11 +256,13 @@ RegenerationReport PresetGeneration::Report() const {
             ++report.renamed;
             report.contested += old.Contested(r) ? 1 : 0;
         }
-        if (r < carriedOver_.size() && carriedOver_[r]) {
+        const std::string& lost = r < lost_.size() ? lost_[r] : std::string();
+        if (r < carriedOver_.size() && carriedOver_[r] && lost.empty()) {
             ++report.carriedOver;
             continue;
         }
         RegenerationReport::DroppedRow row;
+        row.lost = lost;
         row.machineType = text(r, machineType);
         row.varName = old.NameInFile(r).value_or(text(r, varName));
         row.renamedTo = old.NameInFile(r) ? text(r, varName) : "";

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace torvex::presetdb {
@@ -21,6 +22,7 @@ struct RegenerationReport {
         std::string machineType, varName, renamedTo, offset;
         std::array<std::string, 5> values; // abs_min, abs_max, min, max, pass
         bool overwritten = false;          // it had a partner, whose values a later old row replaced
+        std::string lost; // carried over in part: which values its partner did not take, and why
     };
     struct Field {
         std::string name;
@@ -34,8 +36,11 @@ struct RegenerationReport {
     std::string scheme; // "VisiWin 32" or "VisiWin Studio"
     std::vector<Machine> machines;
     std::size_t oldRows = 0, renamed = 0, contested = 0, carriedOver = 0;
+    // Rows carried over whole are counted in carriedOver; the others, also
+    // those carried over in part, are listed here.
     std::vector<DroppedRow> dropped; // in the order of the old table
     std::size_t WithoutPartner() const;
+    std::size_t CarriedInPart() const;
     std::vector<Field> additionalFields;
 
     std::size_t RowsGenerated() const;
@@ -45,5 +50,21 @@ struct RegenerationReport {
     // The one line a silent run adds to the service-pack log.
     std::string Summary(const std::string& reportPath) const;
 };
+
+// For a report at `path` that a run could not replace: "" when there is
+// none, else a note that the report there is an earlier run's, with its date.
+std::string EarlierReportNote(const std::string& path);
+
+// `text` on one line: invalid UTF-8 as U+FFFD, and characters that show
+// nothing or break a line escaped (\n, \t, \x0B, \u2028).
+std::string VisibleText(std::string_view text);
+
+// `text` as a cell of a tab-separated table that a spreadsheet or Python's
+// csv reader (dialect "excel-tab") reads back as one cell: invisible
+// characters escaped as VisibleText does, but tabs and line breaks kept; a
+// text that a spreadsheet would read as a formula (starting with =, +, -, @,
+// a tab or a carriage return, and no number) led by "'"; quoted, with inner
+// quotes doubled, when it holds a quote, a tab or a line break.
+std::string TableCell(std::string_view text);
 
 } // namespace torvex::presetdb

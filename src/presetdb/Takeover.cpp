@@ -163,6 +163,18 @@ void TakeOverValue(WorkTable& table, std::size_t partner, int target, std::size_
     }
 }
 
+// What was lost of taken-over column `k` of `row` when its partner did not
+// take the value (its partner keeps what it held).
+std::string LossText(std::size_t k, const OldRow& row, platform::db::Kind kind) {
+    const Value& value = row[kTakenOver[k].second];
+    const std::string text = platform::db::ValueText(value);
+    const bool number = kind == platform::db::Kind::Whole || kind == platform::db::Kind::Number;
+    return std::string(kTakenOver[k].first) + ": " +
+           (number && std::holds_alternative<std::string>(value)
+                ? "text \"" + text + "\" is no number"
+                : "\"" + text + "\" does not fit the column");
+}
+
 } // namespace
 
 std::string PresetGeneration::ComponentUpper() {
@@ -367,6 +379,7 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
     }
     carriedOver_.assign(buffer.size(), false);
     overwritten_.assign(buffer.size(), false);
+    lost_.assign(buffer.size(), std::string());
     // The old row whose values a regenerated row holds so far: a later old
     // row with the same keys overwrites them.
     std::vector<std::size_t> holder(table->RowCount(), buffer.size());
@@ -380,14 +393,24 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
                            platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
         if (!partner)
             continue;
-        if (holder[*partner] < buffer.size()) {
+        const bool earlier = holder[*partner] < buffer.size();
+        if (earlier) {
             carriedOver_[holder[*partner]] = false;
             overwritten_[holder[*partner]] = true;
         }
         holder[*partner] = i;
         carriedOver_[i] = true;
+        std::string lost;
+        int losses = 0;
         for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-            guard([&] { TakeOverValue(*table, *partner, targets[k], k, row, i); });
+            if (!guard([&] { TakeOverValue(*table, *partner, targets[k], k, row, i); })) {
+                const auto kind = targets[k] < 0 ? platform::db::Kind::Text : table->FieldKind(targets[k]);
+                lost += (losses++ ? ", " : "") + LossText(k, row, kind);
+            }
+        if (losses > 0)
+            lost_[i] = lost + (earlier      ? "; what an earlier old row with the same keys gave was kept"
+                               : losses > 1 ? "; the template's values were kept"
+                                            : "; the template's value was kept");
     }
     if (loaded && !guard([&] { loaded->Store(database); }))
         takeoverComplete_ = false;

@@ -67,6 +67,18 @@ std::string MissingMachineCopyText(const std::string& fileName) {
            "Dann ist diese Meldung völlig normal und es wird eine neue Datei mit den Standardwerten erzeugt.";
 }
 
+// A template that a crashed writer left half-written is rolled back (or its
+// write-ahead log folded in) where it lies, as any reader of it would do,
+// before a new template may take its place: a journal or log left beside
+// the new file would be applied to it. One that cannot be opened is
+// reported by the steps that read it.
+void RecoverInPlace(const std::string& templatePath) {
+    try {
+        const Connection recovered(templatePath, platform::db::OpenMode::Recover);
+    } catch (const platform::Failure&) {
+    }
+}
+
 } // namespace
 
 // The work sequence: the databases' paths, the naming scheme and patterns,
@@ -92,7 +104,10 @@ void PresetGeneration::WorkOnMDB() {
     TemplateFileTimes = platform::GetFileTimes(templatePath);
     if (integrated)
         StartFromMachineCopy(machineCopyPath);
-    LoadVarNamePatterns(templatePath);
+    if (!preview_)
+        RecoverInPlace(templatePath);
+    templateCopy_ = std::make_unique<platform::db::ReadCopy>(templatePath);
+    LoadVarNamePatterns(*templateCopy_);
     // Another program (the machine's runtime) may commit tuned values into
     // the preset database while the run works: the new content then goes in
     // only after a generation from the rows as they are now.
@@ -137,6 +152,7 @@ void PresetGeneration::StartOver() {
     takeoverComplete_ = true;
     carriedOver_.clear();
     overwritten_.clear();
+    lost_.clear();
     generated_.clear();
     publishable_ = false;
     takeoverTrouble_.clear();
@@ -183,7 +199,7 @@ std::unique_ptr<Connection> PresetGeneration::OpenWorkCopy(const std::string& te
         preview_ ? *preview_ : platform::FolderOf(platform::ResolveLinks(templatePath));
     if (int err = file.Create(folder); err != 0)
         platform::RaiseFileError(err, folder);
-    platform::db::CopyDatabaseInto(templatePath, file);
+    templateCopy_->Naming([&] { platform::db::CopyDatabaseInto(templateCopy_->Path(), file); });
     if (file.Path().empty())
         platform::RaiseFileError(EIO, folder);
     return std::make_unique<Connection>(file.Path(), platform::db::OpenMode::Scratch);

@@ -44,26 +44,30 @@ std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::s
     return std::string(TrimSpaces(*rest));
 }
 
-bool AsksForPreview(std::string_view commandLine) {
+CommandWord FindCommandWord(std::string_view commandLine, std::string_view word) {
     const std::string upper = UpperCase(commandLine);
-    // The log file's path is a value, whatever it holds: it runs from after
-    // "LOGFILE=" to the next " /", as GetPathLogfile reads it.
+    // The log file's path is read from after "LOGFILE" and its separator to
+    // the next " /", as GetPathLogfile reads it.
     std::size_t pathStart = std::string::npos, pathEnd = std::string::npos;
-    if (const auto key = upper.find("LOGFILE"); key != std::string::npos) {
-        pathStart = key + 8;
+    if (const auto key = upper.find("LOGFILE"); key != std::string::npos && key + 7 < upper.size()) {
+        pathStart = key + 7 + platform::Utf8CharLength(static_cast<unsigned char>(upper[key + 7]));
         pathEnd = upper.find(" /", pathStart);
     }
-    constexpr std::string_view kWord = "/PREVIEW";
-    for (auto pos = upper.find(kWord); pos != std::string::npos; pos = upper.find(kWord, pos + 1)) {
-        if (pathStart != std::string::npos && pos >= pathStart && pos < pathEnd)
+    const std::string key = "/" + UpperCase(word);
+    CommandWord found = CommandWord::Absent;
+    for (auto pos = upper.find(key); pos != std::string::npos; pos = upper.find(key, pos + 1)) {
+        // A value ends at the next "/", so a key may follow it without a blank
+        // (/EXTERNAL=SILENT/PREVIEW) and be followed by the next key (/PREVIEW/EXTERNAL=SILENT).
+        const std::size_t end = pos + key.size();
+        if (end < upper.size() && upper[end] != ' ' && upper[end] != '=' && upper[end] != '/')
             continue;
-        // A key may follow a value without a blank (/EXTERNAL=SILENT/PREVIEW);
-        // a folder of a path is followed by "/" (/LOGFILE=/plant/preview/x.log).
-        const std::size_t end = pos + kWord.size();
-        if (end == upper.size() || upper[end] == ' ' || upper[end] == '=')
-            return true;
+        if (pathStart == std::string::npos || pos < pathStart || pos >= pathEnd)
+            return CommandWord::Given;
+        // In the log file's path it is a folder, or a key the path swallowed
+        // (/LOGFILE /PREVIEW): nobody can tell which.
+        found = CommandWord::Ambiguous;
     }
-    return false;
+    return found;
 }
 
 std::optional<std::string> Runtime::ReadCommand(std::string_view commandLine, std::string_view key) {

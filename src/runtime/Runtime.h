@@ -273,11 +273,15 @@ std::optional<std::string> ParseCommandValue(std::string_view commandLine, std::
 // next key) instead of the next "/".
 std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::string_view key);
 
-// True when the command line holds the key "/PREVIEW" (any letter case):
-// followed by a blank, "=" or nothing, wherever it stands. The keys that the
-// command-line reader looks for end at the next "/", so they read the same
-// with it.
-bool AsksForPreview(std::string_view commandLine);
+// How a command line holds a word such as "PREVIEW".
+enum class CommandWord { Absent, Given, Ambiguous };
+
+// Whether `commandLine` holds the key "/" + `word` (any letter case) wherever
+// the command-line reader would see a key: followed by "/", a blank, "=" or
+// nothing. Inside the log file's path (which runs to the next " /") it is
+// Ambiguous, unless it is also given outside it. The keys that the reader
+// looks for end at the next "/", so they read the same with it.
+CommandWord FindCommandWord(std::string_view commandLine, std::string_view word);
 
 // Text form of numbers in ini files: no leading blank, "." as decimal
 // separator, no zero before the separator of a value between -1 and 1.

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 using namespace torvex;
 using test::DemoPlant;
@@ -71,21 +72,32 @@ TEST_F(Report, ASchemeChangeListsExactlyTheRowsWhoseValuesAreDropped) {
                           "generations of several machines asked for: they went to the first)"),
               std::string::npos)
         << report;
-    EXPECT_NE(test::ReadFile(plant.ServicePackLog())
-                  .find("Torvex_Config: 70 rows generated, 66 carried over, 4 dropped; report: " +
-                        plant.Preset() + ".report.txt\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        test::ReadFile(plant.ServicePackLog())
+            .find("Torvex_Config: 70 rows generated, 66 carried over, 0 carried over in part, 4 dropped; "
+                  "report: " +
+                  plant.Preset() + ".report.txt\r\n"),
+        std::string::npos);
 }
 
-TEST_F(Report, AReportThatCannotBeWrittenLeavesNoStaleOne) {
+TEST_F(Report, AReportThatCannotBeReplacedStaysAndIsCalledAnEarlierRunsOne) {
     DemoPlant plant(dir_ / "plant");
     ASSERT_EQ(plant.Run().exitStatus, 0);
     const std::string report = plant.Preset() + ".report.txt";
+    test::WriteFile(report, test::ReadFile(report) + "checked by the night shift\n");
+    const std::string before = test::ReadFile(report);
     ::chmod(report.c_str(), 0444); // read-only: never replaced
+    test::SetIniEntry(plant.ProgramIni(), "Machine1", "Bobbin4", "TRUE");
+    test::MakeDatabase(plant.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1"); // a run that changes something
     const auto result = plant.Run();
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_FALSE(test::Exists(report)) << "no report of an earlier regeneration beside the new database";
-    EXPECT_NE(test::ReadFile(plant.ServicePackLog()).find("could not be written"), std::string::npos);
+    EXPECT_EQ(test::ReadFile(report), before) << "what the user added to the report is kept";
+    const std::string log = test::ReadFile(plant.ServicePackLog());
+    EXPECT_NE(log.find("could not be written"), std::string::npos) << log;
+    EXPECT_NE(log.find("the report beside the database is from an earlier run (of " +
+                       before.substr(before.find("date: ") + 6, 19) + ")."),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(Report, ARunWhereEveryRowHasAPartnerDropsNone) {
@@ -155,6 +167,117 @@ TEST_F(Report, APreviewTellsWithoutChangingAnyFileOfThePlant) {
     EXPECT_EQ(failed.exitStatus, 1);
     EXPECT_NE(failed.errors.find("File not found"), std::string::npos) << failed.errors;
     EXPECT_FALSE(test::Exists(plant.ServicePackLog()));
+}
+
+// Whatever journal or log the databases have, and however the preview word
+// is written, a preview leaves every byte, time and entry of the plant.
+TEST_F(Report, APreviewLeavesThePlantWithAHotJournalOrAWriteAheadLog) {
+    DemoPlant plant(dir_ / "plant");
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+    std::filesystem::remove(plant.ServicePackLog());
+    test::LeaveHotJournal(plant.Preset(),
+                          "UPDATE PRESET_DEFS SET abs_min = 99; WITH RECURSIVE n(i) AS "
+                          "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) INSERT INTO "
+                          "PRESET_DEFS (ID, var_name, text) SELECT 1000 + i, 'x' || i, "
+                          "randomblob(4000) FROM n;");
+    const auto preview = [&](const char* arguments, int exitStatus) {
+        const std::string before = test::FolderState(plant.P());
+        test::RunOptions options;
+        options.arguments = arguments;
+        const auto result = plant.Run(options);
+        EXPECT_EQ(result.exitStatus, exitStatus) << arguments << result.errors;
+        EXPECT_EQ(test::FolderState(plant.P()), before) << arguments;
+        return result;
+    };
+    // The old rows as the journal restores them.
+    EXPECT_NE(preview("/EXTERNAL=SILENT /PREVIEW", 0).output.find("\nold rows read: 70\n"),
+              std::string::npos);
+    EXPECT_NE(preview("/preview/external=silent", 0).output.find("start mode: silent, preview"),
+              std::string::npos);
+    EXPECT_NE(preview("/EXTERNAL=SILENT /PREVIEW/", 0).output.find("start mode: silent, preview"),
+              std::string::npos);
+    EXPECT_EQ(preview("/EXTERNAL=SILENT /LOGFILE /PREVIEW", 2).output, "") << "a preview or not: neither";
+
+    ASSERT_EQ(plant.Run().exitStatus, 0); // a real run may roll the journal back
+    EXPECT_FALSE(test::Exists(plant.Preset() + "-journal"));
+    test::MakeDatabase(plant.Template(), "PRAGMA journal_mode=WAL");
+    test::MakeDatabase(plant.Preset(), "PRAGMA journal_mode=WAL");
+    EXPECT_NE(preview("/EXTERNAL=SILENT /PREVIEW", 0).output.find("\nold rows read: 70\n"),
+              std::string::npos);
+    EXPECT_FALSE(test::Exists(plant.Preset() + "-wal"));
+}
+
+// An excel-tab reader, as Python's csv module reads: a cell that starts
+// with a quote runs to the closing quote, "" inside it is one quote.
+std::vector<std::vector<std::string>> ReadExcelTab(std::string_view text) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::string cell;
+    bool quoted = false, started = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c != '"')
+                cell += c;
+            else if (i + 1 < text.size() && text[i + 1] == '"')
+                cell += text[++i];
+            else
+                quoted = false;
+        } else if (c == '"' && !started) {
+            quoted = started = true;
+        } else if (c == '\t' || c == '\n') {
+            row.push_back(std::exchange(cell, {}));
+            started = false;
+            if (c == '\n')
+                rows.push_back(std::exchange(row, {}));
+        } else {
+            cell += c;
+            started = true;
+        }
+    }
+    return rows;
+}
+
+TEST_F(Report, EveryLossIsCountedAndTheTableReadsBack) {
+    DemoPlant plant(dir_ / "plant");
+    ASSERT_EQ(plant.Run().exitStatus, 0);
+    // Names no generated row has: eight rows dropped, each with a name a
+    // table could break on; and one row whose values are carried in part.
+    test::MakeDatabase(plant.Preset(),
+                       "UPDATE PRESET_DEFS SET max = '4 50', min = '12,5' WHERE ID = 1;"
+                       "UPDATE PRESET_DEFS SET var_name = CASE ID WHEN 2 THEN '\"quoted' WHEN 3 THEN "
+                       "'tab' || char(9) || 'in' WHEN 4 THEN '=HYPERLINK(\"http://x\")' WHEN 5 THEN "
+                       "'+cmd|'' /C calc''!A0' WHEN 6 THEN 'nul' || char(0) || 'vt' || char(11) WHEN 7 THEN "
+                       "'nel' || char(133) || 'ls' || char(8232) WHEN 8 THEN 'line' || char(10) || 'break' "
+                       "ELSE '@x' END WHERE ID BETWEEN 2 AND 9;");
+    const auto result = plant.Run();
+    EXPECT_EQ(result.exitStatus, 1) << "the values that did not fit are reported";
+    const std::string report = test::ReadFile(plant.Preset() + ".report.txt");
+    EXPECT_NE(report.find("carried over (tuned values taken into a generated row): 61\n"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("carried over in part (a value its partner could not take was dropped): 1\n"),
+              std::string::npos);
+    EXPECT_NE(report.find("without a partner (tuned values dropped): 8\n"), std::string::npos);
+    EXPECT_NE(report.find("dropped rows, whole or in part (9)"), std::string::npos);
+    const auto rows = ReadExcelTab(report.substr(report.find("machine_type\tvar_name\t")));
+    ASSERT_EQ(rows.size(), 10u) << report;
+    for (const auto& row : rows)
+        EXPECT_EQ(row.size(), 10u) << row.at(0);
+    EXPECT_EQ(rows[1][9], "min: text \"12,5\" is no number, max: text \"4 50\" is no number; the "
+                          "template's values were kept");
+    const std::vector<std::string> names = {"\"quoted",
+                                            "tab\tin",
+                                            "'=HYPERLINK(\"http://x\")",
+                                            "'+cmd|' /C calc'!A0",
+                                            "nul\\x00vt\\x0B",
+                                            "nel\\u0085ls\\u2028",
+                                            "line\nbreak",
+                                            "'@x"};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(rows[2 + i][1], names[i]);
+    EXPECT_NE(test::ReadFile(plant.ServicePackLog())
+                  .find("70 rows generated, 61 carried over, 1 carried over in part, 8 dropped; "),
+              std::string::npos);
 }
 
 } // namespace

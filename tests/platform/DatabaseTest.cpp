@@ -2,6 +2,7 @@
 #include "platform/ProcessIdentity.h"
 #include "platform/database/Connection.h"
 #include "platform/database/FoldCase.h"
+#include "platform/database/ReadCopy.h"
 #include "platform/database/Recordset.h"
 #include "support/SqlHelpers.h"
 #include "support/TempDir.h"
@@ -164,6 +165,41 @@ TEST_F(Database, ALockedFileFailsWithinTheBusyTimeout) {
     }
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
+}
+
+// A file that is only read is read as its writers left it, and left as it
+// lies: a write-ahead log that holds the last commits is read with it, and
+// neither it nor the file is checkpointed, changed or added to.
+TEST(ReadCopy, ReadsWhatAWriteAheadLogHoldsAndWritesNothingBesideTheFile) {
+    TempDir dir;
+    const std::string path = dir / "live.mdb";
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer,
+                           "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; CREATE TABLE t (x); "
+                           "INSERT INTO t VALUES (1), (2), (3);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string before = torvex::test::FolderState(dir.Path());
+    {
+        const ReadCopy copy(path);
+        Connection db(copy.Path(), OpenMode::ReadOnly);
+        auto& count = db.Prepare("SELECT count(*) FROM t");
+        ASSERT_TRUE(count.Step());
+        EXPECT_EQ(count.ColumnInt(0), 3);
+    }
+    EXPECT_EQ(torvex::test::FolderState(dir.Path()), before);
+    sqlite3_close(writer);
+
+    // A file that cannot be copied fails with its own name, where it is used.
+    const ReadCopy missing(dir / "missing.mdb");
+    try {
+        (void)missing.Path();
+        FAIL() << "a missing file was read";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Number(), SQLITE_CANTOPEN);
+        EXPECT_NE(failure.Description().find(dir / "missing.mdb"), std::string::npos);
+    }
 }
 
 } // namespace

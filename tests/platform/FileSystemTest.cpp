@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -64,6 +65,30 @@ std::vector<std::string> TempFilesIn(const std::string& folder) {
         if (entry.path().filename().string().starts_with(platform::kTempPrefix))
             names.push_back(entry.path().filename());
     return names;
+}
+
+TEST(FileSystem, APrivateFolderGoesWithItsRunOrWithTheNextOne) {
+    TempDir tmp;
+    ::setenv("TMPDIR", tmp.Path().c_str(), 1);
+    const pid_t gone = ::fork(); // a process id that no longer runs
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string abandoned = tmp / ("torvex-test-" + std::to_string(gone) + "-abc");
+    const std::string running = tmp / ("torvex-test-" + std::to_string(::getppid()) + "-abc");
+    std::filesystem::create_directories(abandoned + "/sub");
+    std::filesystem::create_directories(running);
+    std::string path;
+    {
+        const platform::PrivateFolder folder("test");
+        path = folder.Path();
+        EXPECT_TRUE(std::filesystem::is_directory(path));
+        torvex::test::WriteFile(path + "/file", "x");
+        EXPECT_FALSE(std::filesystem::exists(abandoned));
+        EXPECT_TRUE(std::filesystem::exists(running)) << "its run still runs";
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+    ::unsetenv("TMPDIR");
 }
 
 } // namespace

@@ -48,20 +48,49 @@ TEST(CommandPath, KeepsLetterCaseAndSlashesUpToTheNextKey) {
     EXPECT_EQ(runtime::ParseCommandPath("/EXTERNAL=HX5CFG", "LOGFILE"), std::nullopt);
 }
 
+struct WordCase {
+    const char* commandLine;
+    runtime::CommandWord expected;
+};
+
+class PreviewWord : public ::testing::TestWithParam<WordCase> {};
+
+// A preview word must never be missed: a real run would change the plant.
+TEST_P(PreviewWord, IsFoundWhereverAKeyCanStand) {
+    EXPECT_EQ(runtime::FindCommandWord(GetParam().commandLine, "PREVIEW"), GetParam().expected)
+        << GetParam().commandLine;
+}
+
+using runtime::CommandWord;
+INSTANTIATE_TEST_SUITE_P(
+    Forms, PreviewWord,
+    ::testing::Values(WordCase{"/EXTERNAL=SILENT /PREVIEW /LOGFILE=/Plant/Run.log", CommandWord::Given},
+                      WordCase{"/PREVIEW /EXTERNAL=SILENT /LOGFILE=/Plant/Run.log", CommandWord::Given},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE=/Plant/Run.log /preview", CommandWord::Given},
+                      WordCase{"/EXTERNAL=SILENT/PREVIEW /LOGFILE=/Plant/Run.log", CommandWord::Given},
+                      WordCase{"/EXTERNAL=SILENT /PREVIEW=1 /LOGFILE=/Plant/Run.log", CommandWord::Given},
+                      WordCase{"/preview/external=silent", CommandWord::Given},
+                      WordCase{"/EXTERNAL=SILENT /PREVIEW/", CommandWord::Given},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE=/tmp/preview/x /PREVIEW", CommandWord::Given},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE /PREVIEW", CommandWord::Ambiguous},
+                      WordCase{"/LOGFILE=/tmp/preview/x", CommandWord::Ambiguous},
+                      WordCase{"/EXTERNAL=HX5CFG /LOGFILE=/tmp/preview", CommandWord::Ambiguous},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE=/tmp/x/Preview", CommandWord::Ambiguous},
+                      WordCase{"/EXTERNAL=SILENT", CommandWord::Absent},
+                      WordCase{"/EXTERNAL=SILENT /PREVIEWS", CommandWord::Absent},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE=/tmp/preview.log", CommandWord::Absent},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE", CommandWord::Absent},
+                      WordCase{"", CommandWord::Absent}),
+    [](const auto& param) { return std::to_string(param.index); });
+
 TEST(CommandValue, ThePreviewWordChangesNoDesignedKey) {
     for (const char* commandLine : {"/EXTERNAL=SILENT /PREVIEW /LOGFILE=/Plant/Run.log",
                                     "/PREVIEW /EXTERNAL=SILENT /LOGFILE=/Plant/Run.log",
-                                    "/EXTERNAL=SILENT /LOGFILE=/Plant/Run.log /preview",
                                     "/EXTERNAL=SILENT/PREVIEW /LOGFILE=/Plant/Run.log",
-                                    "/EXTERNAL=SILENT /PREVIEW=1 /LOGFILE=/Plant/Run.log"}) {
-        EXPECT_TRUE(runtime::AsksForPreview(commandLine)) << commandLine;
+                                    "/PREVIEW/EXTERNAL=SILENT /LOGFILE=/Plant/Run.log"}) {
         EXPECT_EQ(runtime::ParseCommandValue(commandLine, "EXTERNAL"), "SILENT") << commandLine;
         EXPECT_EQ(runtime::ParseCommandPath(commandLine, "LOGFILE"), "/Plant/Run.log") << commandLine;
     }
-    for (const char* commandLine :
-         {"/EXTERNAL=SILENT", "/EXTERNAL=SILENT /PREVIEWS", "/LOGFILE=/tmp/preview/x",
-          "/EXTERNAL=HX5CFG /LOGFILE=/tmp/preview", "/EXTERNAL=SILENT /LOGFILE=/tmp/x/Preview"})
-        EXPECT_FALSE(runtime::AsksForPreview(commandLine)) << commandLine;
 }
 
 TEST(CommandValue, KeyAtTheVeryEndIsAFailure) {
