@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <variant>
 
 namespace torvex::window {
 
@@ -45,25 +47,57 @@ private:
     std::array<MachineBobbins, 6> machines_{};
 };
 
-// One of the eight keys of a bobbin column in a "Machine" section, with the
-// field it holds: a Boolean or a picture number. The order is the order in
-// which the keys are read and written. The key texts are what other programs
-// read in the program ini, misspelt "BobbinWithBlankLenght" included.
-struct ColumnKey {
+// One setting of a bobbin column: its key in a "Machine" section (the
+// column's number follows it), the control that shows it, and the field that
+// holds it, a Boolean or a picture number. The order is the order in which
+// the keys are read and written. The key texts are what other programs read
+// in the program ini, misspelt "BobbinWithBlankLenght" included. A new
+// setting is one line here.
+struct ColumnSetting {
     const char* key;
+    const char* control;
     bool BobbinColumn::*flag;
     std::int16_t BobbinColumn::*number;
 };
 
-inline constexpr std::array<ColumnKey, 8> kColumnKeys = {{
-    {"TensionArmWithoutSplicePosition", &BobbinColumn::TensionArmWithoutSplicePosition, nullptr},
-    {"BobbinWithBlankLenght", &BobbinColumn::BobbinWithBlankLength, nullptr},
-    {"Bobbin", &BobbinColumn::Bobbin, nullptr},
-    {"WithoutBobbin", &BobbinColumn::WithoutBobbin, nullptr},
-    {"WithoutTensionArm", &BobbinColumn::WithoutTensionArm, nullptr},
-    {"OnlyBlank", &BobbinColumn::OnlyBlank, nullptr},
-    {"BobbinMaterialSym", nullptr, &BobbinColumn::BobbinMaterialSym},
-    {"BobbinSym", nullptr, &BobbinColumn::BobbinSym},
+inline constexpr std::array<ColumnSetting, 8> kColumnSettings = {{
+    {"TensionArmWithoutSplicePosition", "CheckTensionArmWithoutSplicePosition",
+     &BobbinColumn::TensionArmWithoutSplicePosition, nullptr},
+    {"BobbinWithBlankLenght", "CheckBlank", &BobbinColumn::BobbinWithBlankLength, nullptr},
+    {"Bobbin", "CheckBobbinOk", &BobbinColumn::Bobbin, nullptr},
+    {"WithoutBobbin", "CheckWithoutBobbin", &BobbinColumn::WithoutBobbin, nullptr},
+    {"WithoutTensionArm", "CheckWithoutTensionArm", &BobbinColumn::WithoutTensionArm, nullptr},
+    {"OnlyBlank", "CheckOnlyBlank", &BobbinColumn::OnlyBlank, nullptr},
+    {"BobbinMaterialSym", "ComboMaterial", nullptr, &BobbinColumn::BobbinMaterialSym},
+    {"BobbinSym", "ComboSymbol", nullptr, &BobbinColumn::BobbinSym},
 }};
+
+// The setting of column settings that `control` shows; a failure (index out
+// of range) for a control that shows none.
+inline const ColumnSetting& SettingShownBy(std::string_view control) {
+    for (const ColumnSetting& setting : kColumnSettings)
+        if (control == setting.control)
+            return setting;
+    throw std::out_of_range("no setting is shown by " + std::string(control));
+}
+
+// A setting's value: a Boolean or a picture number.
+using SettingValue = std::variant<bool, std::int16_t>;
+
+// Calls visit(key, value) for the 33 keys of a machine's section, in the
+// order they are read and written: "NoBobbinChanger", then every setting of
+// columns 1 to 4. `value` is the field in `machine` (a bool& or an
+// std::int16_t&, const when `machine` is).
+template <class Machine, class Visit> void ForEachMachineKey(Machine& machine, Visit&& visit) {
+    visit(std::string("NoBobbinChanger"), machine.NoBobbinChanger);
+    for (std::size_t c = 1; c <= 4; ++c)
+        for (const ColumnSetting& setting : kColumnSettings) {
+            const std::string key = setting.key + std::to_string(c);
+            if (setting.flag)
+                visit(key, machine.columns[c].*setting.flag);
+            else
+                visit(key, machine.columns[c].*setting.number);
+        }
+}
 
 } // namespace torvex::window

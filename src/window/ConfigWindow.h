@@ -136,7 +136,7 @@ private:
     void SetTabOrder();
     std::size_t CurrentMachine() const;
     bool CheckBoxClicked(runtime::Guard& guard, CheckBoxControl& box, std::size_t& m);
-    void OptionClick(const char* handler, const char* control, bool BobbinColumn::*field, int c);
+    void OptionClick(const char* handler, const char* control, int c);
     void ComboClick(const char* handler, const char* combo, const char* image,
                     std::int16_t BobbinColumn::*field, int c);
     void ShowPicture(runtime::Guard& guard, ImageControl& box, const std::string& path);

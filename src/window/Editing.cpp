@@ -22,15 +22,16 @@ bool ConfigWindow::CheckBoxClicked(runtime::Guard& guard, CheckBoxControl& box, 
     return true;
 }
 
-// The five check boxes with one setting each, and the bobbin changer.
-void ConfigWindow::OptionClick(const char* handler, const char* control, bool BobbinColumn::*field, int c) {
+// The five check boxes with one setting each (column `c`), and the bobbin
+// changer (column 0).
+void ConfigWindow::OptionClick(const char* handler, const char* control, int c) {
     runtime::Guard guard(rt_, handler);
     auto& box = Get<CheckBoxControl>(control, c);
     std::size_t m = 0;
     if (!CheckBoxClicked(guard, box, m))
         return;
     guard([&] {
-        if (field)
+        if (bool BobbinColumn::*field = c == 0 ? nullptr : SettingShownBy(control).flag)
             BobbinSettings.At(m, static_cast<std::size_t>(c)).*field = box.Value() == 1;
         else
             BobbinSettings.Machine(m).NoBobbinChanger = box.Value() == 1;
@@ -38,24 +39,22 @@ void ConfigWindow::OptionClick(const char* handler, const char* control, bool Bo
 }
 
 void ConfigWindow::CheckBobbinChange_Click() {
-    OptionClick("CheckBobbinChange_Click", "CheckBobbinChange", nullptr, 0);
+    OptionClick("CheckBobbinChange_Click", "CheckBobbinChange", 0);
 }
 void ConfigWindow::CheckBlank_Click(int c) {
-    OptionClick("CheckBlank_Click", "CheckBlank", &BobbinColumn::BobbinWithBlankLength, c);
+    OptionClick("CheckBlank_Click", "CheckBlank", c);
 }
 void ConfigWindow::CheckTensionArmWithoutSplicePosition_Click(int c) {
-    OptionClick("CheckTensionArmWithoutSplicePosition_Click", "CheckTensionArmWithoutSplicePosition",
-                &BobbinColumn::TensionArmWithoutSplicePosition, c);
+    OptionClick("CheckTensionArmWithoutSplicePosition_Click", "CheckTensionArmWithoutSplicePosition", c);
 }
 void ConfigWindow::CheckWithoutBobbin_Click(int c) {
-    OptionClick("CheckWithoutBobbin_Click", "CheckWithoutBobbin", &BobbinColumn::WithoutBobbin, c);
+    OptionClick("CheckWithoutBobbin_Click", "CheckWithoutBobbin", c);
 }
 void ConfigWindow::CheckWithoutTensionArm_Click(int c) {
-    OptionClick("CheckWithoutTensionArm_Click", "CheckWithoutTensionArm", &BobbinColumn::WithoutTensionArm,
-                c);
+    OptionClick("CheckWithoutTensionArm_Click", "CheckWithoutTensionArm", c);
 }
 void ConfigWindow::CheckOnlyBlank_Click(int c) {
-    OptionClick("CheckOnlyBlank_Click", "CheckOnlyBlank", &BobbinColumn::OnlyBlank, c);
+    OptionClick("CheckOnlyBlank_Click", "CheckOnlyBlank", c);
 }
 
 // The column switch: shows or hides the column's other controls.

@@ -87,18 +87,12 @@ void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
                                       changedHere ? atLoad : rt_.ReadIniEntry(section, key, writeIni)))
             (void)rt_.SaveIni(value, section, key, writeIni);
     };
-    save("NoBobbinChanger", machine.NoBobbinChanger, machine.NoBobbinChanger != shown.NoBobbinChanger);
-    for (std::size_t c = 1; c <= 4; ++c) {
-        const BobbinColumn& column = machine.columns[c];
-        const BobbinColumn& was = shown.columns[c];
-        for (const ColumnKey& key : kColumnKeys) {
-            const std::string name = key.key + std::to_string(c);
-            if (key.flag)
-                save(name, column.*key.flag, column.*key.flag != was.*key.flag);
-            else
-                save(name, column.*key.number, column.*key.number != was.*key.number);
-        }
-    }
+    std::vector<SettingValue> was;
+    ForEachMachineKey(shown, [&](const std::string&, const auto& value) { was.emplace_back(value); });
+    std::size_t i = 0;
+    ForEachMachineKey(machine, [&](const std::string& key, const auto& value) {
+        save(key, value, SettingValue(value) != was.at(i++));
+    });
 }
 
 namespace {

@@ -5,26 +5,11 @@
 
 #include <QLabel>
 
+#include <algorithm>
+#include <type_traits>
 #include <utility>
 
 namespace torvex::window {
-
-namespace {
-
-// The check boxes of a bobbin column and the settings they show.
-struct Shown {
-    const char* control;
-    bool BobbinColumn::*flag;
-};
-constexpr Shown kShown[] = {
-    {"CheckBobbinOk", &BobbinColumn::Bobbin},
-    {"CheckBlank", &BobbinColumn::BobbinWithBlankLength},
-    {"CheckTensionArmWithoutSplicePosition", &BobbinColumn::TensionArmWithoutSplicePosition},
-    {"CheckWithoutBobbin", &BobbinColumn::WithoutBobbin},
-    {"CheckWithoutTensionArm", &BobbinColumn::WithoutTensionArm},
-    {"CheckOnlyBlank", &BobbinColumn::OnlyBlank}};
-
-} // namespace
 
 void ConfigWindow::Form_Load() {
     runtime::Guard guard(rt_, "Form_Load");
@@ -62,33 +47,21 @@ std::int16_t ConfigWindow::CountPictures(const std::string& folder, const std::s
 
 void ConfigWindow::ReadMachine(std::size_t n, const std::string& readIni) {
     const std::string section = "Machine" + std::to_string(n);
-    MachineBobbins& machine = BobbinSettings.Machine(n);
-    machine.NoBobbinChanger = rt_.LoadIniBoolean(section, "NoBobbinChanger", readIni, false);
-    for (std::size_t c = 1; c <= 4; ++c) {
-        BobbinColumn& column = machine.columns[c];
-        for (const ColumnKey& key : kColumnKeys) {
-            const std::string name = key.key + std::to_string(c);
-            if (key.flag) {
-                column.*key.flag = rt_.LoadIniBoolean(section, name, readIni, false);
-            } else {
-                column.*key.number = rt_.LoadIniInteger(section, name, readIni, false);
-                if (column.*key.number < 0)
-                    column.*key.number = 0;
-            }
-        }
-    }
+    ForEachMachineKey(BobbinSettings.Machine(n), [&](const std::string& key, auto& value) {
+        if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, bool>)
+            value = rt_.LoadIniBoolean(section, key, readIni, false);
+        else
+            value = std::max<std::int16_t>(rt_.LoadIniInteger(section, key, readIni, false), 0);
+    });
 }
 
 // The 33 entries of machine `n` in `file`, as the file holds them.
 ConfigWindow::Entries ConfigWindow::ReadEntries(std::size_t n, const std::string& file) {
     const std::string section = "Machine" + std::to_string(n);
     Entries entries;
-    entries.emplace("NoBobbinChanger", rt_.ReadIniEntry(section, "NoBobbinChanger", file));
-    for (std::size_t c = 1; c <= 4; ++c)
-        for (const ColumnKey& key : kColumnKeys) {
-            const std::string name = key.key + std::to_string(c);
-            entries.emplace(name, rt_.ReadIniEntry(section, name, file));
-        }
+    ForEachMachineKey(BobbinSettings.Machine(n), [&](const std::string& key, const auto&) {
+        entries.emplace(key, rt_.ReadIniEntry(section, key, file));
+    });
     return entries;
 }
 
@@ -201,11 +174,12 @@ void ConfigWindow::TabStripMachine_Click() {
     });
     for (int c = 1; c <= 4; ++c) {
         const auto col = static_cast<std::size_t>(c);
-        for (const Shown& shown : kShown)
-            guard([&] {
-                Get<CheckBoxControl>(shown.control, c)
-                    .SetValue(BobbinSettings.At(m, col).*shown.flag ? 1 : 0);
-            });
+        for (const ColumnSetting& setting : kColumnSettings)
+            if (setting.flag)
+                guard([&] {
+                    Get<CheckBoxControl>(setting.control, c)
+                        .SetValue(BobbinSettings.At(m, col).*setting.flag ? 1 : 0);
+                });
         for (const auto& [name, field] : {std::pair{"ComboMaterial", &BobbinColumn::BobbinMaterialSym},
                                           std::pair{"ComboSymbol", &BobbinColumn::BobbinSym}}) {
             auto& combo = Get<ComboControl>(name, c);
