@@ -5,6 +5,7 @@
 #include "platform/qt/EventBridge.h"
 #include "platform/qt/QtDialogs.h"
 #include "presetdb/Preview.h"
+#include "presetdb/Restore.h"
 #include "runtime/Runtime.h"
 #include "window/ConfigWindow.h"
 
@@ -25,6 +26,9 @@ extern char** environ;
 namespace {
 
 using namespace torvex;
+
+// Where a silent run logs when the environment names no log.
+constexpr const char* kServicePackLog = "/var/log/PelzoServicePack.log";
 
 bool AsksForSilentRun(const std::string& commandLine) {
     try {
@@ -124,6 +128,22 @@ int main(int argc, char** argv) {
     }
     const bool silent = AsksForSilentRun(identity.commandLine);
     const char* servicePackLog = std::getenv("PELZO_SERVICEPACK_LOG");
+    if (runtime::AsksForRestore(identity.commandLine)) {
+        if (!silent) {
+            std::cerr << identity.programFileName << ": /RESTORE runs only together with /EXTERNAL=SILENT\n";
+            return 2;
+        }
+        platform::DefaultAnswers dialogs;
+        const bool preview = runtime::AsksForPreview(identity.commandLine);
+        runtime::Runtime rt(identity, {dialogs,
+                                       servicePackLog ? servicePackLog
+                                       : preview      ? ""
+                                                      : kServicePackLog,
+                                       nullptr,
+                                       {},
+                                       preview});
+        return presetdb::RunRestore(rt, std::cout, preview, window::kPlantWait);
+    }
     if (runtime::AsksForPreview(identity.commandLine)) {
         if (!silent) {
             std::cerr << identity.programFileName << ": /PREVIEW runs only together with /EXTERNAL=SILENT\n";
@@ -154,8 +174,8 @@ int main(int argc, char** argv) {
 
     platform::EventBridge events;
     platform::QtDialogs dialogs(events);
-    runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "/var/log/PelzoServicePack.log",
-                                   nullptr, [&events] { events.ProcessEvents(); }});
+    runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : kServicePackLog, nullptr,
+                                   [&events] { events.ProcessEvents(); }});
     // A signal ends a window that waits for the user at the next tick.
     QTimer terminationPoll;
     QObject::connect(&terminationPoll, &QTimer::timeout,

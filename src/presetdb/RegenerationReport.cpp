@@ -30,6 +30,10 @@ std::string Cell(std::string_view text) {
 
 } // namespace
 
+std::string ReportCell(std::string_view text) {
+    return Cell(text);
+}
+
 std::size_t RegenerationReport::RowsGenerated() const {
     std::size_t rows = 0;
     for (const Machine& machine : machines)

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace torvex::presetdb {
@@ -45,5 +46,9 @@ struct RegenerationReport {
     // The one line a silent run adds to the service-pack log.
     std::string Summary(const std::string& reportPath) const;
 };
+
+// `text` as one cell of the reports' tab-separated tables: a tab or line
+// break of its own becomes a blank, a byte that is no UTF-8 becomes U+FFFD.
+std::string ReportCell(std::string_view text);
 
 } // namespace torvex::presetdb

@@ -45,6 +45,14 @@ std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::s
 }
 
 bool AsksForPreview(std::string_view commandLine) {
+    return HasCommandWord(commandLine, "/PREVIEW");
+}
+
+bool AsksForRestore(std::string_view commandLine) {
+    return HasCommandWord(commandLine, "/RESTORE");
+}
+
+bool HasCommandWord(std::string_view commandLine, std::string_view word) {
     const std::string upper = UpperCase(commandLine);
     // The log file's path is a value, whatever it holds: it runs from after
     // "LOGFILE=" to the next " /", as GetPathLogfile reads it.
@@ -53,13 +61,13 @@ bool AsksForPreview(std::string_view commandLine) {
         pathStart = key + 8;
         pathEnd = upper.find(" /", pathStart);
     }
-    constexpr std::string_view kWord = "/PREVIEW";
-    for (auto pos = upper.find(kWord); pos != std::string::npos; pos = upper.find(kWord, pos + 1)) {
+    const std::string key = UpperCase(word);
+    for (auto pos = upper.find(key); pos != std::string::npos; pos = upper.find(key, pos + 1)) {
         if (pathStart != std::string::npos && pos >= pathStart && pos < pathEnd)
             continue;
         // A key may follow a value without a blank (/EXTERNAL=SILENT/PREVIEW);
         // a folder of a path is followed by "/" (/LOGFILE=/plant/preview/x.log).
-        const std::size_t end = pos + kWord.size();
+        const std::size_t end = pos + key.size();
         if (end == upper.size() || upper[end] == ' ' || upper[end] == '=')
             return true;
     }

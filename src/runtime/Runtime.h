@@ -276,6 +276,10 @@ std::optional<std::string> ParseCommandPath(std::string_view commandLine, std::s
 // command-line reader looks for end at the next "/", so they read the same
 // with it.
 bool AsksForPreview(std::string_view commandLine);
+// The same for "/RESTORE".
+bool AsksForRestore(std::string_view commandLine);
+// The same for any such `word` ("/PREVIEW").
+bool HasCommandWord(std::string_view commandLine, std::string_view word);
 
 // Text form of numbers in ini files: no leading blank, "." as decimal
 // separator, no zero before the separator of a value between -1 and 1.

@@ -64,6 +64,34 @@ TEST(CommandValue, ThePreviewWordChangesNoDesignedKey) {
         EXPECT_FALSE(runtime::AsksForPreview(commandLine)) << commandLine;
 }
 
+struct WordCase {
+    const char* commandLine;
+    bool restore, preview;
+};
+
+class RestoreWord : public ::testing::TestWithParam<WordCase> {};
+
+TEST_P(RestoreWord, IsAKeyOfItsOwnBesideTheOthers) {
+    const WordCase& c = GetParam();
+    EXPECT_EQ(runtime::AsksForRestore(c.commandLine), c.restore);
+    EXPECT_EQ(runtime::AsksForPreview(c.commandLine), c.preview);
+    EXPECT_EQ(runtime::ParseCommandValue(c.commandLine, "EXTERNAL").value_or("SILENT"), "SILENT")
+        << "the word changes no other key";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, RestoreWord,
+    ::testing::Values(WordCase{"/EXTERNAL=SILENT /RESTORE", true, false},
+                      WordCase{"/RESTORE /EXTERNAL=SILENT", true, false},
+                      WordCase{"/EXTERNAL=SILENT/restore", true, false},
+                      WordCase{"/EXTERNAL=SILENT /RESTORE /PREVIEW", true, true},
+                      WordCase{"/EXTERNAL=SILENT /PREVIEW /RESTORE=1", true, true},
+                      WordCase{"/RESTORE", true, false}, WordCase{"/EXTERNAL=SILENT /RESTORED", false, false},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE=/plant/restore/x.log", false, false},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE=/plant/x /RESTORE", true, false},
+                      WordCase{"/EXTERNAL=SILENT /LOGFILE=/plant/x/restore", false, false},
+                      WordCase{"/EXTERNAL=SILENT", false, false}));
+
 TEST(CommandValue, KeyAtTheVeryEndIsAFailure) {
     EXPECT_THROW(runtime::ParseCommandValue("/EXTERNAL=HX5CFG /LOGFILE", "LOGFILE"), platform::Failure);
 }
