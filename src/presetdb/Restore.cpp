@@ -1,5 +1,6 @@
 #include "presetdb/Restore.h"
 
+#include "platform/Failure.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramEnd.h"
 #include "platform/Text.h"
@@ -247,16 +248,25 @@ int RunRestore(runtime::Runtime& rt, std::ostream& out, bool preview, std::chron
                   std::to_string(v.revision) + "\n";
         report += "preset database: " + presetPath + "\n";
         report += "its content is a restore of: " + backupVersion + "\n";
+        // The content is in: from here on the report must be written, so no
+        // guarded step (a safe point for a signal) comes before it.
         std::vector<TunedRow> nowRows;
-        if (!replaced.keptAs.empty() && guard([&] {
+        bool compared = false;
+        if (!replaced.keptAs.empty()) {
+            try {
                 Connection previous(replaced.keptAs, OpenMode::ReadOnly);
                 nowRows = ReadTunedRows(previous);
-            })) {
-            report += "previous content kept as: " + Version(replaced.keptAs) + "\n\n";
-            report += CompareForRestore(nowRows, restoredRows).Text();
-        } else {
-            report += "previous content: not kept\n";
+                compared = true;
+            } catch (const platform::Failure&) {
+                // The report then only names the versions.
+            }
         }
+        if (compared)
+            report += "previous content kept as: " + Version(replaced.keptAs) + "\n\n" +
+                      CompareForRestore(nowRows, restoredRows).Text();
+        else
+            report += "previous content: " +
+                      (replaced.keptAs.empty() ? std::string("not kept") : Version(replaced.keptAs)) + "\n";
         const std::string trouble = WriteReport(reportPath, report, presetPath);
         guard([&] {
             if (int err = platform::SyncFolderOf(presetPath); err != 0)
