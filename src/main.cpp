@@ -5,6 +5,7 @@
 #include "platform/qt/EventBridge.h"
 #include "platform/qt/QtDialogs.h"
 #include "presetdb/Preview.h"
+#include "presetdb/Restore.h"
 #include "runtime/Runtime.h"
 #include "window/ConfigWindow.h"
 
@@ -24,6 +25,9 @@ extern char** environ;
 namespace {
 
 using namespace torvex;
+
+// Where a silent run logs when the environment names no log.
+constexpr const char* kServicePackLog = "/var/log/PelzoServicePack.log";
 
 bool AsksForSilentRun(const std::string& commandLine) {
     try {
@@ -133,12 +137,30 @@ int main(int argc, char** argv) {
     const bool silent = AsksForSilentRun(identity.commandLine);
     const char* servicePackLog = std::getenv("PELZO_SERVICEPACK_LOG");
     const auto preview = runtime::FindCommandWord(identity.commandLine, "PREVIEW");
-    if (preview == runtime::CommandWord::Ambiguous) {
-        // Never a real run for a user who may have asked for a preview.
-        std::cerr << identity.programFileName
-                  << ": /PREVIEW stands in the log file's path (the path runs to the next \" /\"): "
-                     "a preview or not? Nothing was run\n";
-        return 2;
+    const auto restore = runtime::FindCommandWord(identity.commandLine, "RESTORE");
+    for (const auto& [found, word] : {std::pair{preview, "/PREVIEW"}, std::pair{restore, "/RESTORE"}})
+        if (found == runtime::CommandWord::Ambiguous) {
+            // Never a real run, or a restore, that the user may not have meant.
+            std::cerr << identity.programFileName << ": " << word
+                      << " stands in the log file's path (the path runs to the next \" /\"): "
+                         "meant or not? Nothing was run\n";
+            return 2;
+        }
+    if (restore == runtime::CommandWord::Given) {
+        if (!silent) {
+            std::cerr << identity.programFileName << ": /RESTORE runs only together with /EXTERNAL=SILENT\n";
+            return 2;
+        }
+        platform::DefaultAnswers dialogs;
+        const bool only = preview == runtime::CommandWord::Given;
+        runtime::Runtime rt(identity, {dialogs,
+                                       servicePackLog ? servicePackLog
+                                       : only         ? ""
+                                                      : kServicePackLog,
+                                       nullptr,
+                                       {},
+                                       only});
+        return presetdb::RunRestore(rt, std::cout, only, window::kPlantWait);
     }
     if (preview == runtime::CommandWord::Given) {
         if (!silent) {
@@ -170,8 +192,8 @@ int main(int argc, char** argv) {
 
     platform::EventBridge events;
     platform::QtDialogs dialogs(events);
-    runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "/var/log/PelzoServicePack.log",
-                                   nullptr, [&events] { events.ProcessEvents(); }});
+    runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : kServicePackLog, nullptr,
+                                   [&events] { events.ProcessEvents(); }});
     // A signal ends a window that waits for the user at the next tick.
     QTimer terminationPoll;
     QObject::connect(&terminationPoll, &QTimer::timeout,

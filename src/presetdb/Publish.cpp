@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 #include "platform/database/Connection.h"
 #include "presetdb/OldPresetTable.h"
+#include "presetdb/PresetFile.h"
 #include "presetdb/PresetGeneration.h"
 #include "runtime/Guard.h"
 
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace torvex::presetdb {
@@ -19,15 +21,19 @@ namespace {
 
 // Puts the copy of the previous preset database in the backup's place.
 // Called once the new content is in, so it must not lose the copy when that
-// place is taken: the copy then stays under a name of its own. Returns "" or
-// what the user must be told.
-std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath) {
+// place is taken: the copy then stays under a name of its own, which
+// `keptAs` is given ("" when it is lost). Returns "" or what the user must
+// be told; `done` says what became of the preset database ("regenerated").
+std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath, std::string_view done,
+                       std::string& keptAs) {
     const std::string bak = presetPath + ".bak";
+    keptAs = bak;
     const int err = backup.RenameOver(bak);
     if (err == 0)
         return {};
-    std::string text = "The preset database \"" + presetPath +
-                       "\" was regenerated, but its previous version could not be kept as \"" + bak +
+    keptAs.clear();
+    std::string text = "The preset database \"" + presetPath + "\" was " + std::string(done) +
+                       ", but its previous version could not be kept as \"" + bak +
                        "\": " + platform::DescribeFileError(bak, err);
     char stamp[32];
     const std::time_t now = std::time(nullptr);
@@ -37,8 +43,10 @@ std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath
     for (int i = 1; i <= 100; ++i) {
         const std::string elsewhere = bak + "-" + stamp + (i > 1 ? "-" + std::to_string(i) : "");
         std::error_code ec;
-        if (!std::filesystem::exists(elsewhere, ec) && !ec && backup.RenameOver(elsewhere) == 0)
+        if (!std::filesystem::exists(elsewhere, ec) && !ec && backup.RenameOver(elsewhere) == 0) {
+            keptAs = elsewhere;
             return text + "; it was kept as \"" + elsewhere + "\".";
+        }
     }
     return text + "; it is lost.";
 }
@@ -57,6 +65,41 @@ struct Descriptor {
             ::close(fd);
     }
 };
+
+} // namespace
+
+ContentReplaced ReplaceKeepingBackup(Connection& preset, const std::string& presetPath, Connection& source,
+                                     std::string_view done, const std::function<bool()>& mayReplace) {
+    platform::TempFile backup;
+    if (int err = backup.Create(platform::FolderOf(presetPath)); err != 0)
+        platform::RaiseFileError(err, presetPath + ".bak");
+    // Opened before and closed after SQLite locks the file: closing a
+    // descriptor of the file lets go of every lock this process holds on it.
+    const Descriptor current{platform::OpenForReading(presetPath)};
+    if (current.fd < 0)
+        platform::RaiseFileError(errno, presetPath);
+    ContentReplaced result;
+    result.replaced = preset.ReplaceContentWith(source, [&] {
+        if (mayReplace && !mayReplace())
+            return false;
+        // The copy keeps the last-write time of the content it holds: the
+        // time stamp of the backup says which version it is.
+        struct stat st {};
+        int err = ::fstat(current.fd, &st) == 0 ? 0 : errno;
+        if (err == 0)
+            err = backup.CopyFrom(current.fd);
+        if (err == 0)
+            err = backup.Finish(presetPath, &st.st_mtim);
+        if (err != 0)
+            platform::RaiseFileError(err, presetPath + ".bak");
+        return true;
+    });
+    if (result.replaced)
+        result.backupTrouble = KeepBackup(backup, presetPath, done, result.keptAs);
+    return result;
+}
+
+namespace {
 
 // Puts the finished work file in place of the preset database. A new file
 // is renamed into place, with the template's mode and group. An existing
@@ -106,31 +149,13 @@ PresetPublished PublishPreset(platform::TempFile& work, const std::string& prese
     }
     if (platform::db::SameDatabaseContent(work.Path(), presetPath))
         return {};
-    platform::TempFile backup;
-    if (int err = backup.Create(platform::FolderOf(presetPath)); err != 0)
-        platform::RaiseFileError(err, presetPath + ".bak");
-    // Opened before and closed after SQLite locks the file: closing a
-    // descriptor of the file lets go of every lock this process holds on it.
-    const Descriptor current{platform::OpenForReading(presetPath)};
-    if (current.fd < 0)
-        platform::RaiseFileError(errno, presetPath);
     Connection source(work.Path(), OpenMode::ReadOnly);
     bool changed = false;
-    const bool replaced = preset.ReplaceContentWith(source, [&] {
-        if (fromPresetFile && preset.ChangesSeen() != seen) {
-            changed = true;
-            return false;
-        }
-        int err = backup.CopyFrom(current.fd);
-        if (err == 0)
-            err = backup.Finish(presetPath);
-        if (err != 0)
-            platform::RaiseFileError(err, presetPath + ".bak");
-        return true;
+    const ContentReplaced replaced = ReplaceKeepingBackup(preset, presetPath, source, "regenerated", [&] {
+        changed = fromPresetFile && preset.ChangesSeen() != seen;
+        return !changed;
     });
-    if (!replaced)
-        return {changed, {}};
-    return {false, KeepBackup(backup, presetPath)};
+    return {changed, replaced.backupTrouble};
 }
 
 // A copy of the work file, flushed, that is to replace the template and keeps
@@ -229,6 +254,10 @@ bool PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
     else if (rt_.SilentMode)
         rt_.WriteServicePackNote(report.Summary(reportPath));
     return true;
+}
+
+std::string WriteReport(const std::string& path, const std::string& text, const std::string& presetPath) {
+    return WriteReportFile(path, text, presetPath);
 }
 
 } // namespace torvex::presetdb

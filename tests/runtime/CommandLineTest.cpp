@@ -93,6 +93,35 @@ TEST(CommandValue, ThePreviewWordChangesNoDesignedKey) {
     }
 }
 
+struct RestoreCase {
+    const char* commandLine;
+    bool restore, preview;
+};
+
+class RestoreWord : public ::testing::TestWithParam<RestoreCase> {};
+
+TEST_P(RestoreWord, IsAKeyOfItsOwnBesideTheOthers) {
+    const RestoreCase& c = GetParam();
+    EXPECT_EQ(runtime::FindCommandWord(c.commandLine, "RESTORE") == runtime::CommandWord::Given, c.restore);
+    EXPECT_EQ(runtime::FindCommandWord(c.commandLine, "PREVIEW") == runtime::CommandWord::Given, c.preview);
+    EXPECT_EQ(runtime::ParseCommandValue(c.commandLine, "EXTERNAL").value_or("SILENT"), "SILENT")
+        << "the word changes no other key";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, RestoreWord,
+    ::testing::Values(RestoreCase{"/EXTERNAL=SILENT /RESTORE", true, false},
+                      RestoreCase{"/RESTORE /EXTERNAL=SILENT", true, false},
+                      RestoreCase{"/EXTERNAL=SILENT/restore", true, false},
+                      RestoreCase{"/EXTERNAL=SILENT /RESTORE /PREVIEW", true, true},
+                      RestoreCase{"/EXTERNAL=SILENT /PREVIEW /RESTORE=1", true, true},
+                      RestoreCase{"/RESTORE", true, false},
+                      RestoreCase{"/EXTERNAL=SILENT /RESTORED", false, false},
+                      RestoreCase{"/EXTERNAL=SILENT /LOGFILE=/plant/restore/x.log", false, false},
+                      RestoreCase{"/EXTERNAL=SILENT /LOGFILE=/plant/x /RESTORE", true, false},
+                      RestoreCase{"/EXTERNAL=SILENT /LOGFILE=/plant/x/restore", false, false},
+                      RestoreCase{"/EXTERNAL=SILENT", false, false}));
+
 TEST(CommandValue, KeyAtTheVeryEndIsAFailure) {
     EXPECT_THROW(runtime::ParseCommandValue("/EXTERNAL=HX5CFG /LOGFILE", "LOGFILE"), platform::Failure);
 }
