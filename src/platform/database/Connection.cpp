@@ -465,19 +465,29 @@ bool SameDatabaseContent(const std::string& a, const std::string& b) {
 }
 
 void CopyDatabaseInto(const std::string& source, platform::TempFile& into) {
-    Connection db(source, OpenMode::ReadOnly);
-    db.BeginRead();
-    const int fd = OpenForReading(source);
-    const int err = fd < 0 ? errno : into.CopyFrom(fd);
-    if (fd >= 0)
-        ::close(fd);
+    // Opened before and closed after SQLite holds the file's shared lock:
+    // closing a descriptor of the file lets go of every lock of this process on it.
+    struct Descriptor {
+        int fd;
+        ~Descriptor() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } const file{OpenForReading(source)};
+    int err = file.fd < 0 ? errno : 0;
+    {
+        Connection db(source, OpenMode::ReadOnly);
+        db.BeginRead();
+        if (file.fd >= 0)
+            err = into.CopyFrom(file.fd);
+        db.Commit();
+    }
     // A full disk or a size limit is the copy's, not the source's.
     if (err == ENOSPC || err == EDQUOT || err == EFBIG)
         Raise(errnum::PathFileAccess, "Path/File access error: a copy of " + source + " in " + into.Folder() +
                                           " (" + std::strerror(err) + ")");
     if (err != 0)
         RaiseFileError(err, source);
-    db.Commit();
 }
 
 std::int64_t Connection::LastInsertRowid() const {
