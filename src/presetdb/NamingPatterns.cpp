@@ -8,7 +8,7 @@ namespace torvex::presetdb {
 using platform::db::Value;
 
 void PresetGeneration::ChooseNamingScheme() {
-    if (rt_.IntegratedMode)
+    if (rt_.IntegratedMode())
         VisiWinSystem = 0;
     else
         VisiWinSystem = rt_.LoadIniBoolean("Project", "VWStudio", rt_.ProgramIniPath, false) ? 1 : 0;

@@ -251,7 +251,7 @@ bool PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
     if (!trouble.empty())
         rt_.ReportNotDone("The regeneration report \"" + reportPath + "\" could not be written: " + trouble +
                           EarlierReportNote(reportPath) + ".");
-    else if (rt_.SilentMode)
+    else if (rt_.SilentMode())
         rt_.WriteServicePackNote(report.Summary(reportPath));
     return true;
 }

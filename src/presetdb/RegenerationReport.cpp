@@ -223,7 +223,7 @@ RegenerationReport PresetGeneration::Report() const {
     RegenerationReport report;
     report.when = LocalTime();
     report.version = rt_.Identity().version.Text();
-    report.startMode = rt_.SilentMode ? "silent" : rt_.IntegratedMode ? "integrated" : "standalone";
+    report.startMode = rt_.SilentMode() ? "silent" : rt_.IntegratedMode() ? "integrated" : "standalone";
     if (preview_)
         report.startMode += ", preview";
     report.templatePath = rt_.GetPathSourceOCXMDB();

@@ -238,7 +238,7 @@ void PresetGeneration::WarnAboutFieldsNotTakenOver(platform::db::Connection& dat
                                  "Configurationfile \"" + c +
                                      ".CFG\", missing entry \"DataBaseAdditionalFields \"",
                                  "If you continue now this data will be lost.", "Continue?"};
-    if (rt_.SilentMode) {
+    if (rt_.SilentMode()) {
         rt_.WriteServicePackLog(lines[0] + lines[1] + lines[2] + lines[3] + lines[4]);
         return;
     }

@@ -92,7 +92,7 @@ void PresetGeneration::WorkOnMDB() {
     const std::string presetPath = guard.Value("", [&] { return rt_.GetPathOCXMDB(); });
     const std::string hx5Ini = guard.Value("", [&] { return rt_.GetHX5ConfigurationIniPath(); });
     const std::string machineCopyPath = guard.Value("", [&] { return rt_.GetPathMachineCopyMDB(hx5Ini); });
-    const bool integrated = rt_.IntegratedMode;
+    const bool integrated = rt_.IntegratedMode();
     guard([&] { ChooseNamingScheme(); });
     if (templatePath.empty())
         return;
@@ -265,7 +265,7 @@ void PresetGeneration::StartFromMachineCopy(const std::string& machineCopyPath) 
         return;
     }
     const std::string text = MissingMachineCopyText(runtime::Runtime::GetFileNameOnly(rt_.GetPathOCXMDB()));
-    if (rt_.SilentMode) // nobody could answer a box in an unattended run
+    if (rt_.SilentMode()) // nobody could answer a box in an unattended run
         rt_.WriteServicePackLog(text);
     else
         rt_.ShowMessage({text, std::nullopt, platform::Buttons::Ok, platform::Icon::Information, 1});

@@ -80,13 +80,9 @@ bool Runtime::GetStartModeIntegrated() {
     bool result = false;
     guard([&] {
         const std::string external = ReadCommand(identity_.commandLine, "EXTERNAL").value_or("");
-        result = external == "HX5CFG";
-        IntegratedMode = result;
-        SilentMode = external == "SILENT";
-        if (SilentMode) {
-            result = false;
-            IntegratedMode = false;
-        }
+        const bool silent = external == "SILENT";
+        result = external == "HX5CFG" && !silent;
+        SetStartMode(result, silent);
     });
     return result;
 }

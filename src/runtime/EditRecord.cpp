@@ -49,7 +49,7 @@ void Runtime::WriteEditInfo() {
     guard([&] { step.Begin(); });
     guard([&] {
         const std::string prog =
-            identity_.version.Text() + (IntegratedMode ? " - Integrated" : " - Standalone");
+            identity_.version.Text() + (IntegratedMode() ? " - Integrated" : " - Standalone");
         (void)SaveIni(prog, "Info", "S_Prog", GetCFGPath()); // reaches the file with the step
     });
     const std::string mark = guard.Value("", [&] { return EditorMark(identity_.firstEnvironmentEntry); });

@@ -18,7 +18,7 @@ using platform::MessageBox;
 // from Windows may be called hx5cfglog.txt); a new log gets the name as given.
 std::string Runtime::ErrorLogPath() {
     std::string path;
-    if (IntegratedMode) {
+    if (IntegratedMode()) {
         // Not through GetPathLogfile: a failure there would be reported into this very log.
         try {
             path = ParseCommandPath(identity_.commandLine, "LOGFILE").value_or("");
@@ -67,7 +67,7 @@ void Runtime::WriteServicePackNote(std::string_view text) {
 }
 
 void Runtime::ShowOrLogMessage(std::string_view text) {
-    if (SilentMode) {
+    if (SilentMode()) {
         WriteServicePackLog(text);
         return;
     }
@@ -88,7 +88,7 @@ ReportAnswer Runtime::ReportError(std::int32_t number, std::string_view source, 
     const std::string note = WriteErrorLog(entry);
     const std::string report =
         "Unexpected error!" + std::string(LFCR) + std::string(description) + std::string(LFCR) + note;
-    if (SilentMode) {
+    if (SilentMode()) {
         WriteServicePackLog(report);
         return ReportAnswer::Resume;
     }
@@ -112,12 +112,12 @@ void Runtime::EndNormally() {
 bool Runtime::ConfirmCancel() {
     std::string question = "Cancel edits?" + std::string(LFCR) + "Remark:" + std::string(LFCR) +
                            "Until now no changes have been taken over ";
-    if (IntegratedMode) {
+    if (IntegratedMode()) {
         question += std::string(LFCR) + "\"" + GetOCXName() + "\"" + " has to be configured again in " +
                     "\"standalone-mode\"" + " via " + std::string(LFCR) + "\"" + identity_.programFolder +
                     "/" + identity_.programFileName + ".exe" + "\"";
     }
-    if (SilentMode) {
+    if (SilentMode()) {
         WriteServicePackLog(question);
         return true;
     }

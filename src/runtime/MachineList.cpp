@@ -7,7 +7,7 @@ namespace torvex::runtime {
 void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
     Guard guard(*this, "GetExistingMachines");
     guard([&] { ProgramIniPath = GetProgramIniPath(IniUse::Reading); });
-    if (IntegratedMode) {
+    if (IntegratedMode()) {
         if (!guard.Test([&] { return platform::FindExistingFile(configurationIniPath).has_value(); }))
             return;
         for (int k = 1; k <= 5; ++k) {
@@ -36,7 +36,7 @@ void Runtime::GetExistingMachines(const std::string& configurationIniPath) {
 }
 
 std::string Runtime::NoMachineFound() {
-    if (IntegratedMode) {
+    if (IntegratedMode()) {
         const std::string ini = GetHX5ConfigurationIniPath();
         return ini.empty()
                    ? "No machine found: the main configuration ini " +

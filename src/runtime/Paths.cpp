@@ -48,7 +48,7 @@ std::string Runtime::GetHX5ConfigurationIniPath() {
 std::string Runtime::GetProgramIniPath(IniUse use) {
     Guard guard(*this, "GetProgramIniPath");
     return guard.Value("", [&] {
-        if (use == IniUse::Reading && IntegratedMode) {
+        if (use == IniUse::Reading && IntegratedMode()) {
             const std::string s =
                 LoadIniString("Common", "SaveAndRestore", GetHX5ConfigurationIniPath(), false);
             return ExistingOrEmpty(UnderFolder(s, "parameter/program.ini"));

@@ -23,7 +23,7 @@ void Runtime::StopIfTerminated() {
     interrupted_ = true;
     const std::string line = std::string("Ended by ") + platform::SignalName(signal) +
                              " before the run was done; no file was left half-written.";
-    if (SilentMode)
+    if (SilentMode())
         WriteServicePackLog(line);
     else
         (void)WriteErrorLog(line);

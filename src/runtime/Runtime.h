@@ -47,8 +47,16 @@ public:
     Runtime(platform::ProcessIdentity identity, RuntimeServices services);
 
     // Module-wide state, read by the whole program.
-    bool IntegratedMode = false;
-    bool SilentMode = false;
+    // Started by HX5CFG (/EXTERNAL=HX5CFG): the machines come from its ini.
+    bool IntegratedMode() const { return integratedMode_; }
+    // Unattended (/EXTERNAL=SILENT): no window, no questions.
+    bool SilentMode() const { return silentMode_; }
+    // The one place that sets the start mode: GetStartModeIntegrated, and
+    // tests that need a mode the command line cannot give.
+    void SetStartMode(bool integrated, bool silent) {
+        integratedMode_ = integrated;
+        silentMode_ = silent;
+    }
     std::vector<std::string> MachineNames; // index k = machine k; index 0 stays empty; empty = no elements
     std::string ProgramIniPath;
 
@@ -220,6 +228,8 @@ private:
     RuntimeServices services_;
     platform::IniProfile ini_;
     platform::FileLock componentLock_;
+    bool integratedMode_ = false;
+    bool silentMode_ = false;
     int failureReports_ = 0;
     bool interrupted_ = false;
     bool componentNameReported_ = false;

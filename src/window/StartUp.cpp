@@ -13,10 +13,10 @@ namespace torvex::window {
 
 void ConfigWindow::Form_Load() {
     runtime::Guard guard(rt_, "Form_Load");
-    guard([&] { rt_.IntegratedMode = rt_.GetStartModeIntegrated(); });
+    guard([&] { (void)rt_.GetStartModeIntegrated(); }); // sets IntegratedMode and SilentMode
     // A silent run holds the plant from reading the settings to its last
     // write, so that it never writes back settings another run has changed.
-    if (rt_.SilentMode) {
+    if (rt_.SilentMode()) {
         if (const auto lock = rt_.LockComponent(kPlantWait); lock != runtime::Runtime::PlantLock::Held) {
             rt_.ReportNotDone(rt_.PlantLockTrouble(lock, kPlantWait, "Nothing was changed."));
             rt_.EndProgram();
@@ -25,12 +25,12 @@ void ConfigWindow::Form_Load() {
     guard([&] {
         const std::string folder = runtime::Runtime::GetFileNameOnly(rt_.Identity().programFolder);
         setWindowTitle(QString::fromStdString("Erweiterte Konfiguration " + folder +
-                                              (rt_.IntegratedMode ? " - integriert" : " - standalone")));
+                                              (rt_.IntegratedMode() ? " - integriert" : " - standalone")));
     });
     guard([&] { ConfigurationIniPath = rt_.GetHX5ConfigurationIniPath(); });
     guard([&] { rt_.GetExistingMachines(ConfigurationIniPath); });
     guard([&] { SetupUserInterFace(); });
-    if (!rt_.SilentMode) {
+    if (!rt_.SilentMode()) {
         guard([&] { Get<ButtonControl>("CommandOK").SetEnabled(true); });
         guard([&] { Get<ButtonControl>("CommandCancel").SetEnabled(true); });
     } else {

@@ -106,7 +106,7 @@ TEST_F(WorkSequence, AnUnattendedRunLogsTheMissingMachineCopyInsteadOfWaitingFor
     auto& rt = MakeRuntime("/EXTERNAL=HX5CFG");
     rt.GetStartModeIntegrated();
     rt.GetExistingMachines(HX5Ini());
-    rt.SilentMode = true; // nobody would be there to answer a box
+    rt.SetStartMode(true, true); // nobody would be there to answer a box
     presetdb::PresetGeneration(rt).WorkOnMDB();
     EXPECT_TRUE(dialogs_.Shown().empty());
     EXPECT_NE(test::ReadFile(ServicePackLog()).find("! Fault Torvex_Config: Konnte die Datei:\"Torvex.mdb\""),

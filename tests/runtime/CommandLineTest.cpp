@@ -139,8 +139,8 @@ TEST_F(StartMode, FollowsTheExternalWord) {
           Case{"/LOGFILE=c:\\external\\a.log /EXTERNAL=HX5CFG", false, false, false}}) {
         auto& rt = MakeRuntime(c.commandLine);
         EXPECT_EQ(rt.GetStartModeIntegrated(), c.result) << c.commandLine;
-        EXPECT_EQ(rt.IntegratedMode, c.integrated) << c.commandLine;
-        EXPECT_EQ(rt.SilentMode, c.silent) << c.commandLine;
+        EXPECT_EQ(rt.IntegratedMode(), c.integrated) << c.commandLine;
+        EXPECT_EQ(rt.SilentMode(), c.silent) << c.commandLine;
     }
 }
 
@@ -148,8 +148,8 @@ TEST_F(StartMode, KeyAtTheEndIsReportedOnceThenStandalone) {
     auto& rt = MakeRuntime("/LOGFILE=x /EXTERNAL");
     dialogs_.Queue(platform::Answer::Yes);
     EXPECT_FALSE(rt.GetStartModeIntegrated());
-    EXPECT_FALSE(rt.IntegratedMode);
-    EXPECT_FALSE(rt.SilentMode);
+    EXPECT_FALSE(rt.IntegratedMode());
+    EXPECT_FALSE(rt.SilentMode());
     ASSERT_EQ(dialogs_.Shown().size(), 1u);
     EXPECT_EQ(test::ReadFile(ErrorLog()), "Fehler in Torvex / pTorvex_Config_Exe / ReadCommand (Nr. 5) "
                                           ":Invalid procedure call or argument\r\n");

@@ -181,7 +181,7 @@ TEST_F(Signals, ASignalEndsTheRunBeforeTheNextStepAndAnOpenIniStepWritesNothing)
     const auto run = [&] {
         platform::InstallTerminationHandlers();
         auto& rt = MakeRuntime("/EXTERNAL=SILENT");
-        rt.SilentMode = true;
+        rt.GetStartModeIntegrated();
         bool ran = false;
         try {
             runtime::IniStep step(rt, ProgramIni());
