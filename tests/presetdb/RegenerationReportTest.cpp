@@ -42,3 +42,21 @@ TEST(VisibleText, KeepsAPathOnOneLine) {
 }
 
 } // namespace
+
+TEST(ReportCounts, EveryDroppedRowIsCountedOnceUnderItsOwnCause) {
+    torvex::presetdb::RegenerationReport report;
+    report.oldRows = 4;
+    report.carriedOver = 1;
+    report.dropped = {{"REEL", "a", "", "0", {}, false, ""},
+                      {"REEL", "b", "", "0", {}, true, ""},
+                      {"REEL", "c", "", "0", {}, false, "min: text \"12,5\" is no number"}};
+    const std::string text = report.Text();
+    for (const char* line :
+         {"\nwithout a partner (tuned values dropped): 1\n",
+          "\nwith a partner, but overwritten by a later old row with the same keys (tuned values dropped): "
+          "1\n",
+          "\ncarried over in part (a value its partner could not take was dropped): 1\n",
+          "\nREEL\ta\t0\t\t\t\t\t\t\tno partner\n", "\nREEL\tb\t0\t\t\t\t\t\t\toverwritten\n",
+          "\nREEL\tc\t0\t\t\t\t\t\t\t\"min: text \"\"12,5\"\" is no number\"\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
