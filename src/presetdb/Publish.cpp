@@ -178,9 +178,10 @@ std::unique_ptr<platform::TempFile> PrepareTemplate(platform::TempFile& work, co
     return copy;
 }
 
-// Writes the report of this regeneration in place of the previous one (not
-// flushed on its own: it only tells what happened). Returns "" or why not;
-// then the earlier report, with whatever the user added to it, stays.
+// Writes the report of this regeneration in place of the previous one,
+// flushed before its rename: a power cut never leaves a report that was
+// renamed into place without its bytes. Returns "" or why not; then the
+// earlier report, with whatever the user added to it, stays.
 std::string WriteReportFile(const std::string& path, const std::string& text, const std::string& presetPath) {
     platform::TempFile file;
     int err = platform::Replaceable(path);
@@ -189,8 +190,8 @@ std::string WriteReportFile(const std::string& path, const std::string& text, co
     if (err == 0 && ::write(file.Descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         err = errno ? errno : EIO;
     if (err == 0)
-        err = file.Finish(platform::IsOrdinaryFile(path) ? path : presetPath, nullptr,
-                          false); // a first one like the database
+        err =
+            file.Finish(platform::IsOrdinaryFile(path) ? path : presetPath); // a first one like the database
     if (err == 0)
         err = file.RenameOver(path);
     if (err == 0)
