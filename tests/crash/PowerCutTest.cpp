@@ -209,6 +209,8 @@ protected:
                 if (const int status = next(); status != 0)
                     faults.push_back("the next run ended with " + std::to_string(status) + ": " +
                                      test::ReadFile(plant_.ServicePackLog()));
+                const std::string p = plant_.Preset();
+                TunedValuesKept(crash::ReadTree({p, p + "-journal", p + ".bak"}), before, false, faults);
             }
             if (!faults.empty()) {
                 ++failures;
@@ -305,28 +307,36 @@ protected:
                                  " bytes)");
             }
         }
-        // Every tuned value is in the preset database or its backup.
-        for (const std::string& path : touched_) {
-            const FileState* old = get(before, path);
-            if (!path.ends_with("/Torvex/Torvex.mdb") || path.find("SaveAndRestore") != std::string::npos ||
-                !old)
-                continue;
-            const auto oldContents = Database(old->bytes, std::nullopt);
-            std::set<std::string> kept;
-            for (const std::string& p : {path, path + ".bak"})
-                if (const FileState* f = get(state, p))
-                    if (const auto c = Database(f->bytes, journal(p)))
-                        kept.merge(TunedValues(*c));
-            if (oldContents)
-                for (const std::string& value : TunedValues(*oldContents))
-                    if (!kept.count(value)) {
-                        faults.push_back("the tuned values " + value + " are lost");
-                        break;
-                    }
-        }
+        TunedValuesKept(state, before, true, faults);
         if (extraCheck_)
             extraCheck_(state, faults);
         return faults;
+    }
+
+    // Every tuned value is in the preset database or its backup (or, with
+    // `pending`, in the copy that becomes the backup at the next run).
+    void TunedValuesKept(const Tree& state, const Tree& before, bool pending,
+                         std::vector<std::string>& faults) {
+        const std::string path = plant_.Preset();
+        const auto old = before.files.find(path);
+        const auto oldContents =
+            old == before.files.end() ? std::nullopt : Database(old->second.bytes, std::nullopt);
+        if (!oldContents)
+            return;
+        std::set<std::string> kept;
+        for (const std::string& p : {path, path + ".bak", path + (pending ? ".bak.pending" : ".bak")}) {
+            const auto f = state.files.find(p), j = state.files.find(p + "-journal");
+            if (f != state.files.end())
+                if (const auto c =
+                        Database(f->second.bytes,
+                                 j == state.files.end() ? std::nullopt : std::optional(j->second.bytes)))
+                    kept.merge(TunedValues(*c));
+        }
+        for (const std::string& value : TunedValues(*oldContents))
+            if (!kept.count(value)) {
+                faults.push_back("the tuned values " + value + " are lost");
+                return;
+            }
     }
 
     // A run that has ended has everything it wrote on disk: a power cut
@@ -389,9 +399,13 @@ TEST_F(PowerCut, FirstRun) {
     CheckEveryState([&] { return Silent().exitStatus; });
 }
 
-TEST_F(PowerCut, RunAfterANamingSchemeSwitch) {
+TEST_F(PowerCut, RunAfterANamingSchemeSwitchThatDropsATunedRow) {
     RunAndTune();
     test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "true"); // every old row gets renamed
+    // ...but one: its tuned values are dropped, kept only in the backup.
+    test::MakeDatabase(
+        plant_.Template(),
+        "DELETE FROM Source_PRESET_DEFS WHERE rowid = (SELECT max(rowid) FROM Source_PRESET_DEFS)");
     Record([&](const auto& env) { return Silent(env).exitStatus; });
     CheckEveryState([&] { return Silent().exitStatus; });
 }
