@@ -182,8 +182,13 @@ protected:
     void Record(const std::function<int(const std::vector<std::pair<std::string, std::string>>&)>& run) {
         CopyPlant(root_, before_);
         const std::string log = dir_ / "record.log";
-        const int status = run(
-            {{"LD_PRELOAD", TORVEX_CRASH_RECORDER}, {"TORVEX_CRASH_ROOT", root_}, {"TORVEX_CRASH_LOG", log}});
+        // A sanitizer build's program takes the recorder before its runtime.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const int status =
+            run({{"LD_PRELOAD", TORVEX_CRASH_RECORDER},
+                 {"ASAN_OPTIONS", (asan ? asan + std::string(":") : "") + "verify_asan_link_order=0"},
+                 {"TORVEX_CRASH_ROOT", root_},
+                 {"TORVEX_CRASH_LOG", log}});
         ASSERT_EQ(status, 0) << test::ReadFile(plant_.ServicePackLog());
         records_ = crash::ParseLog(test::ReadFile(log));
         touched_ = crash::TouchedPaths(records_);
