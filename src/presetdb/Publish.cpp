@@ -178,6 +178,7 @@ PresetPublished PublishPreset(platform::TempFile& work, const std::string& prese
         platform::RaiseFileError(ENXIO, presetPath + ".bak");
     std::unique_ptr<Connection> own;
     Connection& preset = old.Held() ? *old.Held() : *(own = std::make_unique<Connection>(presetPath));
+    FinishPendingBackup(presetPath); // also when this run changes nothing
     // A page cache that holds the whole new content keeps SQLite from
     // spilling (and flushing) the journal half-way.
     preset.Execute("PRAGMA cache_size=-65536");
