@@ -57,6 +57,37 @@ struct PresetPublished {
     std::string backupTrouble;     // "" or what went wrong with the backup once the new content was in
 };
 
+// The copy of the previous preset database while the new content goes in:
+// on disk before it, so that a power cut before the copy has the backup's
+// place leaves it here.
+std::string PendingBackupPath(const std::string& presetPath) {
+    return presetPath + ".bak.pending";
+}
+
+// Finishes what a run cut off by a power cut left: a pending copy that
+// differs from the preset database was taken before new content went in and
+// becomes the backup; one that does not was never needed.
+void FinishPendingBackup(const std::string& presetPath) {
+    const std::string pending = PendingBackupPath(presetPath);
+    if (!platform::IsOrdinaryFile(pending))
+        return;
+    if (platform::db::SameDatabaseContent(pending, presetPath))
+        ::unlink(pending.c_str());
+    else if (::rename(pending.c_str(), (presetPath + ".bak").c_str()) != 0)
+        return;
+    (void)platform::SyncFolderOf(presetPath);
+}
+
+// Removes the pending copy once the backup has its place, or the new
+// content could not be put in.
+struct PendingBackup {
+    std::string path;
+    ~PendingBackup() {
+        if (!path.empty())
+            ::unlink(path.c_str());
+    }
+};
+
 // Closes a descriptor when it goes out of scope.
 struct Descriptor {
     int fd;
@@ -70,6 +101,7 @@ struct Descriptor {
 
 ContentReplaced ReplaceKeepingBackup(Connection& preset, const std::string& presetPath, Connection& source,
                                      std::string_view done, const std::function<bool()>& mayReplace) {
+    FinishPendingBackup(presetPath);
     platform::TempFile backup;
     if (int err = backup.Create(platform::FolderOf(presetPath)); err != 0)
         platform::RaiseFileError(err, presetPath + ".bak");
@@ -79,6 +111,7 @@ ContentReplaced ReplaceKeepingBackup(Connection& preset, const std::string& pres
     if (current.fd < 0)
         platform::RaiseFileError(errno, presetPath);
     ContentReplaced result;
+    PendingBackup pending;
     result.replaced = preset.ReplaceContentWith(source, [&] {
         if (mayReplace && !mayReplace())
             return false;
@@ -90,6 +123,14 @@ ContentReplaced ReplaceKeepingBackup(Connection& preset, const std::string& pres
             err = backup.CopyFrom(current.fd);
         if (err == 0)
             err = backup.Finish(presetPath, &st.st_mtim);
+        if (err == 0) {
+            // One left that could not be finished is never overwritten.
+            const std::string path = PendingBackupPath(presetPath);
+            err =
+                ::link(backup.Path().c_str(), path.c_str()) == 0 ? platform::SyncFolderOf(presetPath) : errno;
+            if (err == 0 || err != EEXIST)
+                pending.path = path;
+        }
         if (err != 0)
             platform::RaiseFileError(err, presetPath + ".bak");
         return true;
@@ -137,6 +178,7 @@ PresetPublished PublishPreset(platform::TempFile& work, const std::string& prese
         platform::RaiseFileError(ENXIO, presetPath + ".bak");
     std::unique_ptr<Connection> own;
     Connection& preset = old.Held() ? *old.Held() : *(own = std::make_unique<Connection>(presetPath));
+    FinishPendingBackup(presetPath); // also when this run changes nothing
     // A page cache that holds the whole new content keeps SQLite from
     // spilling (and flushing) the journal half-way.
     preset.Execute("PRAGMA cache_size=-65536");
@@ -178,9 +220,10 @@ std::unique_ptr<platform::TempFile> PrepareTemplate(platform::TempFile& work, co
     return copy;
 }
 
-// Writes the report of this regeneration in place of the previous one (not
-// flushed on its own: it only tells what happened). Returns "" or why not;
-// then the earlier report, with whatever the user added to it, stays.
+// Writes the report of this regeneration in place of the previous one,
+// flushed before its rename: a power cut never leaves a report that was
+// renamed into place without its bytes. Returns "" or why not; then the
+// earlier report, with whatever the user added to it, stays.
 std::string WriteReportFile(const std::string& path, const std::string& text, const std::string& presetPath) {
     platform::TempFile file;
     int err = platform::Replaceable(path);
@@ -189,8 +232,8 @@ std::string WriteReportFile(const std::string& path, const std::string& text, co
     if (err == 0 && ::write(file.Descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         err = errno ? errno : EIO;
     if (err == 0)
-        err = file.Finish(platform::IsOrdinaryFile(path) ? path : presetPath, nullptr,
-                          false); // a first one like the database
+        err =
+            file.Finish(platform::IsOrdinaryFile(path) ? path : presetPath); // a first one like the database
     if (err == 0)
         err = file.RenameOver(path);
     if (err == 0)

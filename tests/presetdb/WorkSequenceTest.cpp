@@ -53,6 +53,31 @@ TEST_F(WorkSequence, ThePreviousPresetDatabaseIsKeptAsBackup) {
     EXPECT_FALSE(test::Exists(Preset() + ".bak.tmp"));
 }
 
+// A power cut between the new content and the backup's rename leaves the
+// copy of the previous content pending: one that differs from the preset
+// database becomes the backup, one that equals it is dropped.
+TEST_F(WorkSequence, APendingBackupCopyIsFinishedByTheNextRegeneration) {
+    MakeTemplate(kDefs, kRow);
+    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    Run(); // the preset database now holds what a run makes of it
+    const std::string bak = test::ReadFile(Preset() + ".bak");
+    for (const bool differs : {false, true}) {
+        SCOPED_TRACE(differs ? "differs" : "equal");
+        if (differs)
+            test::MakeDatabase(
+                Preset() + ".bak.pending",
+                "CREATE TABLE PRESET_DEFS " + test::kPresetColumns +
+                    "; INSERT INTO PRESET_DEFS VALUES (9, 'REEL', 1, 1, 'Lost', 7, 0, 2, 't', 'p', "
+                    "-7, 7, -7, 7, 7);");
+        else
+            test::WriteFile(Preset() + ".bak.pending", test::ReadFile(Preset()));
+        const std::string pending = test::ReadFile(Preset() + ".bak.pending");
+        Run();
+        EXPECT_FALSE(test::Exists(Preset() + ".bak.pending"));
+        EXPECT_EQ(test::ReadFile(Preset() + ".bak"), differs ? pending : bak);
+    }
+}
+
 TEST_F(WorkSequence, MissingTemplateTouchesNothing) {
     MakePreset("");
     const std::string before = test::ReadFile(Preset());
