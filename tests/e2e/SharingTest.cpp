@@ -113,7 +113,8 @@ TEST_F(Sharing, EveryMachineSwitchedOffOnPurposeEmptiesThePresetTable) {
     EXPECT_EQ(plant.Run().exitStatus, 0) << Log(plant);
     EXPECT_EQ(test::QueryOne(plant.Preset(), "SELECT count(*) FROM PRESET_DEFS"), "0");
     EXPECT_EQ(test::QueryOne(plant.Preset() + ".bak", "SELECT count(*) FROM PRESET_DEFS"), "70");
-    EXPECT_NE(test::ReadFile(plant.Preset() + ".report.txt").find("dropped rows, whole or in part (70)"), std::string::npos);
+    EXPECT_NE(test::ReadFile(plant.Preset() + ".report.txt").find("dropped rows, whole or in part (70)"),
+              std::string::npos);
     // Without any flag the machine list was not read as meant: nothing is published.
     const DemoPlant unread = Regenerated("no-flag");
     test::WriteFile(unread.Cfg(), "[Project]\r\nDataBaseAdditionalFields=\r\n");
