@@ -211,8 +211,9 @@ public:
             const auto found = names_.find(r.path);
             if (found == names_.end())
                 throw std::runtime_error("a rename of a name never made: " + r.path);
-            AddOp({'R', r.to, r.path, found->second});
-            versions[r.to].push_back(inodes_[found->second].current);
+            const int inode = found->second; // the rename below takes the name away
+            AddOp({'R', r.to, r.path, inode});
+            versions[r.to].push_back(inodes_[inode].current);
             break;
         }
         case 'L':
