@@ -247,7 +247,7 @@ std::string WriteReportFile(const std::string& path, const std::string& text, co
 // first: when it cannot be written, the template stays as it was too. The
 // preset database it replaces is kept as <component>.mdb.bak (one
 // generation), so that a regeneration that dropped tuned rows can be undone
-// by hand, and what the regeneration did is written beside it as
+// (/RESTORE), and what the regeneration did is written beside it as
 // <component>.mdb.report.txt. When anything fails, the preset database and
 // its backup stay as they were; only a backup that cannot take its place
 // once the new content is in stays under a name of its own, and the user is
