@@ -144,6 +144,7 @@ private:
     void ApplyOldRows(runtime::Guard& guard, platform::db::Connection& database,
                       const std::vector<OldRow>& buffer);
     [[noreturn]] void AbortRun(platform::db::Connection& database, const std::string& logLine);
+    RegenerationReport ReportHead() const;
     // Writes the rows of the work table that are not stored yet.
     void StoreWorkTable(platform::db::Connection& database);
     std::string ComponentUpper();

@@ -179,14 +179,16 @@ std::string RegenerationReport::Text() const {
     t += "without a partner (tuned values dropped): " + std::to_string(WithoutPartner()) + "\n";
     t += "with a partner, but overwritten by a later old row with the same keys (tuned values dropped): " +
          std::to_string(dropped.size() - WithoutPartner() - CarriedInPart()) + "\n";
-    t += "\nadditional fields (only abs_min, abs_max, min, max and pass are ever carried over):\n";
+    t += "\nadditional fields (only " + FieldNames(kCarriedFields, ", ", " and ") +
+         " are ever carried over):\n";
     for (const Field& field : additionalFields)
         t += TableCell(field.name) + "\t" +
              (field.inTemplate ? "in the template" : "missing in the template") + "\tnot carried over\n";
     t += "\ndropped rows, whole or in part (" + std::to_string(dropped.size()) +
          "), in the order of the old table (tab-separated, quoted where a cell holds a quote, tab or line "
          "break):\n";
-    t += "machine_type\tvar_name\toffset_or_bitno\tabs_min\tabs_max\tmin\tmax\tpass\trenamed_to\twhy\n";
+    t += FieldNames(kKeyFields, "\t", "\t") + "\t" + FieldNames(kCarriedFields, "\t", "\t") +
+         "\trenamed_to\twhy\n";
     for (const DroppedRow& row : dropped) {
         t += TableCell(row.machineType) + "\t" + TableCell(row.varName) + "\t" + TableCell(row.offset);
         for (const std::string& value : row.values)
@@ -217,9 +219,72 @@ std::string LocalTime() {
     return text;
 }
 
+// The old rows as the report lists them, values as text ("" for null and
+// for a column the old table lacks).
+class OldRowTexts {
+public:
+    explicit OldRowTexts(const OldPresetTable& old) : old_(old) {
+        for (std::size_t k = 0; k < kKeyFields.size(); ++k)
+            keys_[k] = Column(kKeyFields[k]);
+        for (std::size_t k = 0; k < kCarriedCount; ++k)
+            values_[k] = Column(kCarriedFields[k]);
+    }
+
+    // Old row `r` with its keys as the old table has them: renamed to the
+    // current scheme, the old name is the one listed.
+    RegenerationReport::DroppedRow Dropped(std::size_t r) const {
+        RegenerationReport::DroppedRow row;
+        const std::string varName = Text(r, keys_[1]);
+        row.machineType = Text(r, keys_[0]);
+        row.varName = old_.NameInFile(r).value_or(varName);
+        row.renamedTo = old_.NameInFile(r) ? varName : "";
+        row.offset = Text(r, keys_[2]);
+        for (std::size_t k = 0; k < kCarriedCount; ++k)
+            row.values[k] = Text(r, values_[k]);
+        return row;
+    }
+
+private:
+    std::optional<int> Column(OldField field) const { return old_.Kept(std::string(NameOf(field))); }
+    std::string Text(std::size_t r, std::optional<int> column) const {
+        return column ? platform::db::ValueText(old_.At(r, *column)) : std::string();
+    }
+
+    const OldPresetTable& old_;
+    std::array<std::optional<int>, kKeyFields.size()> keys_; // as kKeyFields
+    std::array<std::optional<int>, kCarriedCount> values_;
+};
+static_assert(kKeyFields == std::array{OldField::MachineType, OldField::VarName, OldField::OffsetOrBitno});
+
 } // namespace
 
 RegenerationReport PresetGeneration::Report() const {
+    RegenerationReport report = ReportHead();
+    if (old_->GetState() != OldPresetTable::State::Read)
+        return report;
+    const OldPresetTable& old = *old_;
+    const OldRowTexts texts(old);
+    report.oldRows = old.RowCount();
+    for (std::size_t r = 0; r < old.RowCount(); ++r) {
+        if (old.NameInFile(r)) {
+            ++report.renamed;
+            report.contested += old.Contested(r) ? 1 : 0;
+        }
+        const std::string& lost = r < lost_.size() ? lost_[r] : std::string();
+        if (r < carriedOver_.size() && carriedOver_[r] && lost.empty()) {
+            ++report.carriedOver;
+            continue;
+        }
+        RegenerationReport::DroppedRow row = texts.Dropped(r);
+        row.lost = lost;
+        row.overwritten = r < overwritten_.size() && overwritten_[r];
+        report.dropped.push_back(std::move(row));
+    }
+    return report;
+}
+
+// The report's head: the run, its files, its machines and the additional fields.
+RegenerationReport PresetGeneration::ReportHead() const {
     RegenerationReport report;
     report.when = LocalTime();
     report.version = rt_.Identity().version.Text();
@@ -239,39 +304,6 @@ RegenerationReport PresetGeneration::Report() const {
                 inTemplate = inTemplate || work_->FieldName(f) == name;
             report.additionalFields.push_back({name, inTemplate});
         }
-    if (old_->GetState() != OldPresetTable::State::Read)
-        return report;
-    const OldPresetTable& old = *old_;
-    report.oldRows = old.RowCount();
-    const auto column = [&](const char* name) { return old.Kept(name); };
-    const auto text = [&](std::size_t row, std::optional<int> kept) {
-        return kept ? platform::db::ValueText(old.At(row, *kept)) : std::string();
-    };
-    const auto machineType = column("machine_type"), varName = column("var_name"),
-               offset = column("offset_or_bitno");
-    const std::array<std::optional<int>, 5> values = {column("abs_min"), column("abs_max"), column("min"),
-                                                      column("max"), column("pass")};
-    for (std::size_t r = 0; r < old.RowCount(); ++r) {
-        if (old.NameInFile(r)) {
-            ++report.renamed;
-            report.contested += old.Contested(r) ? 1 : 0;
-        }
-        const std::string& lost = r < lost_.size() ? lost_[r] : std::string();
-        if (r < carriedOver_.size() && carriedOver_[r] && lost.empty()) {
-            ++report.carriedOver;
-            continue;
-        }
-        RegenerationReport::DroppedRow row;
-        row.lost = lost;
-        row.machineType = text(r, machineType);
-        row.varName = old.NameInFile(r).value_or(text(r, varName));
-        row.renamedTo = old.NameInFile(r) ? text(r, varName) : "";
-        row.offset = text(r, offset);
-        row.overwritten = r < overwritten_.size() && overwritten_[r];
-        for (std::size_t k = 0; k < values.size(); ++k)
-            row.values[k] = text(r, values[k]);
-        report.dropped.push_back(std::move(row));
-    }
     return report;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "presetdb/OldRowFields.h"
+
 #include <array>
 #include <cstddef>
 #include <string>
@@ -20,9 +22,9 @@ struct RegenerationReport {
     };
     struct DroppedRow {
         std::string machineType, varName, renamedTo, offset;
-        std::array<std::string, 5> values; // abs_min, abs_max, min, max, pass
-        bool overwritten = false;          // it had a partner, whose values a later old row replaced
-        std::string lost; // carried over in part: which values its partner did not take, and why
+        std::array<std::string, kCarriedCount> values; // the tuned values, as kCarriedFields
+        bool overwritten = false; // it had a partner, whose values a later old row replaced
+        std::string lost;         // carried over in part: which values its partner did not take, and why
     };
     struct Field {
         std::string name;

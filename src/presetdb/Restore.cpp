@@ -74,12 +74,12 @@ std::string RestoreComparison::Text() const {
     for (const MachineType& type : machineTypes)
         t += TableCell(type.name) + "\t" + std::to_string(type.now) + "\t" + std::to_string(type.restored) +
              "\n";
-    t += "tuned values (abs_min, abs_max, min, max, pass) that differ: " + std::to_string(differingValues) +
-         "\n";
+    t += "tuned values (" + FieldNames(kCarriedFields, ", ", ", ") +
+         ") that differ: " + std::to_string(differingValues) + "\n";
     t += "\ndiffering rows (" + std::to_string(rows.size()) +
          "), those of the backup in its order, then those only the current content has:\n";
-    t += "machine_type\tvar_name\toffset_or_bitno\tabs_min\tabs_max\tmin\tmax\tpass\trestored_abs_min\t"
-         "restored_abs_max\trestored_min\trestored_max\trestored_pass\twhat\n";
+    t += FieldNames(kKeyFields, "\t", "\t") + "\t" + FieldNames(kCarriedFields, "\t", "\t") + "\t" +
+         FieldNames(kCarriedFields, "\t", "\t", "restored_") + "\twhat\n";
     for (const Difference& row : rows) {
         const TunedRow& keys = row.restored ? *row.restored : *row.now;
         t += TableCell(keys.machineType) + "\t" + TableCell(keys.varName) + "\t" + TableCell(keys.offset);
@@ -104,14 +104,14 @@ constexpr std::string_view kTable = "PRESET_DEFS";
 std::vector<TunedRow> ReadTunedRows(Connection& db) {
     const auto columns = db.Columns(std::string(kTable));
     std::string select;
-    std::array<platform::db::Kind, 8> kinds{};
-    const char* wanted[] = {"machine_type", "var_name", "offset_or_bitno", "abs_min", "abs_max", "min",
-                            "max",          "pass"};
+    std::array<OldField, kKeyFields.size() + kCarriedCount> wanted{};
+    std::ranges::copy(kCarriedFields, std::ranges::copy(kKeyFields, wanted.begin()).out);
+    std::array<platform::db::Kind, wanted.size()> kinds{};
     for (std::size_t w = 0; w < kinds.size(); ++w) {
         std::string expression = "NULL";
         kinds[w] = platform::db::Kind::Text;
         for (const auto& column : columns)
-            if (platform::UpperCase(column.name) == platform::UpperCase(wanted[w])) {
+            if (platform::UpperCase(column.name) == platform::UpperCase(std::string(NameOf(wanted[w])))) {
                 expression = platform::db::QuoteIdentifier(column.name);
                 kinds[w] = platform::db::KindOfDeclaredType(column.type);
                 break;
@@ -127,8 +127,8 @@ std::vector<TunedRow> ReadTunedRows(Connection& db) {
     };
     while (stmt->Step()) {
         TunedRow row{text(0), text(1), text(2), {}};
-        for (int k = 0; k < 5; ++k)
-            row.values[static_cast<std::size_t>(k)] = text(3 + k);
+        for (std::size_t k = 0; k < kCarriedCount; ++k)
+            row.values[k] = text(static_cast<int>(kKeyFields.size() + k));
         rows.push_back(std::move(row));
     }
     return rows;

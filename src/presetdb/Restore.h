@@ -1,5 +1,6 @@
 #pragma once
 
+#include "presetdb/OldRowFields.h"
 #include "runtime/Runtime.h"
 
 #include <array>
@@ -16,7 +17,7 @@ namespace torvex::presetdb {
 // tuned values as text ("" for null).
 struct TunedRow {
     std::string machineType, varName, offset;
-    std::array<std::string, 5> values; // abs_min, abs_max, min, max, pass
+    std::array<std::string, kCarriedCount> values; // as kCarriedFields
     bool operator==(const TunedRow&) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include "platform/database/FoldCase.h"
 #include "presetdb/FlatIndex.h"
 #include "presetdb/OldPresetTable.h"
+#include "presetdb/OldRowFields.h"
 #include "presetdb/PresetGeneration.h"
 #include "presetdb/WorkTable.h"
 #include "runtime/Guard.h"
@@ -10,8 +11,11 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 namespace torvex::presetdb {
 
@@ -19,18 +23,9 @@ using platform::db::Value;
 
 namespace {
 
-// Fields read from an old row, by buffer column; column 6 stays empty.
-constexpr std::array<const char*, 15> kOldRowFields = {
-    "ID",   "machine_type", "type",    "var_name", "category_id", "isBitArray", "",    "offset_or_bitno",
-    "text", "page_name",    "abs_min", "abs_max",  "min",         "max",        "pass"};
-constexpr std::size_t kMachineType = 1, kVarName = 3, kOffset = 7;
-// The columns taken over, with the buffer column each one comes from.
-constexpr std::array<std::pair<const char*, std::size_t>, 5> kTakenOver = {
-    {{"abs_min", 10}, {"abs_max", 11}, {"min", 12}, {"max", 13}, {"pass", 14}}};
-// The fixed columns of the row query that finds an old row's partner.
-constexpr std::array<const char*, 14> kRowQueryColumns = {
-    "ID",   "machine_type", "type",    "var_name", "category_id", "isBitArray", "offset_or_bitno",
-    "text", "page_name",    "abs_min", "abs_max",  "min",         "max",        "pass"};
+// An old table with more fields than this holds some that nothing carries
+// over, unless the component configuration names additional fields.
+constexpr std::size_t kFieldsNeverWarnedAbout = 15;
 
 // The number an offset_or_bitno value stands for in the row query, where it
 // is written as bare decimal text; std::nullopt when that text is no number
@@ -67,7 +62,11 @@ struct RowKey {
 class PartnerIndex {
 public:
     PartnerIndex() = default;
-    PartnerIndex(const WorkTable& table, int machineType, int varName, int offset) {
+    // The key columns of `table` must exist (std::bad_optional_access).
+    explicit PartnerIndex(const WorkTable& table) {
+        const auto column = [&](OldField key) { return table.FindField(std::string(NameOf(key))).value(); };
+        const int machineType = column(OldField::MachineType), varName = column(OldField::VarName),
+                  offset = column(OldField::OffsetOrBitno);
         const auto offsetKind = table.FieldKind(offset);
         if (offsetKind != platform::db::Kind::Whole && offsetKind != platform::db::Kind::Number)
             return;
@@ -109,36 +108,39 @@ private:
 
 } // namespace
 
-// The values of an old row that are used after reading: the three keys and
-// the five columns taken over, addressed by buffer column.
+// The values of an old row that are used after reading: its keys and its
+// tuned values.
 class OldRow {
 public:
-    // The slot of a buffer column, or std::nullopt for a column that is only read.
-    static std::optional<std::size_t> Slot(std::size_t column) {
-        if (column == kMachineType)
-            return 0;
-        if (column == kVarName)
-            return 1;
-        if (column == kOffset)
-            return 2;
-        if (column >= 10 && column <= 14)
-            return column - 7;
-        return std::nullopt;
+    // Where an OldRow keeps `field`, or std::nullopt for a field that is only read.
+    static constexpr std::optional<std::size_t> Slot(OldField field) {
+        std::size_t slot = 0;
+        for (std::size_t i = 0; i < Index(field); ++i)
+            slot += kOldFields[i].use != FieldUse::Read ? 1 : 0;
+        if (kOldFields[Index(field)].use == FieldUse::Read)
+            return std::nullopt;
+        return slot;
     }
-    const Value& operator[](std::size_t column) const { return values_[Slot(column).value()]; }
-    Value& operator[](std::size_t column) { return values_[Slot(column).value()]; }
+    const Value& operator[](OldField field) const { return values_[Kept(field)]; }
+    Value& operator[](OldField field) { return values_[Kept(field)]; }
 
 private:
-    std::array<Value, 8> values_{};
+    static std::size_t Kept(OldField field) {
+        const auto slot = Slot(field);
+        assert(slot && "a field that is only read is not kept");
+        return *slot;
+    }
+
+    std::array<Value, kKeyFields.size() + kCarriedCount> values_{};
 };
 
 const std::vector<std::string>& PresetGeneration::OldRowColumns() {
     // Only the keys and the five values are used after reading.
     static const std::vector<std::string> columns = [] {
         std::vector<std::string> names;
-        for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
-            if (OldRow::Slot(col))
-                names.emplace_back(kOldRowFields[col]);
+        for (const OldFieldInfo& info : kOldFields)
+            if (OldRow::Slot(info.field))
+                names.emplace_back(info.name);
         return names;
     }();
     return columns;
@@ -146,30 +148,30 @@ const std::vector<std::string>& PresetGeneration::OldRowColumns() {
 
 namespace {
 
-// Gives the partner row the value of taken-over column `k` of old row number
+// Gives the partner row the value of carried `field` of old row number
 // `oldRow` (0-based). A value that the column does not take fails, naming
 // the column, the old row and the value, for the caller's guard to report;
 // the partner then keeps its own value.
-void TakeOverValue(WorkTable& table, std::size_t partner, int target, std::size_t k, const OldRow& row,
+void TakeOverValue(WorkTable& table, std::size_t partner, int target, OldField field, const OldRow& row,
                    std::size_t oldRow) {
-    const Value& value = row[kTakenOver[k].second];
+    const Value& value = row[field];
     try {
         table.Assign(partner, target, value);
     } catch (const platform::Failure& failure) {
         throw platform::Failure(failure.Number(), failure.Source(),
-                                failure.Description() + ": " + kTakenOver[k].first + " of old row " +
+                                failure.Description() + ": " + std::string(NameOf(field)) + " of old row " +
                                     std::to_string(oldRow + 1) + " holds \"" +
                                     platform::db::ValueText(value) + "\"");
     }
 }
 
-// What was lost of taken-over column `k` of `row` when its partner did not
-// take the value (its partner keeps what it held).
-std::string LossText(std::size_t k, const OldRow& row, platform::db::Kind kind) {
-    const Value& value = row[kTakenOver[k].second];
+// What was lost of carried `field` of `row` when its partner did not take
+// the value (its partner keeps what it held).
+std::string LossText(OldField field, const OldRow& row, platform::db::Kind kind) {
+    const Value& value = row[field];
     const std::string text = platform::db::ValueText(value);
     const bool number = kind == platform::db::Kind::Whole || kind == platform::db::Kind::Number;
-    return std::string(kTakenOver[k].first) + ": " +
+    return std::string(NameOf(field)) + ": " +
            (number && std::holds_alternative<std::string>(value)
                 ? "text \"" + text + "\" is no number"
                 : "\"" + text + "\" does not fit the column");
@@ -209,16 +211,16 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
                                                   const OldPresetTable& oldRows) {
     runtime::Guard guard(rt_, "TakeoverMachineCopyMDBData");
     const auto fieldCount = oldRows.Columns().size();
-    if (fieldCount > 15 && AdditionalFieldCount == 0)
+    if (fieldCount > kFieldsNeverWarnedAbout && AdditionalFieldCount == 0)
         WarnAboutFieldsNotTakenOver(database);
     const std::vector<OldRow> buffer = ReadOldRows(guard, oldRows);
     if (buffer.empty())
         return;
-    for (const char* key : {"machine_type", "var_name", "offset_or_bitno"})
-        if (!oldRows.Kept(key)) {
+    for (const OldField key : kKeyFields)
+        if (!oldRows.Kept(std::string(NameOf(key)))) {
             // Without its keys, no old row can find its partner.
             takeoverComplete_ = false;
-            takeoverTrouble_ = std::string("its PRESET_DEFS has no column ") + key;
+            takeoverTrouble_ = "its PRESET_DEFS has no column " + std::string(NameOf(key));
             return;
         }
     if (!RowQueriesCanRun(guard, database)) {
@@ -257,29 +259,30 @@ void PresetGeneration::WarnAboutFieldsNotTakenOver(platform::db::Connection& dat
 
 namespace {
 
-// The buffer columns that the old table lacks: reading them fails for every row.
-std::vector<std::size_t> MissingFields(const OldPresetTable& oldRows) {
-    std::vector<std::size_t> missing;
-    for (std::size_t col = 0; col < kOldRowFields.size(); ++col) {
-        const std::string name = col == 4 && oldRows.Has("categorie") ? "categorie" : kOldRowFields[col];
-        if (col != 6 && !oldRows.Has(name))
-            missing.push_back(col);
+// The fields that the old table lacks, in reading order: reading them fails
+// for every row.
+std::vector<OldField> MissingFields(const OldPresetTable& oldRows) {
+    std::vector<OldField> missing;
+    for (const OldFieldInfo& info : kOldFields) {
+        const bool older = !info.olderName.empty() && oldRows.Has(std::string(info.olderName));
+        if (!older && !oldRows.Has(std::string(info.name)))
+            missing.push_back(info.field);
     }
     return missing;
 }
 
-// By buffer column, where the old table keeps the value that an OldRow holds.
-std::array<std::optional<int>, kOldRowFields.size()> KeptFields(const OldPresetTable& oldRows) {
-    std::array<std::optional<int>, kOldRowFields.size()> kept;
-    for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
-        if (OldRow::Slot(col))
-            kept[col] = oldRows.Kept(kOldRowFields[col]);
+// By field, where the old table keeps the value that an OldRow holds.
+std::array<std::optional<int>, kOldFields.size()> KeptFields(const OldPresetTable& oldRows) {
+    std::array<std::optional<int>, kOldFields.size()> kept;
+    for (const OldFieldInfo& info : kOldFields)
+        if (OldRow::Slot(info.field))
+            kept[Index(info.field)] = oldRows.Kept(std::string(info.name));
     return kept;
 }
 
-[[noreturn]] void RaiseMissingField(std::size_t col) {
+[[noreturn]] void RaiseMissingField(OldField field) {
     throw platform::Failure(SQLITE_ERROR, platform::kDatabaseSource,
-                            std::string("Item not found in this collection: ") + kOldRowFields[col]);
+                            "Item not found in this collection: " + std::string(NameOf(field)));
 }
 
 } // namespace
@@ -302,18 +305,18 @@ std::vector<OldRow> PresetGeneration::ReadOldRows(runtime::Guard& guard, const O
     }
     // A field that the old table lacks fails for every row, as reading it
     // would; the others are only read, and only the used ones are kept.
-    const std::vector<std::size_t> missing = MissingFields(oldRows);
+    const std::vector<OldField> missing = MissingFields(oldRows);
     const auto kept = KeptFields(oldRows);
     std::vector<OldRow> buffer;
     buffer.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         rt_.ProcessEvents();
-        for (const std::size_t col : missing)
-            guard([&] { RaiseMissingField(col); });
+        for (const OldField field : missing)
+            guard([&] { RaiseMissingField(field); });
         OldRow& row = buffer.emplace_back();
-        for (std::size_t col = 0; col < kOldRowFields.size(); ++col)
-            if (kept[col])
-                row[col] = oldRows.At(i, *kept[col]);
+        for (const OldFieldInfo& info : kOldFields)
+            if (const auto column = kept[Index(info.field)])
+                row[info.field] = oldRows.At(i, *column);
     }
     return buffer;
 }
@@ -342,13 +345,59 @@ bool PresetGeneration::RowQueriesCanRun(runtime::Guard& guard, platform::db::Con
                                        "\" aborted.");
             queryable = queryable && has(field, false, 0);
         }
-        for (const char* name : kRowQueryColumns)
-            queryable = queryable && has(name, false, 0);
+        for (const OldFieldInfo& info : kOldFields)
+            queryable = queryable && has(std::string(info.name), false, 0);
     });
     return queryable;
 }
 
-// Gives each old row's five values to its partner among the regenerated
+namespace {
+
+// Marks a regenerated row that no old row has given its values yet.
+constexpr std::size_t kNoOldRow = std::numeric_limits<std::size_t>::max();
+
+// Where each carried field goes in `table`; -1 where the table lacks it, so
+// that assigning to it fails and is reported row by row.
+std::array<int, kCarriedCount> CarriedTargets(const WorkTable& table) {
+    std::array<int, kCarriedCount> targets{};
+    for (std::size_t k = 0; k < kCarriedCount; ++k)
+        targets[k] = table.FindField(std::string(NameOf(kCarriedFields[k]))).value_or(-1);
+    return targets;
+}
+
+// The key by which old row `row` looks for its partner, or std::nullopt when
+// an empty or non-numeric offset makes the row query fail.
+std::optional<RowKey> PartnerKey(const OldRow& row) {
+    const auto offset = OffsetKey(row[OldField::OffsetOrBitno]);
+    if (!offset)
+        return std::nullopt;
+    return RowKey{platform::db::FoldCase(platform::db::ValueText(row[OldField::MachineType])),
+                  platform::db::FoldCase(platform::db::ValueText(row[OldField::VarName])), *offset};
+}
+
+// Gives old row `row` (number `oldRow`, 0-based) to its partner, value by
+// value: "" when the partner took all of them, else what was lost and what
+// the partner kept instead (the values of an earlier old row with the same
+// keys when `earlier`, else the template's).
+std::string CarryOver(runtime::Guard& guard, WorkTable& table, const std::array<int, kCarriedCount>& targets,
+                      std::size_t partner, const OldRow& row, std::size_t oldRow, bool earlier) {
+    std::string lost;
+    int losses = 0;
+    for (std::size_t k = 0; k < kCarriedCount; ++k)
+        if (!guard([&] { TakeOverValue(table, partner, targets[k], kCarriedFields[k], row, oldRow); })) {
+            const auto kind = targets[k] < 0 ? platform::db::Kind::Text : table.FieldKind(targets[k]);
+            lost += (losses++ ? ", " : "") + LossText(kCarriedFields[k], row, kind);
+        }
+    if (losses == 0)
+        return {};
+    return lost + (earlier      ? "; what an earlier old row with the same keys gave was kept"
+                   : losses > 1 ? "; the template's values were kept"
+                                : "; the template's value was kept");
+}
+
+} // namespace
+
+// Gives each old row's tuned values to its partner among the regenerated
 // rows. Those are still in the work table; without one (the take-over on its
 // own), the rows stored in the table are worked on.
 void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connection& database,
@@ -365,52 +414,31 @@ void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connect
         }
         table = loaded.get();
     }
-    std::array<int, kTakenOver.size()> targets{};
-    for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-        targets[k] = table->FindField(kTakenOver[k].first).value_or(-1);
     PartnerIndex partners;
-    if (!guard([&] {
-            partners = PartnerIndex(*table, table->FindField("machine_type").value(),
-                                    table->FindField("var_name").value(),
-                                    table->FindField("offset_or_bitno").value());
-        })) {
+    if (!guard([&] { partners = PartnerIndex(*table); })) {
         takeoverComplete_ = false;
         return;
     }
+    const auto targets = CarriedTargets(*table);
     carriedOver_.assign(buffer.size(), false);
     overwritten_.assign(buffer.size(), false);
     lost_.assign(buffer.size(), std::string());
     // The old row whose values a regenerated row holds so far: a later old
     // row with the same keys overwrites them.
-    std::vector<std::size_t> holder(table->RowCount(), buffer.size());
+    std::vector<std::size_t> holder(table->RowCount(), kNoOldRow);
     for (std::size_t i = 0; i < buffer.size(); ++i) {
-        const OldRow& row = buffer[i];
-        const auto offset = OffsetKey(row[kOffset]);
-        if (!offset)
-            continue; // an empty or non-numeric offset makes the row query fail: skipped
-        const auto partner =
-            partners.Find({platform::db::FoldCase(platform::db::ValueText(row[kMachineType])),
-                           platform::db::FoldCase(platform::db::ValueText(row[kVarName])), *offset});
+        const auto key = PartnerKey(buffer[i]);
+        const auto partner = key ? partners.Find(*key) : std::nullopt;
         if (!partner)
             continue;
-        const bool earlier = holder[*partner] < buffer.size();
-        if (earlier) {
-            carriedOver_[holder[*partner]] = false;
-            overwritten_[holder[*partner]] = true;
+        const std::size_t earlier = std::exchange(holder[*partner], i);
+        if (earlier != kNoOldRow) {
+            assert(earlier < i && carriedOver_[earlier]);
+            carriedOver_[earlier] = false;
+            overwritten_[earlier] = true;
         }
-        holder[*partner] = i;
         carriedOver_[i] = true;
-        std::string lost;
-        int losses = 0;
-        for (std::size_t k = 0; k < kTakenOver.size(); ++k)
-            if (!guard([&] { TakeOverValue(*table, *partner, targets[k], k, row, i); })) {
-                const auto kind = targets[k] < 0 ? platform::db::Kind::Text : table->FieldKind(targets[k]);
-                lost += (losses++ ? ", " : "") + LossText(k, row, kind);
-            }
-        if (losses > 0)
-            lost_[i] = lost + (earlier      ? "; what an earlier old row with the same keys gave was kept"
-                               : losses > 1 ? "; the template's values were kept"
-                                            : "; the template's value was kept");
+        lost_[i] = CarryOver(guard, *table, targets, *partner, buffer[i], i, earlier != kNoOldRow);
     }
     if (loaded && !guard([&] { loaded->Store(database); }))
         takeoverComplete_ = false;

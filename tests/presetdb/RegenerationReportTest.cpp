@@ -57,6 +57,9 @@ TEST(ReportCounts, EveryDroppedRowIsCountedOnceUnderItsOwnCause) {
           "1\n",
           "\ncarried over in part (a value its partner could not take was dropped): 1\n",
           "\nREEL\ta\t0\t\t\t\t\t\t\tno partner\n", "\nREEL\tb\t0\t\t\t\t\t\t\toverwritten\n",
-          "\nREEL\tc\t0\t\t\t\t\t\t\t\"min: text \"\"12,5\"\" is no number\"\n"})
+          "\nREEL\tc\t0\t\t\t\t\t\t\t\"min: text \"\"12,5\"\" is no number\"\n",
+          // the column names that readers of the report look for
+          "\nadditional fields (only abs_min, abs_max, min, max and pass are ever carried over):\n",
+          "\nmachine_type\tvar_name\toffset_or_bitno\tabs_min\tabs_max\tmin\tmax\tpass\trenamed_to\twhy\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << text;
 }

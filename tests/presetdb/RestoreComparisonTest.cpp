@@ -71,7 +71,14 @@ TEST(RestoreComparisonText, CountsRowsPerMachineTypeAndWritesOneCellPerValue) {
         CompareForRestore({Row("A", "x", "0", "1"), Row("A", "y\tz", "0", "")}, {Row("B", "x", "0", "1.5")})
             .Text();
     EXPECT_NE(text.find("\nA\t2\t0\nB\t0\t1\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("differ: 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\ntuned values (abs_min, abs_max, min, max, pass) that differ: 2\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(
+        text.find("\nmachine_type\tvar_name\toffset_or_bitno\tabs_min\tabs_max\tmin\tmax\tpass\t"
+                  "restored_abs_min\trestored_abs_max\trestored_min\trestored_max\trestored_pass\twhat\n"),
+        std::string::npos)
+        << text;
     EXPECT_NE(text.find("\nB\tx\t0\t\t\t\t\t\t1.5\t\t\t\t\tonly in the backup\n"
                         "A\tx\t0\t1\t\t\t\t\t\t\t\t\t\tonly now\n"
                         "A\t\"y\tz\"\t0\t\t\t\t\t\t\t\t\t\t\tonly now\n"),
