@@ -63,7 +63,7 @@ int FileLock::Open(const std::string& lockPath, const std::string& guarded, Resu
             if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
                 return fd;
             ::close(fd);
-            problem_ = DescribeFileError(lockPath, EINVAL);
+            problem_ = DescribeFileError(lockPath, Errno(EINVAL));
             return -1;
         }
         const int err = errno;

@@ -23,58 +23,39 @@
 namespace torvex::platform {
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        Reset(other.Release());
-        return *this;
-    }
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
+std::error_code WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return Errno();
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return {};
 }
 
 // Copies everything that can be read from `in` to `out`.
-bool CopyAll(int in, int out) {
+std::error_code CopyAll(int in, int out) {
     char buffer[1 << 16];
     for (;;) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return n == 0;
-        if (!WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n))))
-            return false;
+        if (n < 0)
+            return Errno();
+        if (n == 0)
+            return {};
+        if (auto why = WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n))))
+            return why;
     }
 }
 
 // Opens a path that must be a regular file without ever blocking on a FIFO
 // or a device; errno is ENXIO for a path that is no regular file.
-Fd OpenRegular(const std::string& path, int flags, mode_t mode = 0666) {
-    Fd fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode));
+Descriptor OpenRegular(const std::string& path, int flags, mode_t mode = 0666) {
+    Descriptor fd(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode));
     if (fd.Get() < 0)
         return fd;
     struct stat st {};
@@ -123,52 +104,76 @@ mode_t DefaultMode() {
 }
 
 // Writes `bytes` to a temporary file beside `target`, renames it over the
-// target and flushes the folder. Returns 0 or the errno of the step that failed.
-int ReplaceFile(const std::string& target, std::string_view bytes) {
+// target and flushes the folder; why the step that failed did.
+std::error_code ReplaceFile(const std::string& target, std::string_view bytes) {
     TempFile tmp;
-    if (int err = tmp.Create(FolderOf(target)); err != 0)
-        return err;
-    if (!WriteAll(tmp.Descriptor(), bytes))
-        return errno ? errno : EIO;
-    if (int err = tmp.Finish(target); err != 0)
-        return err;
-    if (int err = tmp.RenameOver(target); err != 0)
-        return err;
-    return SyncFolderOf(target);
+    std::error_code why = tmp.TryCreate(FolderOf(target));
+    if (!why)
+        why = tmp.TryWrite(bytes);
+    if (!why)
+        why = tmp.TryFinish(target);
+    if (!why)
+        why = tmp.TryRenameOver(target);
+    return why ? why : TrySyncFolderOf(target);
 }
 
 } // namespace
 
-int Replaceable(const std::string& target) {
+void Descriptor::Reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+std::error_code TryCheckReplaceable(const std::string& target) {
     if (target.empty())
-        return ENOENT;
+        return Errno(ENOENT);
     if (IsSpecialFile(target))
-        return ENXIO;
+        return Errno(ENXIO);
     // A file without any write permission is read-only for everyone, also
     // for a user (root) whom the permissions would not stop.
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0))
-        return EACCES;
-    return 0;
+        return Errno(EACCES);
+    return {};
 }
 
-void RaiseFileError(int err, const std::string& path) {
-    if (err == EACCES || err == EPERM || err == EROFS)
+void CheckReplaceable(const std::string& target) {
+    if (const auto why = TryCheckReplaceable(target))
+        RaiseFileError(why, target);
+}
+
+void RaiseFileError(std::error_code why, const std::string& path) {
+    if (why == std::errc::permission_denied || why == std::errc::operation_not_permitted ||
+        why == std::errc::read_only_file_system)
         Raise(errnum::PermissionDenied, "Permission denied: " + path);
     Raise(errnum::PathFileAccess,
-          "Path/File access error: " + path + " (" + DescribeFileError(path, err) + ")");
+          "Path/File access error: " + path + " (" + DescribeFileError(path, why) + ")");
 }
 
-int OpenForReading(const std::string& path) {
-    return OpenRegular(path, O_RDONLY).Release();
+std::error_code TryOpenForReading(const std::string& path, Descriptor& opened) {
+    opened = OpenRegular(path, O_RDONLY);
+    return opened ? std::error_code() : Errno();
 }
 
-int SyncFolderOf(const std::string& path) {
+Descriptor OpenForReading(const std::string& path) {
+    Descriptor opened;
+    if (const auto why = TryOpenForReading(path, opened))
+        RaiseFileError(why, path);
+    return opened;
+}
+
+std::error_code TrySyncFolderOf(const std::string& path) {
     const std::string folder = FolderOf(path);
-    Fd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Get() < 0 || ::fsync(dir.Get()) != 0)
-        return errno;
-    return 0;
+        return Errno();
+    return {};
+}
+
+void SyncFolderOf(const std::string& path) {
+    if (const auto why = TrySyncFolderOf(path))
+        RaiseFileError(why, FolderOf(path));
 }
 
 TempFile::~TempFile() {
@@ -178,40 +183,49 @@ TempFile::~TempFile() {
         ::close(fd_);
 }
 
-int TempFile::Create(const std::string& folder) {
+std::error_code TempFile::TryCreate(const std::string& folder) {
     folder_ = folder.empty() ? "." : folder;
     fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd_ >= 0)
-        return ::flock(fd_, LOCK_EX) == 0 ? 0 : errno;
+        return ::flock(fd_, LOCK_EX) == 0 ? std::error_code() : Errno();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TempName(folder_);
         fd_ = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             if (errno == EEXIST)
                 continue;
-            return errno;
+            return Errno();
         }
         name_ = std::move(name);
-        return ::flock(fd_, LOCK_EX) == 0 ? 0 : errno;
+        return ::flock(fd_, LOCK_EX) == 0 ? std::error_code() : Errno();
     }
-    return EEXIST;
+    return Errno(EEXIST);
 }
 
-int TempFile::GiveName() {
+void TempFile::Create(const std::string& folder) {
+    if (const auto why = TryCreate(folder))
+        RaiseFileError(why, standsFor_.empty() ? folder : standsFor_);
+}
+
+void TempFile::Raise(std::error_code why) const {
+    RaiseFileError(why, standsFor_.empty() ? folder_ : standsFor_);
+}
+
+std::error_code TempFile::GiveName() {
     if (!name_.empty())
-        return 0;
+        return {};
     const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = TempName(folder_);
         if (::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
             ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             name_ = std::move(name);
-            return 0;
+            return {};
         }
         if (errno != EEXIST)
-            return errno;
+            return Errno();
     }
-    return EEXIST;
+    return Errno(EEXIST);
 }
 
 const std::string& TempFile::Path() {
@@ -219,13 +233,22 @@ const std::string& TempFile::Path() {
     return name_;
 }
 
-int TempFile::CopyFrom(int fd) {
-    if (::lseek(fd, 0, SEEK_SET) != 0 || !CopyAll(fd, fd_))
-        return errno ? errno : EIO;
-    return 0;
+std::error_code TempFile::TryCopyFrom(int fd) {
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return Errno();
+    return CopyAll(fd, fd_);
 }
 
-int TempFile::Finish(const std::string& like, const timespec* lastWrite, bool flush) {
+void TempFile::CopyFrom(int fd) {
+    if (const auto why = TryCopyFrom(fd))
+        Raise(why);
+}
+
+std::error_code TempFile::TryWrite(std::string_view bytes) {
+    return WriteAll(fd_, bytes);
+}
+
+std::error_code TempFile::TryFinish(const std::string& like, const timespec* lastWrite, bool flush) {
     struct stat old {};
     const bool exists = ::stat(like.c_str(), &old) == 0;
     // The owner is kept where the user may give it (root); the group also
@@ -235,22 +258,32 @@ int TempFile::Finish(const std::string& like, const timespec* lastWrite, bool fl
         ::fchown(fd_, old.st_uid, old.st_gid) != 0)
         (void)::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
     if (::fchmod(fd_, exists ? old.st_mode & 07777 : DefaultMode()) != 0)
-        return errno;
+        return Errno();
     if (lastWrite) {
         const timespec times[2] = {{0, UTIME_OMIT}, *lastWrite};
         if (::futimens(fd_, times) != 0)
-            return errno;
+            return Errno();
     }
-    return !flush || ::fsync(fd_) == 0 ? 0 : errno;
+    return !flush || ::fsync(fd_) == 0 ? std::error_code() : Errno();
 }
 
-int TempFile::RenameOver(const std::string& target, bool replace) {
-    if (int err = GiveName(); err != 0)
-        return err;
+void TempFile::Finish(const std::string& like, const timespec* lastWrite, bool flush) {
+    if (const auto why = TryFinish(like, lastWrite, flush))
+        Raise(why);
+}
+
+std::error_code TempFile::TryRenameOver(const std::string& target, bool replace) {
+    if (const auto why = GiveName())
+        return why;
     if (::renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0)
-        return errno;
+        return Errno();
     name_.clear();
-    return 0;
+    return {};
+}
+
+void TempFile::RenameOver(const std::string& target, bool replace) {
+    if (const auto why = TryRenameOver(target, replace))
+        RaiseFileError(why, target);
 }
 
 bool IsOrdinaryFile(const std::string& path) {
@@ -263,7 +296,7 @@ bool IsSpecialFile(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-std::string DescribeFileError(const std::string& path, int err) {
+std::string DescribeFileError(const std::string& path, std::error_code why) {
     struct stat st {};
     if (!path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         const char* kind = S_ISFIFO(st.st_mode)                         ? "a FIFO"
@@ -273,7 +306,7 @@ std::string DescribeFileError(const std::string& path, int err) {
                                                                         : "no regular file";
         return std::string("it is ") + kind + ", not a regular file";
     }
-    return std::strerror(err);
+    return std::strerror(why.value());
 }
 
 std::optional<std::string> FindExistingFile(const std::string& path) {
@@ -327,10 +360,15 @@ std::string ResolveLinks(const std::string& path) {
     return current;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    Fd fd = OpenRegular(path, O_RDONLY);
-    if (fd.Get() < 0)
+std::optional<std::string> ReadWholeFile(const std::string& path, std::error_code* why) {
+    const auto fail = [&] {
+        if (why)
+            *why = Errno();
         return std::nullopt;
+    };
+    Descriptor fd = OpenRegular(path, O_RDONLY);
+    if (fd.Get() < 0)
+        return fail();
     std::string data;
     struct stat st {};
     if (::fstat(fd.Get(), &st) == 0 && st.st_size > 0)
@@ -341,7 +379,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return std::nullopt;
+            return fail();
         }
         if (n == 0)
             break;
@@ -350,15 +388,11 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return data;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
+std::error_code TryWriteFileAtomic(const std::string& path, std::string_view bytes) {
     const std::string target = ResolveLinks(path);
-    if (int err = Replaceable(target); err != 0) {
-        errno = err;
-        return false;
-    }
-    const int err = ReplaceFile(target, bytes);
-    errno = err;
-    return err == 0;
+    if (const auto why = TryCheckReplaceable(target))
+        return why;
+    return ReplaceFile(target, bytes);
 }
 
 void RemoveStaleTempFiles(const std::string& folder) {
@@ -369,7 +403,7 @@ void RemoveStaleTempFiles(const std::string& folder) {
         if (!std::string_view(entry->d_name).starts_with(kTempPrefix))
             continue;
         const std::string path = (folder.empty() ? std::string(".") : folder) + "/" + entry->d_name;
-        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+        Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
         struct stat held {
         }, named{};
         // A file whose writer is alive is locked; one left by a killed run is not.
@@ -382,14 +416,12 @@ void RemoveStaleTempFiles(const std::string& folder) {
     ::closedir(dir);
 }
 
-bool AppendLine(const std::string& path, std::string_view text) {
-    if (path.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    Fd fd = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND);
+std::error_code TryAppendLine(const std::string& path, std::string_view text) {
+    if (path.empty())
+        return Errno(ENOENT);
+    Descriptor fd = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND);
     if (fd.Get() < 0)
-        return false;
+        return Errno();
     std::string line(text);
     line += "\r\n";
     return WriteAll(fd.Get(), line);

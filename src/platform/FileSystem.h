@@ -1,11 +1,51 @@
 #pragma once
 
+#include <cerrno>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 namespace torvex::platform {
+
+// Each file operation that can fail comes in two forms, as std::filesystem
+// pairs them: the plain form throws the program's file Failure
+// (RaiseFileError), naming the file the caller works on; the Try form
+// returns why it failed, for a caller that decides what that means. An
+// empty std::error_code is success. Questions (IsOrdinaryFile,
+// ReadWholeFile) answer and do not fail.
+
+// `err` (errno by default) as an error code.
+inline std::error_code Errno(int err = errno) {
+    return {err, std::generic_category()};
+}
+
+// Throws the failure for a file operation on `path` that failed with `why`:
+// 70 permission denied, 75 path or file access error (naming what the file
+// is when it is no regular file).
+[[noreturn]] void RaiseFileError(std::error_code why, const std::string& path);
+
+// A file descriptor of its own, closed when it goes (which lets go of every
+// POSIX lock this process holds on the file).
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() { Reset(); }
+    Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        Reset(other.Release());
+        return *this;
+    }
+    int Get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int Release() { return std::exchange(fd_, -1); }
+    void Reset(int fd = -1);
+
+private:
+    int fd_;
+};
 
 // Every temporary file the program writes is named with this prefix and
 // stays locked (flock) by its writer while it exists, so that a later run
@@ -20,8 +60,8 @@ bool IsOrdinaryFile(const std::string& path);
 bool IsSpecialFile(const std::string& path);
 
 // What `path` is when it is no regular file ("a FIFO", "a device", ...),
-// or the text of `err` otherwise; for messages that say why a file was refused.
-std::string DescribeFileError(const std::string& path, int err);
+// or the text of `why` otherwise; for messages that say why a file was refused.
+std::string DescribeFileError(const std::string& path, std::error_code why);
 
 // Returns the path of the ordinary file that `path` names: `path` itself
 // when it exists as given, otherwise the first match found by comparing each
@@ -34,79 +74,92 @@ std::optional<std::string> FindExistingFile(const std::string& path);
 std::string ResolveLinks(const std::string& path);
 
 // The whole content of a regular file, or std::nullopt when it cannot be
-// read (errno tells why; a special file is never opened in a way that blocks).
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// read (and why, when asked; a special file is never opened in a way that
+// blocks).
+std::optional<std::string> ReadWholeFile(const std::string& path, std::error_code* why = nullptr);
 
 // Replaces (or creates) `path` with `bytes` atomically: a temporary file in
 // the same folder is written, flushed and renamed over the target, keeping
 // the target's permission bits and owner, and the folder is flushed. A
-// symbolic link is written through: the file it names is replaced. Returns
-// false, leaving any old file as it was, when the file is read-only or no
-// regular file, the folder is missing or not writable, or the disk is full.
-[[nodiscard]] bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+// symbolic link is written through: the file it names is replaced. Fails,
+// leaving any old file as it was, when the file is read-only or no regular
+// file, the folder is missing or not writable, or the disk is full.
+[[nodiscard]] std::error_code TryWriteFileAtomic(const std::string& path, std::string_view bytes);
 
 // A temporary file in a folder, locked for as long as it exists. It is made
 // without a name where the file system allows it, so that a run killed
 // while writing leaves nothing behind, and gets its name when it is needed
 // (to open it by path, or to rename it over its target). Whatever is not
-// renamed is removed again. The methods return 0 or the errno of the failure.
+// renamed is removed again. It holds new content for the file it stands
+// for, which the failures of the throwing forms name (its folder before it
+// stands for one).
 class TempFile {
 public:
-    TempFile() = default;
+    explicit TempFile(std::string standsFor = {}) : standsFor_(std::move(standsFor)) {}
     ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    [[nodiscard]] int Create(const std::string& folder);
+    void StandFor(std::string path) { standsFor_ = std::move(path); }
+
+    void Create(const std::string& folder);
+    [[nodiscard]] std::error_code TryCreate(const std::string& folder);
     int Descriptor() const { return fd_; }
     // The folder it was created in.
     const std::string& Folder() const { return folder_; }
     // The file's path; "" when it cannot be given a name.
     const std::string& Path();
     // Copies what can be read from `fd`, from its start.
-    [[nodiscard]] int CopyFrom(int fd);
+    void CopyFrom(int fd);
+    [[nodiscard]] std::error_code TryCopyFrom(int fd);
+    // Writes `bytes` at its end.
+    [[nodiscard]] std::error_code TryWrite(std::string_view bytes);
     // Gives it the permission bits, owner and group of `like` when that file
     // exists (the default mode otherwise; a user who may not give the owner
     // still gives the group when a member of it) and, when given, that
     // last-write time; then flushes it to disk, unless told not to.
-    [[nodiscard]] int Finish(const std::string& like, const timespec* lastWrite = nullptr, bool flush = true);
-    // Renames it over `target`; when not to `replace`, EEXIST when there is
-    // a file there (made meanwhile by someone else).
-    [[nodiscard]] int RenameOver(const std::string& target, bool replace = true);
+    void Finish(const std::string& like, const timespec* lastWrite = nullptr, bool flush = true);
+    [[nodiscard]] std::error_code TryFinish(const std::string& like, const timespec* lastWrite = nullptr,
+                                            bool flush = true);
+    // Renames it over `target` (a failure names `target`); when not to
+    // `replace`, fails with std::errc::file_exists when there is a file
+    // there (made meanwhile by someone else).
+    void RenameOver(const std::string& target, bool replace = true);
+    [[nodiscard]] std::error_code TryRenameOver(const std::string& target, bool replace = true);
 
 private:
-    int GiveName();
+    [[noreturn]] void Raise(std::error_code why) const;
+    std::error_code GiveName();
+    std::string standsFor_;
     std::string folder_;
     int fd_ = -1;
     std::string name_;
 };
 
-// 0 when `path` may be replaced by a new file; otherwise the errno that
-// says why not: it is no regular file (ENXIO), or read-only (EACCES),
-// although its folder would allow replacing it.
-[[nodiscard]] int Replaceable(const std::string& path);
+// Fails unless `path` may be replaced by a new file: when it is no regular
+// file (ENXIO), or read-only (EACCES) although its folder would allow
+// replacing it.
+void CheckReplaceable(const std::string& path);
+[[nodiscard]] std::error_code TryCheckReplaceable(const std::string& path);
 
-// Flushes the folder of `path`, so that renames in it are on disk. Returns 0 or errno.
-[[nodiscard]] int SyncFolderOf(const std::string& path);
-
-// Throws the failure for an errno of a file operation on `path`: 70
-// permission denied, 75 path or file access error (naming what the file is
-// when it is no regular file).
-[[noreturn]] void RaiseFileError(int err, const std::string& path);
+// Flushes the folder of `path`, so that renames in it are on disk; a
+// failure names the folder.
+void SyncFolderOf(const std::string& path);
+[[nodiscard]] std::error_code TrySyncFolderOf(const std::string& path);
 
 // Opens a regular file for reading without blocking on a FIFO or a device;
-// -1 with errno (ENXIO for a path that is no regular file) when it cannot.
-[[nodiscard]] int OpenForReading(const std::string& path);
+// a path that is no regular file fails with ENXIO.
+Descriptor OpenForReading(const std::string& path);
+[[nodiscard]] std::error_code TryOpenForReading(const std::string& path, Descriptor& opened);
 
 // Removes the temporary files in `folder` that no running program holds:
 // those left behind by a run that was killed.
 void RemoveStaleTempFiles(const std::string& folder);
 
-// Appends `text` and CR LF to a text file, creating it when missing.
-// Returns false (errno tells why) when the file cannot be opened or written,
-// and for a path that is no regular file, which is never opened in a way
-// that could block.
-[[nodiscard]] bool AppendLine(const std::string& path, std::string_view text);
+// Appends `text` and CR LF to a text file, creating it when missing. Fails
+// when the file cannot be opened or written, and for a path that is no
+// regular file, which is never opened in a way that could block.
+[[nodiscard]] std::error_code TryAppendLine(const std::string& path, std::string_view text);
 
 // A folder of this run's own under $TMPDIR (or /tmp), removed with
 // everything in it; those of the same purpose that killed runs left behind

@@ -68,16 +68,17 @@ std::shared_ptr<const IniDocument> IniProfile::Load(const std::string& path, std
         Raise(number, "The file \"" + actual + "\" cannot be read as an ini file: " + why);
     };
     if (!S_ISREG(st.st_mode))
-        refuse(errnum::PathFileAccess, DescribeFileError(actual, 0) + ".");
+        refuse(errnum::PathFileAccess, DescribeFileError(actual, {}) + ".");
     auto it = cache_.find(actual);
     if (it != cache_.end() && it->second.identity == identity)
         return it->second.doc;
-    auto bytes = ReadWholeFile(actual);
-    if (!bytes) {
-        const int err = errno;
-        refuse(err == EACCES || err == EPERM ? errnum::PermissionDenied : errnum::PathFileAccess,
-               DescribeFileError(actual, err) + ".");
-    }
+    std::error_code readError;
+    auto bytes = ReadWholeFile(actual, &readError);
+    if (!bytes)
+        refuse(readError == std::errc::permission_denied || readError == std::errc::operation_not_permitted
+                   ? errnum::PermissionDenied
+                   : errnum::PathFileAccess,
+               DescribeFileError(actual, readError) + ".");
     if (LooksBinary(*bytes))
         refuse(errnum::PathFileAccess,
                "it holds NUL bytes (UTF-16 text without its byte order mark, or no text "
@@ -245,7 +246,7 @@ bool IniProfile::CommitStep(const std::string& path) {
         return false;
     if (!step.changed)
         return true; // not one byte changes: the file stays as it is
-    if (!WriteFileAtomic(step.target, step.doc->Serialize())) {
+    if (TryWriteFileAtomic(step.target, step.doc->Serialize())) {
         cache_.erase(step.target);
         return false;
     }

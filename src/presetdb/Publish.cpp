@@ -28,13 +28,13 @@ std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath
                        std::string& keptAs) {
     const std::string bak = presetPath + ".bak";
     keptAs = bak;
-    const int err = backup.RenameOver(bak);
-    if (err == 0)
+    const std::error_code why = backup.TryRenameOver(bak);
+    if (!why)
         return {};
     keptAs.clear();
     std::string text = "The preset database \"" + presetPath + "\" was " + std::string(done) +
                        ", but its previous version could not be kept as \"" + bak +
-                       "\": " + platform::DescribeFileError(bak, err);
+                       "\": " + platform::DescribeFileError(bak, why);
     char stamp[32];
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -43,7 +43,7 @@ std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath
     for (int i = 1; i <= 100; ++i) {
         const std::string elsewhere = bak + "-" + stamp + (i > 1 ? "-" + std::to_string(i) : "");
         std::error_code ec;
-        if (!std::filesystem::exists(elsewhere, ec) && !ec && backup.RenameOver(elsewhere) == 0) {
+        if (!std::filesystem::exists(elsewhere, ec) && !ec && !backup.TryRenameOver(elsewhere)) {
             keptAs = elsewhere;
             return text + "; it was kept as \"" + elsewhere + "\".";
         }
@@ -75,7 +75,7 @@ void FinishPendingBackup(const std::string& presetPath) {
         ::unlink(pending.c_str());
     else if (::rename(pending.c_str(), (presetPath + ".bak").c_str()) != 0)
         return;
-    (void)platform::SyncFolderOf(presetPath);
+    (void)platform::TrySyncFolderOf(presetPath);
 }
 
 // Removes the pending copy once the backup has its place, or the new
@@ -88,28 +88,16 @@ struct PendingBackup {
     }
 };
 
-// Closes a descriptor when it goes out of scope.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 } // namespace
 
 ContentReplaced ReplaceKeepingBackup(Connection& preset, const std::string& presetPath, Connection& source,
                                      std::string_view done, const std::function<bool()>& mayReplace) {
     FinishPendingBackup(presetPath);
-    platform::TempFile backup;
-    if (int err = backup.Create(platform::FolderOf(presetPath)); err != 0)
-        platform::RaiseFileError(err, presetPath + ".bak");
+    platform::TempFile backup(presetPath + ".bak");
+    backup.Create(platform::FolderOf(presetPath));
     // Opened before and closed after SQLite locks the file: closing a
     // descriptor of the file lets go of every lock this process holds on it.
-    const Descriptor current{platform::OpenForReading(presetPath)};
-    if (current.fd < 0)
-        platform::RaiseFileError(errno, presetPath);
+    const platform::Descriptor current = platform::OpenForReading(presetPath);
     ContentReplaced result;
     PendingBackup pending;
     result.replaced = preset.ReplaceContentWith(source, [&] {
@@ -118,21 +106,19 @@ ContentReplaced ReplaceKeepingBackup(Connection& preset, const std::string& pres
         // The copy keeps the last-write time of the content it holds: the
         // time stamp of the backup says which version it is.
         struct stat st {};
-        int err = ::fstat(current.fd, &st) == 0 ? 0 : errno;
-        if (err == 0)
-            err = backup.CopyFrom(current.fd);
-        if (err == 0)
-            err = backup.Finish(presetPath, &st.st_mtim);
-        if (err == 0) {
-            // One left that could not be finished is never overwritten.
-            const std::string path = PendingBackupPath(presetPath);
-            err =
-                ::link(backup.Path().c_str(), path.c_str()) == 0 ? platform::SyncFolderOf(presetPath) : errno;
-            if (err == 0 || err != EEXIST)
-                pending.path = path;
-        }
-        if (err != 0)
-            platform::RaiseFileError(err, presetPath + ".bak");
+        if (::fstat(current.Get(), &st) != 0)
+            platform::RaiseFileError(platform::Errno(), presetPath + ".bak");
+        backup.CopyFrom(current.Get());
+        backup.Finish(presetPath, &st.st_mtim);
+        // One left that could not be finished is never overwritten.
+        const std::string path = PendingBackupPath(presetPath);
+        const std::error_code why = ::link(backup.Path().c_str(), path.c_str()) == 0
+                                        ? platform::TrySyncFolderOf(presetPath)
+                                        : platform::Errno();
+        if (why != std::errc::file_exists)
+            pending.path = path;
+        if (why)
+            platform::RaiseFileError(why, presetPath + ".bak");
         return true;
     });
     if (result.replaced)
@@ -158,24 +144,23 @@ PresetPublished PublishPreset(platform::TempFile& work, const std::string& prese
                               const std::string& templatePath, const OldPresetTable& old,
                               bool fromPresetFile) {
     if (!platform::IsOrdinaryFile(presetPath) && !platform::IsSpecialFile(presetPath)) {
-        if (int err = work.Finish(templatePath); err != 0)
-            platform::RaiseFileError(err, presetPath);
+        work.StandFor(presetPath);
+        work.Finish(templatePath);
         // One that another program made meanwhile is not replaced unseen.
-        const int err = work.RenameOver(presetPath, !fromPresetFile);
-        if (err == EEXIST)
+        const std::error_code why = work.TryRenameOver(presetPath, !fromPresetFile);
+        if (why == std::errc::file_exists)
             return {true, {}};
-        if (err != 0)
-            platform::RaiseFileError(err, presetPath);
+        if (why)
+            platform::RaiseFileError(why, presetPath);
         return {};
     }
     if (fromPresetFile && !old.Held())
         return {true, {}}; // made since the run found none
-    if (int err = platform::Replaceable(presetPath); err != 0)
-        platform::RaiseFileError(err, presetPath);
+    platform::CheckReplaceable(presetPath);
     // A folder or the like in the backup's place would only show once the new
     // content is in: refused before anything changes.
     if (platform::IsSpecialFile(presetPath + ".bak"))
-        platform::RaiseFileError(ENXIO, presetPath + ".bak");
+        platform::RaiseFileError(platform::Errno(ENXIO), presetPath + ".bak");
     std::unique_ptr<Connection> own;
     Connection& preset = old.Held() ? *old.Held() : *(own = std::make_unique<Connection>(presetPath));
     FinishPendingBackup(presetPath); // also when this run changes nothing
@@ -207,16 +192,11 @@ std::unique_ptr<platform::TempFile> PrepareTemplate(platform::TempFile& work, co
                                                     const timespec* lastWrite) {
     if (platform::db::SameDatabaseContent(work.Path(), templatePath))
         return nullptr;
-    if (int err = platform::Replaceable(templatePath); err != 0)
-        platform::RaiseFileError(err, templatePath);
-    auto copy = std::make_unique<platform::TempFile>();
-    int err = copy->Create(platform::FolderOf(templatePath));
-    if (err == 0)
-        err = copy->CopyFrom(work.Descriptor());
-    if (err == 0)
-        err = copy->Finish(templatePath, lastWrite);
-    if (err != 0)
-        platform::RaiseFileError(err, templatePath);
+    platform::CheckReplaceable(templatePath);
+    auto copy = std::make_unique<platform::TempFile>(templatePath);
+    copy->Create(platform::FolderOf(templatePath));
+    copy->CopyFrom(work.Descriptor());
+    copy->Finish(templatePath, lastWrite);
     return copy;
 }
 
@@ -226,19 +206,16 @@ std::unique_ptr<platform::TempFile> PrepareTemplate(platform::TempFile& work, co
 // earlier report, with whatever the user added to it, stays.
 std::string WriteReportFile(const std::string& path, const std::string& text, const std::string& presetPath) {
     platform::TempFile file;
-    int err = platform::Replaceable(path);
-    if (err == 0)
-        err = file.Create(platform::FolderOf(path));
-    if (err == 0 && ::write(file.Descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-        err = errno ? errno : EIO;
-    if (err == 0)
-        err =
-            file.Finish(platform::IsOrdinaryFile(path) ? path : presetPath); // a first one like the database
-    if (err == 0)
-        err = file.RenameOver(path);
-    if (err == 0)
-        return {};
-    return platform::DescribeFileError(path, err);
+    std::error_code why = platform::TryCheckReplaceable(path);
+    if (!why)
+        why = file.TryCreate(platform::FolderOf(path));
+    if (!why)
+        why = file.TryWrite(text);
+    if (!why) // a first one like the database
+        why = file.TryFinish(platform::IsOrdinaryFile(path) ? path : presetPath);
+    if (!why)
+        why = file.TryRenameOver(path);
+    return why ? platform::DescribeFileError(path, why) : std::string();
 }
 
 } // namespace
@@ -278,16 +255,13 @@ bool PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
     }
     guard([&] {
         if (templateCopy)
-            if (int err = templateCopy->RenameOver(templatePath); err != 0)
-                platform::RaiseFileError(err, templatePath);
+            templateCopy->RenameOver(templatePath);
     });
     const std::string trouble = WriteReportFile(reportPath, report.Text(), presetPath);
     guard([&] {
-        if (int err = platform::SyncFolderOf(presetPath); err != 0)
-            platform::RaiseFileError(err, platform::FolderOf(presetPath));
+        platform::SyncFolderOf(presetPath);
         if (platform::FolderOf(templatePath) != platform::FolderOf(presetPath))
-            if (int err = platform::SyncFolderOf(templatePath); err != 0)
-                platform::RaiseFileError(err, platform::FolderOf(templatePath));
+            platform::SyncFolderOf(templatePath);
     });
     if (!preset.backupTrouble.empty())
         rt_.ReportNotDone(preset.backupTrouble);

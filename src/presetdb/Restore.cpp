@@ -226,8 +226,7 @@ int RunRestore(runtime::Runtime& rt, std::ostream& out, bool preview, std::chron
         }
         ContentReplaced replaced;
         const bool done = guard([&] {
-            if (int err = platform::Replaceable(presetPath); err != 0)
-                platform::RaiseFileError(err, presetPath);
+            platform::CheckReplaceable(presetPath);
             Connection preset(presetPath);
             // A page cache that holds the whole content keeps SQLite from
             // spilling (and flushing) the journal half-way.
@@ -268,10 +267,7 @@ int RunRestore(runtime::Runtime& rt, std::ostream& out, bool preview, std::chron
             report += "previous content: " +
                       (replaced.keptAs.empty() ? std::string("not kept") : Version(replaced.keptAs)) + "\n";
         const std::string trouble = WriteReport(reportPath, report, presetPath);
-        guard([&] {
-            if (int err = platform::SyncFolderOf(presetPath); err != 0)
-                platform::RaiseFileError(err, platform::FolderOf(presetPath));
-        });
+        guard([&] { platform::SyncFolderOf(presetPath); });
         if (!replaced.backupTrouble.empty())
             rt.ReportNotDone(replaced.backupTrouble);
         if (!trouble.empty()) {

@@ -186,8 +186,8 @@ void PresetGeneration::WriteResult(Connection& work, platform::TempFile& workFil
                                    platform::TempFile& result) {
     StoreWorkTable(work);
     work.Commit();
-    if (int err = result.Create(platform::FolderOf(workFile.Path())); err != 0)
-        platform::RaiseFileError(err, workFile.Path());
+    result.StandFor(workFile.Path());
+    result.Create(platform::FolderOf(workFile.Path()));
     work.VacuumInto(result.Path());
 }
 
@@ -197,11 +197,10 @@ std::unique_ptr<Connection> PresetGeneration::OpenWorkCopy(const std::string& te
                                                            platform::TempFile& file) {
     const std::string folder =
         preview_ ? *preview_ : platform::FolderOf(platform::ResolveLinks(templatePath));
-    if (int err = file.Create(folder); err != 0)
-        platform::RaiseFileError(err, folder);
+    file.Create(folder);
     templateCopy_->Naming([&] { platform::db::CopyDatabaseInto(templateCopy_->Path(), file); });
     if (file.Path().empty())
-        platform::RaiseFileError(EIO, folder);
+        platform::RaiseFileError(platform::Errno(EIO), folder);
     return std::make_unique<Connection>(file.Path(), platform::db::OpenMode::Scratch);
 }
 

@@ -39,11 +39,11 @@ bool Runtime::AppendToLog(const std::string& path, std::string_view entry) {
         *services_.errorStream << entry << '\n' << std::flush;
         return false;
     }
-    if (platform::AppendLine(path, entry))
+    const std::error_code why = platform::TryAppendLine(path, entry);
+    if (!why)
         return true;
-    const int err = errno;
     *services_.errorStream << (path.empty() ? std::string("no log file is named")
-                                            : path + ": " + platform::DescribeFileError(path, err))
+                                            : path + ": " + platform::DescribeFileError(path, why))
                            << "; the entry follows:\n"
                            << entry << '\n'
                            << std::flush;

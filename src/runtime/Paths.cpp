@@ -28,7 +28,7 @@ std::string Runtime::ExistingOrEmpty(const std::string& path) const {
 
 std::string Runtime::WhyNotThere(const std::string& path) {
     return "\"" + path + "\" " +
-           (platform::IsSpecialFile(path) ? "is not used: " + platform::DescribeFileError(path, 0)
+           (platform::IsSpecialFile(path) ? "is not used: " + platform::DescribeFileError(path, {})
                                           : std::string("does not exist")) +
            ".";
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 using namespace torvex;
 using torvex::test::ReadFile;
@@ -32,15 +33,16 @@ TEST(FileSystem, AtomicWritesKeepPermissionsAndRefuseWhatTheyMustNotReplace) {
     TempDir dir;
     WriteFile(dir / "b", "old");
     ::chmod((dir / "b").c_str(), 0640);
-    ASSERT_TRUE(platform::WriteFileAtomic(dir / "b", "new content"));
+    ASSERT_FALSE(platform::TryWriteFileAtomic(dir / "b", "new content"));
     EXPECT_EQ(ReadFile(dir / "b"), "new content");
     struct stat st {};
     ::stat((dir / "b").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
-    EXPECT_FALSE(platform::WriteFileAtomic(dir / "no/such/folder/b", "x"));
+    EXPECT_EQ(platform::TryWriteFileAtomic(dir / "no/such/folder/b", "x"),
+              std::errc::no_such_file_or_directory);
     for (const auto& [err, number] : {std::pair{EACCES, 70}, {ENOENT, 75}, {ENOSPC, 75}}) {
         try {
-            platform::RaiseFileError(err, dir / "b");
+            platform::RaiseFileError(platform::Errno(err), dir / "b");
             FAIL();
         } catch (const platform::Failure& f) {
             EXPECT_EQ(f.Number(), number) << err;
@@ -50,11 +52,11 @@ TEST(FileSystem, AtomicWritesKeepPermissionsAndRefuseWhatTheyMustNotReplace) {
 
 TEST(FileSystem, AppendLineEndsEveryEntryWithCrLf) {
     TempDir dir;
-    EXPECT_TRUE(platform::AppendLine(dir / "log.txt", "one\n\rtwo"));
-    EXPECT_TRUE(platform::AppendLine(dir / "log.txt", "three"));
+    EXPECT_FALSE(platform::TryAppendLine(dir / "log.txt", "one\n\rtwo"));
+    EXPECT_FALSE(platform::TryAppendLine(dir / "log.txt", "three"));
     EXPECT_EQ(ReadFile(dir / "log.txt"), "one\n\rtwo\r\nthree\r\n");
-    EXPECT_FALSE(platform::AppendLine(dir / "missing/log.txt", "x"));
-    EXPECT_FALSE(platform::AppendLine("", "x"));
+    EXPECT_EQ(platform::TryAppendLine(dir / "missing/log.txt", "x"), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(platform::TryAppendLine("", "x"), std::errc::no_such_file_or_directory);
 }
 
 namespace {
@@ -98,17 +100,17 @@ TEST(FileSystem, ATemporaryFileReplacesItsTargetOrLeavesNothing) {
     WriteFile(dir / "db", "current");
     {
         platform::TempFile fresh;
-        ASSERT_EQ(fresh.Create(dir.Path()), 0);
+        fresh.Create(dir.Path());
         // Never renamed over the target: the target stays as it was.
     }
     EXPECT_EQ(ReadFile(dir / "db"), "current");
     EXPECT_TRUE(TempFilesIn(dir.Path()).empty());
 
     platform::TempFile fresh;
-    ASSERT_EQ(fresh.Create(dir.Path()), 0);
+    fresh.Create(dir.Path());
     ASSERT_EQ(::write(fresh.Descriptor(), "new", 3), 3);
-    ASSERT_EQ(fresh.Finish(dir / "db"), 0);
-    ASSERT_EQ(fresh.RenameOver(dir / "db"), 0);
+    fresh.Finish(dir / "db");
+    fresh.RenameOver(dir / "db");
     EXPECT_EQ(ReadFile(dir / "db"), "new");
     EXPECT_TRUE(TempFilesIn(dir.Path()).empty());
 }
@@ -119,17 +121,49 @@ TEST(FileSystem, WritesGoThroughLinksAndRefuseSpecialFiles) {
     ::chmod((dir / "shared/Program.ini").c_str(), 0640);
     std::filesystem::create_directories(dir / "plant");
     std::filesystem::create_symlink(dir / "shared/Program.ini", dir / "plant/Program.ini");
-    ASSERT_TRUE(platform::WriteFileAtomic(dir / "plant/Program.ini", "new"));
+    ASSERT_FALSE(platform::TryWriteFileAtomic(dir / "plant/Program.ini", "new"));
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "plant/Program.ini"));
     EXPECT_EQ(ReadFile(dir / "shared/Program.ini"), "new");
     EXPECT_EQ(std::filesystem::status(dir / "shared/Program.ini").permissions(),
               std::filesystem::perms(0640));
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    EXPECT_FALSE(platform::AppendLine(dir / "fifo", "x")) << "no reader: must not block";
-    EXPECT_FALSE(platform::WriteFileAtomic(dir / "fifo", "x"));
+    EXPECT_TRUE(platform::TryAppendLine(dir / "fifo", "x")) << "no reader: must not block";
+    EXPECT_TRUE(platform::TryWriteFileAtomic(dir / "fifo", "x"));
     EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
     EXPECT_EQ(platform::ReadWholeFile(dir / "fifo"), std::nullopt);
-    EXPECT_NE(platform::DescribeFileError(dir / "fifo", 0).find("FIFO"), std::string::npos);
+    EXPECT_NE(platform::DescribeFileError(dir / "fifo", {}).find("FIFO"), std::string::npos);
+}
+
+// A failure of a throwing form names the file the caller works on: what a
+// temporary file stands for (else its folder), a rename's target, the folder
+// that is flushed.
+TEST(FileSystem, TheThrowingFormsNameTheFileTheCallerWorksOn) {
+    TempDir dir;
+    WriteFile(dir / "db", "x");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const auto failure = [](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const platform::Failure& f) {
+            return f.Description();
+        }
+        return std::string("no failure");
+    };
+    platform::TempFile backup(dir / "db.bak"), plain, made;
+    made.Create(dir.Path());
+    const std::string missing = dir / "missing";
+    const std::pair<std::string, std::string> cases[] = {
+        {failure([&] { backup.Create(missing); }), dir / "db.bak (No such file or directory)"},
+        {failure([&] { plain.Create(missing); }), missing + " (No such file or directory)"},
+        {failure([&] { made.RenameOver(missing + "/db"); }), missing + "/db (No such file or directory)"},
+        {failure([&] { platform::SyncFolderOf(missing + "/db"); }), missing + " (No such file or directory)"},
+        {failure([&] { platform::CheckReplaceable(dir / "fifo"); }), "it is a FIFO, not a regular file"},
+        {failure([&] { (void)platform::OpenForReading(missing); }), missing + " (No such file or directory)"},
+    };
+    for (const auto& [description, names] : cases)
+        EXPECT_NE(description.find(names), std::string::npos) << description;
+    EXPECT_EQ(platform::TryCheckReplaceable(dir / "fifo"), std::errc::no_such_device_or_address);
+    EXPECT_FALSE(platform::TryCheckReplaceable(dir / "db"));
 }
 
 TEST(FileSystem, OnlyTemporaryFilesThatNobodyHoldsAreRemoved) {

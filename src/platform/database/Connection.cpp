@@ -111,12 +111,11 @@ Failure JetFileRefusal(const std::string& path, const std::string& programFolder
 }
 
 bool IsJetFile(const std::string& path) {
-    const int fd = OpenForReading(path); // never blocks on a FIFO or a device
-    if (fd < 0)
+    Descriptor file;
+    if (TryOpenForReading(path, file)) // never blocks on a FIFO or a device
         return false;
     char head[20] = {};
-    const ssize_t n = ::read(fd, head, sizeof head);
-    ::close(fd);
+    const ssize_t n = ::read(file.Get(), head, sizeof head);
     return n == static_cast<ssize_t>(sizeof head) && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
                                                       std::memcmp(head + 4, "Standard ACE DB", 15) == 0);
 }
@@ -441,8 +440,9 @@ bool SameDatabaseContent(const std::string& a, const std::string& b) {
     if (::stat(a.c_str(), &left) != 0 || ::stat(b.c_str(), &right) != 0 || left.st_size != right.st_size ||
         left.st_size < 100)
         return false;
-    const int fa = OpenForReading(a), fb = OpenForReading(b);
-    bool same = fa >= 0 && fb >= 0;
+    Descriptor fileA, fileB;
+    bool same = !TryOpenForReading(a, fileA) && !TryOpenForReading(b, fileB);
+    const int fa = fileA.Get(), fb = fileB.Get();
     constexpr std::size_t kBlock = 1 << 16;
     std::vector<char> x(kBlock), y(kBlock);
     for (off_t at = 0; same && at < left.st_size; at += static_cast<off_t>(kBlock)) {
@@ -457,37 +457,27 @@ bool SameDatabaseContent(const std::string& a, const std::string& b) {
         }
         same = same && std::equal(x.begin(), x.begin() + n, y.begin());
     }
-    if (fa >= 0)
-        ::close(fa);
-    if (fb >= 0)
-        ::close(fb);
     return same;
 }
 
 void CopyDatabaseInto(const std::string& source, platform::TempFile& into) {
     // Opened before and closed after SQLite holds the file's shared lock:
     // closing a descriptor of the file lets go of every lock of this process on it.
-    struct Descriptor {
-        int fd;
-        ~Descriptor() {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } const file{OpenForReading(source)};
-    int err = file.fd < 0 ? errno : 0;
+    Descriptor file;
+    std::error_code why = TryOpenForReading(source, file);
     {
         Connection db(source, OpenMode::ReadOnly);
         db.BeginRead();
-        if (file.fd >= 0)
-            err = into.CopyFrom(file.fd);
+        if (!why)
+            why = into.TryCopyFrom(file.Get());
         db.Commit();
     }
     // A full disk or a size limit is the copy's, not the source's.
-    if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+    if (why == std::errc::no_space_on_device || why.value() == EDQUOT || why == std::errc::file_too_large)
         Raise(errnum::PathFileAccess, "Path/File access error: a copy of " + source + " in " + into.Folder() +
-                                          " (" + std::strerror(err) + ")");
-    if (err != 0)
-        RaiseFileError(err, source);
+                                          " (" + why.message() + ")");
+    if (why)
+        RaiseFileError(why, source);
 }
 
 std::int64_t Connection::LastInsertRowid() const {

@@ -1,5 +1,6 @@
 #include "platform/database/ReadCopy.h"
 
+#include "platform/FileSystem.h"
 #include "platform/database/Connection.h"
 
 #include <sqlite3.h>
@@ -27,21 +28,6 @@ constexpr off_t kSharedSize = 510;
 constexpr off_t kWalReadLock0 = 120 + 3;
 // How long a busy file is waited for, as a statement waits.
 constexpr auto kWait = std::chrono::milliseconds(3000);
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the locks taken through it
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Open-file-description locks: they belong to this descriptor only, so
 // closing another descriptor of the same file (SQLite's, in this process)
@@ -116,11 +102,11 @@ void CopyFile(int in, const std::string& to, const std::string& source) {
 
 // Copies a file beside the database when there is one; false when there is none.
 bool CopySideFile(const std::string& path, const std::string& to) {
-    const Descriptor in(OpenForReading(path));
-    if (in.Get() < 0) {
-        if (errno == ENOENT)
+    Descriptor in;
+    if (const auto why = TryOpenForReading(path, in)) {
+        if (why == std::errc::no_such_file_or_directory)
             return false;
-        Fail(SQLITE_CANTOPEN, "unable to open", path, errno);
+        Fail(SQLITE_CANTOPEN, "unable to open", path, why.value());
     }
     CopyFile(in.Get(), to, path);
     return true;
@@ -129,10 +115,12 @@ bool CopySideFile(const std::string& path, const std::string& to) {
 // One attempt; false when a connection to a write-ahead log appeared
 // meanwhile, whose checkpoints nothing kept from the file.
 bool CopyOnce(const std::string& source, const std::string& into) {
-    const Descriptor db(OpenForReading(source));
-    if (db.Get() < 0)
-        Fail(SQLITE_CANTOPEN, errno == ENXIO ? "not a regular file" : "unable to open database file", source,
-             errno == ENXIO ? 0 : errno);
+    Descriptor db;
+    if (const auto why = TryOpenForReading(source, db)) {
+        const bool special = why == std::errc::no_such_device_or_address;
+        Fail(SQLITE_CANTOPEN, special ? "not a regular file" : "unable to open database file", source,
+             special ? 0 : why.value());
+    }
     // SQLite's shared lock: the pending byte first, so that a writer waiting
     // for its exclusive lock goes first.
     WaitFor(
@@ -147,8 +135,8 @@ bool CopyOnce(const std::string& source, const std::string& into) {
         },
         source);
     const std::string shmPath = source + "-shm";
-    const Descriptor shm(OpenForReading(shmPath));
-    const bool hadShm = shm.Get() >= 0;
+    Descriptor shm;
+    const bool hadShm = !TryOpenForReading(shmPath, shm);
     if (hadShm)
         WaitFor([&] { return SetLock(shm.Get(), F_RDLCK, kWalReadLock0, 1); }, source);
     CopyFile(db.Get(), into, source);
