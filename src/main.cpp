@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include <chrono>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <csignal>
@@ -119,6 +121,89 @@ struct QtMessages {
     }
 };
 
+// Runs a restore or a preview, which need no window, when the command line
+// asks for one: its exit status, or std::nullopt for a run of the window.
+// A word that is not clearly meant, or not allowed without /EXTERNAL=SILENT,
+// runs nothing (exit status 2).
+std::optional<int> RunWithoutWindow(const platform::ProcessIdentity& identity, bool silent,
+                                    const char* servicePackLog) {
+    const auto preview = runtime::FindCommandWord(identity.commandLine, "PREVIEW");
+    const auto restore = runtime::FindCommandWord(identity.commandLine, "RESTORE");
+    for (const auto& [found, word] : {std::pair{preview, "/PREVIEW"}, std::pair{restore, "/RESTORE"}})
+        if (found == runtime::CommandWord::Ambiguous) {
+            // Never a real run, or a restore, that the user may not have meant.
+            std::cerr << identity.programFileName << ": " << word
+                      << " stands in the log file's path (the path runs to the next \" /\"): "
+                         "meant or not? Nothing was run\n";
+            return 2;
+        }
+    const bool only = preview == runtime::CommandWord::Given;
+    if (restore != runtime::CommandWord::Given && !only)
+        return std::nullopt;
+    if (!silent) {
+        std::cerr << identity.programFileName << ": "
+                  << (only && restore != runtime::CommandWord::Given ? "/PREVIEW" : "/RESTORE")
+                  << " runs only together with /EXTERNAL=SILENT\n";
+        return 2;
+    }
+    platform::DefaultAnswers dialogs;
+    // A preview writes nothing, also no service-pack log the environment does not name.
+    const std::string log = servicePackLog ? servicePackLog : only ? "" : kServicePackLog;
+    runtime::Runtime rt(identity, {dialogs, log, nullptr, {}, only});
+    if (restore == runtime::CommandWord::Given)
+        return presetdb::RunRestore(rt, std::cout, only, window::kPlantWait);
+    return presetdb::RunPreview(rt, std::cout);
+}
+
+// Starts Qt for the window, or for a silent run that works through it:
+// false, having said why, when a window run has no display.
+bool StartQt(const platform::ProcessIdentity& identity, bool silent) {
+    // A silent run never needs a display, whatever the environment says.
+    if (silent)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QtMessages::silent = silent;
+    QtMessages::noDisplayLine =
+        identity.programFileName +
+        ": no display to open the window on; to configure without a window run it with "
+        "/EXTERNAL=SILENT\n";
+    if (!silent && !HasDisplay()) {
+        std::cerr << QtMessages::noDisplayLine;
+        return false;
+    }
+    QtMessages::passOn = qInstallMessageHandler(QtMessages::Handle);
+    return true;
+}
+
+// Runs the configuration window (or a silent run through it) to its end.
+int RunWindow(QApplication& app, const platform::ProcessIdentity& identity, const char* servicePackLog,
+              std::chrono::steady_clock::time_point started) {
+    QtMessages::Started();
+    QApplication::setApplicationName(QString::fromStdString(identity.programFileName));
+    window::UseDesignFont();
+    platform::EventBridge events;
+    platform::QtDialogs dialogs(events);
+    runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : kServicePackLog, nullptr,
+                                   [&events] { events.ProcessEvents(); }});
+    // A signal ends a window that waits for the user at the next tick.
+    QTimer terminationPoll;
+    QObject::connect(&terminationPoll, &QTimer::timeout,
+                     [&] { events.Deliver([&] { rt.StopIfTerminated(); }); });
+    terminationPoll.start(100);
+    try {
+        window::ConfigWindow window(rt, events);
+        window.Form_Load();
+        StartupTrace trace(started);
+        if (IsSet("TORVEX_STARTUP_TRACE"))
+            window.installEventFilter(&trace);
+        window.show();
+        const int status = app.exec();
+        events.ThrowIfEnded();
+        return status != 0 ? status : (rt.FailureReports() > 0 ? 1 : 0);
+    } catch (const platform::ProgramEnd& end) {
+        return end.exitStatus;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -136,80 +221,10 @@ int main(int argc, char** argv) {
     }
     const bool silent = AsksForSilentRun(identity.commandLine);
     const char* servicePackLog = std::getenv("PELZO_SERVICEPACK_LOG");
-    const auto preview = runtime::FindCommandWord(identity.commandLine, "PREVIEW");
-    const auto restore = runtime::FindCommandWord(identity.commandLine, "RESTORE");
-    for (const auto& [found, word] : {std::pair{preview, "/PREVIEW"}, std::pair{restore, "/RESTORE"}})
-        if (found == runtime::CommandWord::Ambiguous) {
-            // Never a real run, or a restore, that the user may not have meant.
-            std::cerr << identity.programFileName << ": " << word
-                      << " stands in the log file's path (the path runs to the next \" /\"): "
-                         "meant or not? Nothing was run\n";
-            return 2;
-        }
-    if (restore == runtime::CommandWord::Given) {
-        if (!silent) {
-            std::cerr << identity.programFileName << ": /RESTORE runs only together with /EXTERNAL=SILENT\n";
-            return 2;
-        }
-        platform::DefaultAnswers dialogs;
-        const bool only = preview == runtime::CommandWord::Given;
-        runtime::Runtime rt(identity, {dialogs,
-                                       servicePackLog ? servicePackLog
-                                       : only         ? ""
-                                                      : kServicePackLog,
-                                       nullptr,
-                                       {},
-                                       only});
-        return presetdb::RunRestore(rt, std::cout, only, window::kPlantWait);
-    }
-    if (preview == runtime::CommandWord::Given) {
-        if (!silent) {
-            std::cerr << identity.programFileName << ": /PREVIEW runs only together with /EXTERNAL=SILENT\n";
-            return 2;
-        }
-        platform::DefaultAnswers dialogs;
-        runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : "", nullptr, {}, true});
-        return presetdb::RunPreview(rt, std::cout);
-    }
-    // A silent run never needs a display, whatever the environment says.
-    if (silent)
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QtMessages::silent = silent;
-    QtMessages::noDisplayLine =
-        identity.programFileName +
-        ": no display to open the window on; to configure without a window run it with "
-        "/EXTERNAL=SILENT\n";
-    if (!silent && !HasDisplay()) {
-        std::cerr << QtMessages::noDisplayLine;
+    if (const auto status = RunWithoutWindow(identity, silent, servicePackLog))
+        return *status;
+    if (!StartQt(identity, silent))
         return 2;
-    }
-    QtMessages::passOn = qInstallMessageHandler(QtMessages::Handle);
-
     QApplication app(argc, argv);
-    QtMessages::Started();
-    QApplication::setApplicationName(QString::fromStdString(identity.programFileName));
-    window::UseDesignFont();
-
-    platform::EventBridge events;
-    platform::QtDialogs dialogs(events);
-    runtime::Runtime rt(identity, {dialogs, servicePackLog ? servicePackLog : kServicePackLog, nullptr,
-                                   [&events] { events.ProcessEvents(); }});
-    // A signal ends a window that waits for the user at the next tick.
-    QTimer terminationPoll;
-    QObject::connect(&terminationPoll, &QTimer::timeout,
-                     [&] { events.Deliver([&] { rt.StopIfTerminated(); }); });
-    terminationPoll.start(100);
-    try {
-        window::ConfigWindow window(rt, events);
-        window.Form_Load();
-        StartupTrace trace(started);
-        if (IsSet("TORVEX_STARTUP_TRACE"))
-            window.installEventFilter(&trace);
-        window.show();
-        const int status = QApplication::exec();
-        events.ThrowIfEnded();
-        return status != 0 ? status : (rt.FailureReports() > 0 ? 1 : 0);
-    } catch (const platform::ProgramEnd& end) {
-        return end.exitStatus;
-    }
+    return RunWindow(app, identity, servicePackLog, started);
 }

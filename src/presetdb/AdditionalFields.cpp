@@ -25,10 +25,10 @@ std::optional<std::vector<std::string>> PresetGeneration::GetAdditionalFieldsMDB
 
 void PresetGeneration::GetAddFields() {
     runtime::Guard guard(rt_, "GetAddFields");
-    guard([&] { AdditionalFields = GetAdditionalFieldsMDB(); });
-    if (!AdditionalFields)
+    guard([&] { additionalFields_ = GetAdditionalFieldsMDB(); });
+    if (!additionalFields_)
         return;
-    guard([&] { AdditionalFieldCount = platform::ToInt16(AdditionalFields->size() - 1); });
+    guard([&] { additionalFieldCount_ = platform::ToInt16(additionalFields_->size() - 1); });
 }
 
 } // namespace torvex::presetdb

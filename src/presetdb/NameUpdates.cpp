@@ -65,7 +65,7 @@ void PresetGeneration::VarNameInQuelleErsetzen(const std::string& first, const s
     runtime::Guard guard(rt_, "VarNameInQuelleErsetzen");
     if (!ReadOldRowsOnce(guard))
         return;
-    const bool visiWin32 = VisiWinSystem == 0;
+    const bool visiWin32 = visiWinSystem_ == 0;
     const std::string& searched = visiWin32 ? second : first;
     const std::string& replacement = visiWin32 ? first : second;
     guard([&] { old_->Rename(searched, replacement); });

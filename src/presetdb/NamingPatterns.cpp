@@ -9,9 +9,9 @@ using platform::db::Value;
 
 void PresetGeneration::ChooseNamingScheme() {
     if (rt_.IntegratedMode())
-        VisiWinSystem = 0;
+        visiWinSystem_ = 0;
     else
-        VisiWinSystem = rt_.LoadIniBoolean("Project", "VWStudio", rt_.ProgramIniPath, false) ? 1 : 0;
+        visiWinSystem_ = rt_.LoadIniBoolean("Project", "VWStudio", rt_.ProgramIniPath, false) ? 1 : 0;
 }
 
 std::size_t PartNumber(const Value& part) {
@@ -55,8 +55,8 @@ void PresetGeneration::LoadVarNamePatterns(const platform::db::ReadCopy& templat
             step();
             return true;
         } catch (const std::exception&) {
-            VarNamePattern[0][1] = "###Var_Name";
-            VarNamePattern[1][1] = "###Var_Name";
+            varNamePattern_[0][1] = "###Var_Name";
+            varNamePattern_[1][1] = "###Var_Name";
             return false;
         }
     };
@@ -72,7 +72,7 @@ void PresetGeneration::LoadVarNamePatterns(const platform::db::ReadCopy& templat
             if (matches)
                 absorb([&] {
                     const std::size_t part = PartNumber(rows->Get("Part"));
-                    VarNamePattern[static_cast<std::size_t>(scheme)][part] =
+                    varNamePattern_[static_cast<std::size_t>(scheme)][part] =
                         PatternText(rows->Get("Var_Name"));
                 });
         }

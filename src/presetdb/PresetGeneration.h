@@ -39,16 +39,11 @@ public:
     explicit PresetGeneration(runtime::Runtime& runtime);
     ~PresetGeneration();
 
-    // Naming patterns by scheme (0 VisiWin 32, 1 VisiWin Studio) and part 1..50.
-    std::array<std::array<std::string, 51>, 2> VarNamePattern{};
-    // The naming scheme of this run: 0 VisiWin 32, 1 VisiWin Studio.
-    std::int16_t VisiWinSystem = 0;
-    // "", "part", then the names of [Project] DataBaseAdditionalFields.
-    std::optional<std::vector<std::string>> AdditionalFields;
-    // The number of additional fields, "part" counted.
-    std::int16_t AdditionalFieldCount = 0;
-    // The template's times before the run: its last-write time is kept.
-    platform::FileTimes TemplateFileTimes;
+    // Naming patterns by scheme (0 VisiWin 32, 1 VisiWin Studio) and part
+    // 1..50, as GetVarNamePattern read them.
+    const std::array<std::array<std::string, 51>, 2>& VarNamePattern() const { return varNamePattern_; }
+    // The naming scheme of this run, as ChooseNamingScheme chose it.
+    std::int16_t VisiWinSystem() const { return visiWinSystem_; }
 
     // The whole work sequence ("work on the databases"); the single entry point.
     void WorkOnMDB();
@@ -96,6 +91,18 @@ public:
     const OldPresetTable& OldRows() const { return *old_; }
 
 private:
+    // The run state, each set in one place: the naming patterns by
+    // GetVarNamePattern, the scheme by ChooseNamingScheme (0 VisiWin 32, 1
+    // VisiWin Studio), the additional fields by GetAddFields ("", "part",
+    // then the names of [Project] DataBaseAdditionalFields; their number
+    // counts "part"), the template's times (its last-write time is kept) by
+    // WorkOnMDB before the run changes it.
+    std::array<std::array<std::string, 51>, 2> varNamePattern_{};
+    std::int16_t visiWinSystem_ = 0;
+    std::optional<std::vector<std::string>> additionalFields_;
+    std::int16_t additionalFieldCount_ = 0;
+    platform::FileTimes templateFileTimes_;
+
     // What CreateRecordSets carries from one generated row to the next.
     struct RowSequence {
         std::int16_t nextPresetID = 1;

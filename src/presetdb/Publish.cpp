@@ -243,7 +243,7 @@ bool PresetGeneration::Publish(runtime::Guard& guard, platform::TempFile& workFi
     PresetPublished preset;
     const bool published = guard([&] {
         templateCopy = PrepareTemplate(workFile, templatePath,
-                                       TemplateFileTimes.captured ? &TemplateFileTimes.lastWrite : nullptr);
+                                       templateFileTimes_.captured ? &templateFileTimes_.lastWrite : nullptr);
         preset = PublishPreset(workFile, presetPath, templatePath, *old_, !machineCopyPath_);
     });
     if (preset.changedMeanwhile)

@@ -140,13 +140,13 @@ std::string PresetGeneration::FilledVarName(runtime::Guard& guard, WorkTable& de
     for (std::size_t k = 0; k < 2; ++k) {
         guard([&] {
             const std::size_t p = PartNumber(destination.Get("part"));
-            names[k] = ReplaceSearchItem(VarNamePattern[k][p], "###Var_Name", text);
+            names[k] = ReplaceSearchItem(varNamePattern_[k][p], "###Var_Name", text);
         });
         names[k] = ReplaceSearchItem(names[k], "###machine", machine);
         names[k] = ReplaceSearchItem(names[k], "###machine", machine);
     }
     VarNameInQuelleErsetzen(names[0], names[1]);
-    return names[static_cast<std::size_t>(VisiWinSystem)];
+    return names[static_cast<std::size_t>(visiWinSystem_)];
 }
 
 } // namespace torvex::presetdb

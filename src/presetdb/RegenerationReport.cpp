@@ -294,11 +294,11 @@ RegenerationReport PresetGeneration::ReportHead() const {
     report.templatePath = rt_.GetPathSourceOCXMDB();
     report.presetPath = rt_.GetPathOCXMDB();
     report.oldRowsPath = machineCopyPath_ ? *machineCopyPath_ : report.presetPath;
-    report.scheme = VisiWinSystem == 0 ? "VisiWin 32" : "VisiWin Studio";
+    report.scheme = visiWinSystem_ == 0 ? "VisiWin 32" : "VisiWin Studio";
     report.machines = generated_;
-    if (AdditionalFields)
-        for (std::size_t i = 1; i < AdditionalFields->size(); ++i) {
-            const std::string& name = (*AdditionalFields)[i];
+    if (additionalFields_)
+        for (std::size_t i = 1; i < additionalFields_->size(); ++i) {
+            const std::string& name = (*additionalFields_)[i];
             bool inTemplate = false;
             for (int f = 1; work_ && f < work_->FieldCount(); ++f)
                 inTemplate = inTemplate || work_->FieldName(f) == name;

@@ -242,9 +242,7 @@ int RunRestore(runtime::Runtime& rt, std::ostream& out, bool preview, std::chron
 
         const std::string reportPath = presetPath + ".report.txt";
         std::string report = "Restore of the preset database\ndate: " + LocalTime(std::time(nullptr)) + "\n";
-        const auto& v = rt.Identity().version;
-        report += "program version: " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-                  std::to_string(v.revision) + "\n";
+        report += "program version: " + rt.Identity().version.Text() + "\n";
         report += "preset database: " + presetPath + "\n";
         report += "its content is a restore of: " + backupVersion + "\n";
         // The content is in: from here on the report must be written, so no

@@ -211,7 +211,7 @@ void PresetGeneration::TakeoverMachineCopyMDBData(platform::db::Connection& data
                                                   const OldPresetTable& oldRows) {
     runtime::Guard guard(rt_, "TakeoverMachineCopyMDBData");
     const auto fieldCount = oldRows.Columns().size();
-    if (fieldCount > kFieldsNeverWarnedAbout && AdditionalFieldCount == 0)
+    if (fieldCount > kFieldsNeverWarnedAbout && additionalFieldCount_ == 0)
         WarnAboutFieldsNotTakenOver(database);
     const std::vector<OldRow> buffer = ReadOldRows(guard, oldRows);
     if (buffer.empty())
@@ -334,9 +334,9 @@ bool PresetGeneration::RowQueriesCanRun(runtime::Guard& guard, platform::db::Con
                     return true;
             return false;
         };
-        const std::size_t extra = AdditionalFields ? AdditionalFields->size() : 0;
+        const std::size_t extra = additionalFields_ ? additionalFields_->size() : 0;
         for (std::size_t j = 1; j < extra; ++j) {
-            const std::string& field = (*AdditionalFields)[j];
+            const std::string& field = (*additionalFields_)[j];
             if (!has(field, true, 1))
                 AbortRun(database, "Conflict while attempting to extend database!Configurationsfile \"" +
                                        ComponentUpper() + ".CFG\", demanded field \"" +

@@ -101,7 +101,7 @@ void PresetGeneration::WorkOnMDB() {
             RefuseJetFiles(rt_.Identity().programFolder, {&templatePath, &presetPath, machineCopy});
         }))
         return;
-    TemplateFileTimes = platform::GetFileTimes(templatePath);
+    templateFileTimes_ = platform::GetFileTimes(templatePath);
     if (integrated)
         StartFromMachineCopy(machineCopyPath);
     if (!preview_)

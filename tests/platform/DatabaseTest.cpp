@@ -75,10 +75,12 @@ TEST_F(Database, QueriesCompareTextWithoutLetterCase) {
 }
 
 TEST(DeclaredType, OnlyPlainTypeNamesAreEverUsed) {
-    for (const char* plain : {"", "TEXT(50)", "DECIMAL(10, 2)", "BOOLEAN INTEGER", "varchar ( 5 )", "INT8"})
+    for (const char* plain :
+         {"", "TEXT(50)", "DECIMAL(10, 2)", "BOOLEAN INTEGER", "varchar ( 5 )", "INT8", "NUMERIC(+10,-2)"})
         EXPECT_TRUE(IsPlainTypeName(plain)) << plain;
-    for (const char* other : {"TEXT); DROP TABLE T; --", "INT DEFAULT 5", "TEXT(50) COLLATE x", "(5)",
-                              "TEXT(5", "TEXT(a)", "INT CHECK(1)", "TEXT\nX"})
+    for (const char* other :
+         {"TEXT); DROP TABLE T; --", "INT DEFAULT 5", "TEXT(50) COLLATE x", "(5)", "TEXT(5", "TEXT(a)",
+          "INT CHECK(1)", "TEXT\nX", "TEXT(5)x", "DECIMAL(10,)", "TEXT(5,2,1)", "1INT", "INT -5"})
         EXPECT_FALSE(IsPlainTypeName(other)) << other;
 }
 

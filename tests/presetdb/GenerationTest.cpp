@@ -66,9 +66,9 @@ TEST_F(Generation, LaterPatternRowWinsAndAFailingRowFallsBackForPartOne) {
                        "INSERT INTO Source_DEFS (System, Part, Var_Name) VALUES ('VISIWIN32', 51, 'x');"
                        "UPDATE Source_PRESET_DEFS SET part = 1;");
     auto& gen = Run();
-    EXPECT_EQ(gen.VarNamePattern[0][1], "###Var_Name");
-    EXPECT_EQ(gen.VarNamePattern[1][1], "###Var_Name");
-    EXPECT_EQ(gen.VarNamePattern[0][2], "X_###Var_Name");
+    EXPECT_EQ(gen.VarNamePattern()[0][1], "###Var_Name");
+    EXPECT_EQ(gen.VarNamePattern()[1][1], "###Var_Name");
+    EXPECT_EQ(gen.VarNamePattern()[0][2], "X_###Var_Name");
     EXPECT_EQ(Table("var_name"), (Rows{{"Speed"}}));
     EXPECT_FALSE(test::Exists(ErrorLog())) << "failures while reading the patterns are not reported";
 }
@@ -79,7 +79,7 @@ TEST_F(Generation, StudioNamesWhenTheProgramIniAsksForThem) {
     test::WriteFile(
         ProgramIni(),
         "[Project]\r\nNumberOfMachines=1\r\nVWStudio=TRUE\r\n[Machine1]\r\nMachineName=Läufer\r\n");
-    EXPECT_EQ(Run().VisiWinSystem, 1);
+    EXPECT_EQ(Run().VisiWinSystem(), 1);
     EXPECT_EQ(Table("var_name"), (Rows{{"Läufer.Reel.Speed"}}));
 }
 

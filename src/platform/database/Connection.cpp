@@ -49,56 +49,78 @@ std::string QuoteIdentifier(std::string_view name) {
     return quoted + "\"";
 }
 
-bool IsPlainTypeName(std::string_view type) {
-    // Words that would start a column constraint: never part of a type name.
+namespace {
+
+// Words that would start a column constraint: never part of a type name.
+bool IsConstraintWord(std::string_view word) {
     static constexpr std::string_view kConstraintWords[] = {
         "AS",  "AUTOINCREMENT", "CHECK", "COLLATE", "CONFLICT", "CONSTRAINT", "DEFAULT", "GENERATED",
         "KEY", "NOT",           "NULL",  "ON",      "PRIMARY",  "REFERENCES", "UNIQUE"};
-    std::size_t i = 0;
-    const auto blanks = [&] {
-        while (i < type.size() && type[i] == ' ')
-            ++i;
-    };
-    const auto letter = [&](std::size_t at) {
-        return at < type.size() && std::isalpha(static_cast<unsigned char>(type[at]));
-    };
-    const auto number = [&] {
-        blanks();
-        if (i < type.size() && (type[i] == '+' || type[i] == '-'))
-            ++i;
-        const std::size_t first = i;
-        while (i < type.size() && std::isdigit(static_cast<unsigned char>(type[i])))
-            ++i;
-        const bool digits = i > first;
-        blanks();
+    const std::string upper = UpperCase(word);
+    return std::ranges::find(kConstraintWords, upper) != std::end(kConstraintWords);
+}
+
+// Reads a declared column type from its start, piece by piece.
+class TypeNameReader {
+public:
+    explicit TypeNameReader(std::string_view text) : text_(text) {}
+    std::size_t Position() const { return i_; }
+    bool AtEnd() const { return i_ == text_.size(); }
+    void SkipBlanks() {
+        while (i_ < text_.size() && text_[i_] == ' ')
+            ++i_;
+    }
+    // Takes `c` when it comes next.
+    bool Take(char c) {
+        if (i_ >= text_.size() || text_[i_] != c)
+            return false;
+        ++i_;
+        return true;
+    }
+    // The next word of letters, digits and "_" that starts with a letter;
+    // "" when none comes next.
+    std::string_view Word() {
+        const std::size_t first = i_;
+        if (i_ < text_.size() && std::isalpha(static_cast<unsigned char>(text_[i_])))
+            while (i_ < text_.size() &&
+                   (std::isalnum(static_cast<unsigned char>(text_[i_])) || text_[i_] == '_'))
+                ++i_;
+        return text_.substr(first, i_ - first);
+    }
+    // Takes a whole number with an optional sign, between blanks.
+    bool Number() {
+        SkipBlanks();
+        if (!Take('+'))
+            (void)Take('-');
+        const std::size_t first = i_;
+        while (i_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i_])))
+            ++i_;
+        const bool digits = i_ > first;
+        SkipBlanks();
         return digits;
-    };
-    blanks();
-    while (letter(i)) {
-        const std::size_t first = i;
-        while (i < type.size() && (std::isalnum(static_cast<unsigned char>(type[i])) || type[i] == '_'))
-            ++i;
-        const std::string word = UpperCase(type.substr(first, i - first));
-        for (const std::string_view constraint : kConstraintWords)
-            if (word == constraint)
-                return false;
-        blanks();
     }
-    if (i < type.size() && type[i] == '(' && i > 0) {
-        ++i;
-        if (!number())
+
+private:
+    std::string_view text_;
+    std::size_t i_ = 0;
+};
+
+} // namespace
+
+bool IsPlainTypeName(std::string_view type) {
+    TypeNameReader read(type);
+    read.SkipBlanks();
+    for (std::string_view word = read.Word(); !word.empty(); word = read.Word()) {
+        if (IsConstraintWord(word))
             return false;
-        if (i < type.size() && type[i] == ',') {
-            ++i;
-            if (!number())
-                return false;
-        }
-        if (i >= type.size() || type[i] != ')')
-            return false;
-        ++i;
-        blanks();
+        read.SkipBlanks();
     }
-    return i == type.size();
+    if (read.Position() > 0 && read.Take('(')) {
+        if (!read.Number() || (read.Take(',') && !read.Number()) || !read.Take(')'))
+            return false;
+        read.SkipBlanks();
+    }
+    return read.AtEnd();
 }
 
 Failure JetFileRefusal(const std::string& path, const std::string& programFolder) {
