@@ -1,6 +1,7 @@
 #include "Converter.h"
 #include "Diagnostics.h"
 #include "JetDate.h"
+#include "JetReader.h"
 #include "LockedFile.h"
 #include "platform/database/Connection.h"
 #include "platform/database/Recordset.h"
@@ -171,6 +172,34 @@ TEST(DeclaredType, KeepsTheJetTypeAndGivesTheRightAffinity) {
     EXPECT_EQ(importjet::DeclaredType(5, 8, 0, 0, 4), "CURRENCY NUMERIC");
     EXPECT_EQ(importjet::DeclaredType(8, 8, 0, 0, 4), "DATETIME TEXT");
     EXPECT_EQ(importjet::DeclaredType(12, 0, 0, 0, 4), "MEMO TEXT");
+}
+
+TEST(JetDecodeNumber, GivesEachFixedSizeTypeItsSignScaleAndKind) {
+    struct Case {
+        int type;
+        std::vector<unsigned char> bytes;
+        JetValueKind kind;
+        double expected;
+    };
+    const std::vector<Case> cases = {
+        {JET_BYTE, {0xff}, JETV_WHOLE, 255},
+        {JET_INTEGER, {0xfe, 0xff}, JETV_WHOLE, -2},
+        {JET_LONG, {0x00, 0x00, 0x00, 0x80}, JETV_WHOLE, -2147483648.0},
+        {JET_CURRENCY, {0xfc, 0x41, 0x03, 0, 0, 0, 0, 0}, JETV_NUMBER, 21.35},
+        {JET_CURRENCY, {0x20, 0xab, 0xfd, 0xff, 0xff, 0xff, 0xff, 0xff}, JETV_NUMBER, -15.28},
+        {JET_SINGLE, {0, 0, 0xc0, 0xbf}, JETV_NUMBER, -1.5},
+        {JET_DOUBLE, {0, 0, 0, 0, 0, 0, 0xf8, 0x3f}, JETV_NUMBER, 1.5},
+        {JET_DATETIME, {0, 0, 0, 0, 0, 0, 0xf8, 0x3f}, JETV_DATE, 1.5},
+    };
+    for (const Case& c : cases) {
+        JetValue value;
+        ASSERT_EQ(jet_decode_number(c.type, c.bytes.data(), &value), 1) << c.type;
+        EXPECT_EQ(value.kind, c.kind) << c.type;
+        EXPECT_DOUBLE_EQ(c.kind == JETV_WHOLE ? static_cast<double>(value.whole) : value.number, c.expected)
+            << c.type;
+    }
+    JetValue value;
+    EXPECT_EQ(jet_decode_number(JET_TEXT, nullptr, &value), 0);
 }
 
 TEST(Diagnostics, PassTheLibrarysLinesOnNamingTheTableAndCountTheRest) {

@@ -219,34 +219,53 @@ std::optional<int> Refusal(const std::string& jet, bool inPlace) {
     return std::nullopt;
 }
 
-// Brings one file over; `target` empty means in place.
-int ImportFile(const std::string& jet, const std::string& target) {
+// Why the import of `jet` is refused before it is locked (and the exit
+// status), or std::nullopt; `target` empty means in place, otherwise it must
+// name no file yet.
+std::optional<int> RefusalBeforeLock(const std::string& jet, const std::string& target) {
     if (!torvex::platform::IsOrdinaryFile(jet)) {
         std::cerr << "Torvex_ImportJet: " << jet << " does not exist\n";
         return kFailed;
     }
     const bool inPlace = target.empty();
     if (auto refused = Refusal(jet, inPlace))
-        return *refused;
+        return refused;
     if (!inPlace && Exists(target)) {
         std::cerr << "Torvex_ImportJet: " << target
                   << (IsSymlink(target) ? " is a symbolic link" : " exists already") << "; give a new file\n";
         return kUsage;
     }
-    // One import replaces a file at a time; imports that only read it may share it.
-    LockedFile original;
+    return std::nullopt;
+}
+
+// Locks `jet` into `original`, exclusively when it is replaced in place,
+// waiting kLockWait for an import that holds it. False, with the reason
+// told, when it stays unlocked.
+bool LockOriginal(LockedFile& original, const std::string& jet, bool inPlace) {
     switch (original.Acquire(jet, inPlace, inPlace, kLockWait)) {
     case LockedFile::Result::Locked:
-        break;
+        return true;
     case LockedFile::Result::Busy:
         std::cerr << "Torvex_ImportJet: " << jet << " is in use by another import ("
                   << (original.Holder().empty() ? "or program" : original.Holder())
                   << "); nothing was changed. Run again when it has finished.\n";
-        return kFailed;
+        return false;
     case LockedFile::Result::Failed:
         std::cerr << "Torvex_ImportJet: " << jet << " cannot be read: " << std::strerror(errno) << '\n';
-        return kFailed;
+        return false;
     }
+    return false;
+}
+
+// Brings one file over; `target` empty means in place.
+int ImportFile(const std::string& jet, const std::string& target) {
+    if (auto refused = RefusalBeforeLock(jet, target))
+        return *refused;
+    const bool inPlace = target.empty();
+    // One import replaces a file at a time; imports that only read it may share it.
+    LockedFile original;
+    if (!LockOriginal(original, jet, inPlace))
+        return kFailed;
     if (auto refused = Refusal(jet, inPlace))
         return *refused;
     return Convert(jet, target, original);

@@ -301,87 +301,117 @@ static int read_ole(JetFile* file, MdbColumn* col, JetValue* value) {
     return 1;
 }
 
+static int set_whole(JetValue* value, long long whole) {
+    value->kind = JETV_WHOLE;
+    value->whole = whole;
+    return 1;
+}
+
+static int set_number(JetValue* value, enum JetValueKind kind, double number) {
+    value->kind = kind;
+    value->number = number;
+    return 1;
+}
+
+int jet_decode_number(int type, const unsigned char* bytes, JetValue* value) {
+    memset(value, 0, sizeof *value);
+    switch (type) {
+    case MDB_BYTE:
+        return set_whole(value, bytes[0]);
+    case MDB_INT:
+        return set_whole(value, (int16_t)(bytes[0] | (bytes[1] << 8)));
+    case MDB_LONGINT: {
+        int32_t v;
+        memcpy(&v, bytes, 4);
+        return set_whole(value, v);
+    }
+    case MDB_MONEY: {
+        int64_t v;
+        memcpy(&v, bytes, 8);
+        return set_number(value, JETV_NUMBER, (double)v / 10000.0);
+    }
+    case MDB_FLOAT: {
+        float v;
+        memcpy(&v, bytes, 4);
+        return set_number(value, JETV_NUMBER, v);
+    }
+    case MDB_DOUBLE:
+    case MDB_DATETIME: {
+        double v;
+        memcpy(&v, bytes, 8);
+        return set_number(value, type == MDB_DATETIME ? JETV_DATE : JETV_NUMBER, v);
+    }
+    default:
+        return 0;
+    }
+}
+
+/* The bytes a fixed-size number of the column type `type` takes in a row; 0
+ * when `type` is no such number. */
+static int number_size(int type) {
+    switch (type) {
+    case MDB_BYTE:
+        return 1;
+    case MDB_INT:
+        return 2;
+    case MDB_LONGINT:
+    case MDB_FLOAT:
+        return 4;
+    case MDB_MONEY:
+    case MDB_DOUBLE:
+    case MDB_DATETIME:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+/* A fixed-size number; 0 when the row holds another number of bytes. */
+static int read_number(const JetFile* file, const MdbColumn* col, JetValue* value) {
+    const unsigned char* bytes = raw(file, col, number_size(col->col_type));
+    return bytes && jet_decode_number(col->col_type, bytes, value);
+}
+
+/* A binary value: the `length` bytes the library bound. */
+static int read_binary(const char* bound, int length, JetValue* value) {
+    value->kind = JETV_BLOB;
+    value->text = bound;
+    value->length = (size_t)length;
+    return 1;
+}
+
+/* Texts, memos, replication ids and decimals: the library's own text; 0
+ * when it fills the bound buffer and so may have been cut off. */
+static int read_text(const char* bound, int length, JetValue* value) {
+    if (length >= JET_BIND_SIZE - 1)
+        return 0;
+    value->kind = JETV_TEXT;
+    value->text = bound;
+    value->length = strlen(bound);
+    return 1;
+}
+
+/* The value of `column` in the current row; 0 when it cannot be read. */
 static int read_value(JetFile* file, int column, JetValue* value) {
     MdbColumn* col = column_at(file, column);
     const char* bound = file->bound[column];
     const int length = file->lengths[column];
     memset(value, 0, sizeof *value);
-    if (col->col_type == MDB_BOOL) {
-        value->kind = JETV_WHOLE;
-        value->whole = bound[0] == '1' ? 1 : 0;
-        return 1;
-    }
+    if (col->col_type == MDB_BOOL) /* bound as the text "1" or "0" */
+        return set_whole(value, bound[0] == '1' ? 1 : 0);
     if (length == 0 && col->cur_value_len == 0) {
         value->kind = JETV_NULL;
         return 1;
     }
-    const unsigned char* p = NULL;
+    if (number_size(col->col_type) > 0)
+        return read_number(file, col, value);
     switch (col->col_type) {
-    case MDB_BYTE:
-        if (!(p = raw(file, col, 1)))
-            return 0;
-        value->kind = JETV_WHOLE;
-        value->whole = p[0];
-        return 1;
-    case MDB_INT:
-        if (!(p = raw(file, col, 2)))
-            return 0;
-        value->kind = JETV_WHOLE;
-        value->whole = (int16_t)(p[0] | (p[1] << 8));
-        return 1;
-    case MDB_LONGINT: {
-        if (!(p = raw(file, col, 4)))
-            return 0;
-        int32_t v;
-        memcpy(&v, p, 4);
-        value->kind = JETV_WHOLE;
-        value->whole = v;
-        return 1;
-    }
-    case MDB_MONEY: {
-        if (!(p = raw(file, col, 8)))
-            return 0;
-        int64_t v;
-        memcpy(&v, p, 8);
-        value->kind = JETV_NUMBER;
-        value->number = (double)v / 10000.0;
-        return 1;
-    }
-    case MDB_FLOAT: {
-        if (!(p = raw(file, col, 4)))
-            return 0;
-        float v;
-        memcpy(&v, p, 4);
-        value->kind = JETV_NUMBER;
-        value->number = v;
-        return 1;
-    }
-    case MDB_DOUBLE:
-    case MDB_DATETIME: {
-        if (!(p = raw(file, col, 8)))
-            return 0;
-        double v;
-        memcpy(&v, p, 8);
-        value->kind = col->col_type == MDB_DATETIME ? JETV_DATE : JETV_NUMBER;
-        value->number = v;
-        return 1;
-    }
     case MDB_OLE:
+        return read_ole(file, col, value);
     case MDB_BINARY:
-        if (col->col_type == MDB_OLE)
-            return read_ole(file, col, value);
-        value->kind = JETV_BLOB;
-        value->text = bound;
-        value->length = (size_t)length;
-        return 1;
+        return read_binary(bound, length, value);
     default:
-        /* Texts, memos, replication ids and decimals: the library's own text. */
-        if (length >= JET_BIND_SIZE - 1)
-            return 0;
-        value->kind = JETV_TEXT;
-        value->text = bound;
-        value->length = strlen(bound);
-        return 1;
+        return read_text(bound, length, value);
     }
 }
 

@@ -87,6 +87,11 @@ long jet_row_count(const JetFile* file);
 int jet_next_row(JetFile* file);
 /* The value of `column` in the current row; 0 when it cannot be read. */
 int jet_value(JetFile* file, int column, JetValue* value);
+/* Decodes a fixed-size number into `value` from its bytes as a row holds
+ * them, little-endian: 1 for JET_BYTE, 2 for JET_INTEGER, 4 for JET_LONG and
+ * JET_SINGLE, 8 for JET_CURRENCY (ten-thousandths), JET_DOUBLE and
+ * JET_DATETIME; returns 1. 0, and `bytes` left unread, for any other `type`. */
+int jet_decode_number(int type, const unsigned char* bytes, JetValue* value);
 
 /* For the test of the limits on reading: allocates through glib, as the
  * library does, until the allocation fails and the program ends. */
