@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 namespace torvex::window {
@@ -33,11 +34,17 @@ struct MachineBobbins {
 class BobbinSettingsTable {
 public:
     MachineBobbins& Machine(std::size_t machine) {
+        return const_cast<MachineBobbins&>(std::as_const(*this).Machine(machine));
+    }
+    const MachineBobbins& Machine(std::size_t machine) const {
         if (machine < 1 || machine > 5)
             throw std::out_of_range("machine " + std::to_string(machine));
         return machines_[machine];
     }
     BobbinColumn& At(std::size_t machine, std::size_t column) {
+        return const_cast<BobbinColumn&>(std::as_const(*this).At(machine, column));
+    }
+    const BobbinColumn& At(std::size_t machine, std::size_t column) const {
         if (column < 1 || column > 4)
             throw std::out_of_range("column " + std::to_string(column));
         return Machine(machine).columns[column];

@@ -166,7 +166,7 @@ std::size_t ConfigWindow::CurrentMachine() const {
     const int position = Get<TabStripControl>("TabStripMachine").SelectedPosition();
     if (position < 1 || position > 5)
         throw std::out_of_range("tab " + std::to_string(position));
-    return static_cast<std::size_t>(TabMachine[static_cast<std::size_t>(position)]);
+    return static_cast<std::size_t>(tabMachine_[static_cast<std::size_t>(position)]);
 }
 
 void ConfigWindow::closeEvent(QCloseEvent* event) {
@@ -193,7 +193,7 @@ void ConfigWindow::Form_Activate() {
     runtime::Guard guard(rt_, "Form_Activate");
     // The window is activated again whenever a message box closes or the user
     // comes back from another program; OK stays disabled once saving began.
-    if (Saving)
+    if (saving_)
         return;
     guard([&] { Get<ButtonControl>("CommandOK").SetEnabled(true); });
 }

@@ -43,20 +43,12 @@ public:
     ConfigWindow(runtime::Runtime& runtime, platform::EventBridge& events);
     ~ConfigWindow() override;
 
-    // Window state.
-    BobbinSettingsTable BobbinSettings;
-    std::array<std::int16_t, 6> TabMachine{}; // tab position 1..5 -> machine number
-    std::string ConfigurationIniPath;         // the main configuration ini
-    std::string PictureFolder;                // P/Standard: material pictures
-    std::string SymbolPictureFolder;          // the program's folder: bobbin symbols
-    std::int16_t MaterialPictureCount = 0;
-    std::int16_t SymbolPictureCount = 0;
-    bool InfoMode = false;       // the ? button is down: clicks explain instead of edit
-    bool InfoClickGuard = false; // the next check box click is the undo of an explained click
-    // Set by the first OK click; from then on OK and Cancel stay disabled and
-    // the window cannot be closed until the run ends.
-    bool Saving = false;
-    std::array<std::string, 100> InfoTexts{}; // info text n at index n - 1
+    // What the window shows and how far it got, for those who look at it
+    // from outside (the settings of every machine as edited so far).
+    const BobbinSettingsTable& BobbinSettings() const { return bobbinSettings_; }
+    // Tab position 1..5 -> machine number.
+    const std::array<std::int16_t, 6>& TabMachine() const { return tabMachine_; }
+    bool InfoMode() const { return infoMode_; }
 
     // Start-up and tabs.
     // The window's load step, where the run starts: start mode, caption,
@@ -128,6 +120,21 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The window state.
+    BobbinSettingsTable bobbinSettings_;
+    std::array<std::int16_t, 6> tabMachine_{}; // tab position 1..5 -> machine number
+    std::string configurationIniPath_;         // the main configuration ini
+    std::string pictureFolder_;                // P/Standard: material pictures
+    std::string symbolPictureFolder_;          // the program's folder: bobbin symbols
+    std::int16_t materialPictureCount_ = 0;
+    std::int16_t symbolPictureCount_ = 0;
+    bool infoMode_ = false;       // the ? button is down: clicks explain instead of edit
+    bool infoClickGuard_ = false; // the next check box click is the undo of an explained click
+    // Set by the first OK click; from then on OK and Cancel stay disabled and
+    // the window cannot be closed until the run ends.
+    bool saving_ = false;
+    std::array<std::string, 100> infoTexts_{}; // info text n at index n - 1
+
     // Ini entries by key; std::nullopt for a key the file does not hold.
     using Entries = std::map<std::string, std::optional<std::string>>;
 

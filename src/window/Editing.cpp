@@ -15,7 +15,7 @@ namespace torvex::window {
 bool ConfigWindow::CheckBoxClicked(runtime::Guard& guard, CheckBoxControl& box, std::size_t& m) {
     if (!guard([&] { m = CurrentMachine(); }))
         return false;
-    if (InfoMode) {
+    if (infoMode_) {
         guard([&] { ShowCheckBoxInfo(box); });
         return false;
     }
@@ -32,9 +32,9 @@ void ConfigWindow::OptionClick(const char* handler, const char* control, int c) 
         return;
     guard([&] {
         if (bool BobbinColumn::*field = c == 0 ? nullptr : SettingShownBy(control).flag)
-            BobbinSettings.At(m, static_cast<std::size_t>(c)).*field = box.Value() == 1;
+            bobbinSettings_.At(m, static_cast<std::size_t>(c)).*field = box.Value() == 1;
         else
-            BobbinSettings.Machine(m).NoBobbinChanger = box.Value() == 1;
+            bobbinSettings_.Machine(m).NoBobbinChanger = box.Value() == 1;
     });
 }
 
@@ -65,7 +65,7 @@ void ConfigWindow::CheckBobbinOk_Click(int c) {
     if (!CheckBoxClicked(guard, box, m))
         return;
     const bool on = box.Value() == 1;
-    if (!guard([&] { BobbinSettings.At(m, static_cast<std::size_t>(c)).Bobbin = on; }))
+    if (!guard([&] { bobbinSettings_.At(m, static_cast<std::size_t>(c)).Bobbin = on; }))
         return;
     for (const char* name :
          {"CheckBlank", "CheckTensionArmWithoutSplicePosition", "ComboMaterial", "ComboSymbol",
@@ -81,7 +81,7 @@ void ConfigWindow::ComboClick(const char* handler, const char* combo, const char
     std::size_t m = 0;
     if (!guard([&] { m = CurrentMachine(); }))
         return;
-    if (InfoMode) {
+    if (infoMode_) {
         ShowInfoText(list);
         return;
     }
@@ -100,15 +100,15 @@ void ConfigWindow::ComboClick(const char* handler, const char* combo, const char
         if (text.empty() || ec != std::errc() || end != text.data() + text.size())
             platform::Raise(platform::errnum::TypeMismatch, "Type mismatch");
         n = platform::ToInt16(value);
-        BobbinSettings.At(m, static_cast<std::size_t>(c)).*field = n;
+        bobbinSettings_.At(m, static_cast<std::size_t>(c)).*field = n;
     });
     if (!stored)
         return;
     const bool symbol = field == &BobbinColumn::BobbinSym;
     const std::string path =
-        n < 1    ? PictureFolder + "/Empty_800.gif"
-        : symbol ? SymbolPictureFolder + "/Torvex_BobbinSymbol_" + std::to_string(n) + "_800.gif"
-                 : PictureFolder + "/Material_" + std::to_string(n) + "_800.gif";
+        n < 1    ? pictureFolder_ + "/Empty_800.gif"
+        : symbol ? symbolPictureFolder_ + "/Torvex_BobbinSymbol_" + std::to_string(n) + "_800.gif"
+                 : pictureFolder_ + "/Material_" + std::to_string(n) + "_800.gif";
     ShowPicture(guard, box, path);
 }
 
@@ -171,13 +171,13 @@ void ConfigWindow::CommandQuest_Click() {
     runtime::Guard guard(rt_, "CommandQuest_Click");
     auto& button = Get<ButtonControl>("CommandQuest");
     auto& tabs = Get<TabStripControl>("TabStripMachine");
-    InfoMode = !InfoMode;
-    guard([&] { button.SetBackColor(InfoMode ? std::optional<QColor>(QColor(0, 255, 0)) : std::nullopt); });
-    guard([&] { tabs.SetEnabled(!InfoMode); });
+    infoMode_ = !infoMode_;
+    guard([&] { button.SetBackColor(infoMode_ ? std::optional<QColor>(QColor(0, 255, 0)) : std::nullopt); });
+    guard([&] { tabs.SetEnabled(!infoMode_); });
     // In info mode a click on a combo explains it; the list does not drop down.
     for (int c = 1; c <= 4; ++c)
         for (const char* combo : {"ComboMaterial", "ComboSymbol"})
-            Get<ComboControl>(combo, c).SetExplainOnly(InfoMode);
+            Get<ComboControl>(combo, c).SetExplainOnly(infoMode_);
 }
 
 } // namespace torvex::window

@@ -83,7 +83,7 @@ void ConfigWindow::LoadTextsOf(Control& control, const std::string& language, co
         if (!NoText(caption))
             control.SetCaption(caption);
         if (const int n = control.WhatsThisHelpID(); n != 0) {
-            std::string& text = InfoTexts.at(static_cast<std::size_t>(n - 1));
+            std::string& text = infoTexts_.at(static_cast<std::size_t>(n - 1));
             text = LoadOrSeed(rt_, file, language, "Help" + std::to_string(n), "0");
         }
     }
@@ -95,12 +95,12 @@ void ConfigWindow::LoadTextsOf(Control& control, const std::string& language, co
 }
 
 void ConfigWindow::ShowInfoText(const Control& control) {
-    if (!InfoMode)
+    if (!infoMode_)
         return;
     // A control without an info text shows an empty box.
     const int number = control.WhatsThisHelpID();
-    std::string text = number >= 1 && static_cast<std::size_t>(number) <= InfoTexts.size()
-                           ? InfoTexts[static_cast<std::size_t>(number - 1)]
+    std::string text = number >= 1 && static_cast<std::size_t>(number) <= infoTexts_.size()
+                           ? infoTexts_[static_cast<std::size_t>(number - 1)]
                            : "";
     std::string shown;
     for (;;) {
@@ -115,13 +115,13 @@ void ConfigWindow::ShowInfoText(const Control& control) {
 }
 
 void ConfigWindow::ShowCheckBoxInfo(CheckBoxControl& box) {
-    if (!InfoMode)
+    if (!infoMode_)
         return;
-    if (InfoClickGuard) {
-        InfoClickGuard = false;
+    if (infoClickGuard_) {
+        infoClickGuard_ = false;
         return;
     }
-    InfoClickGuard = true;
+    infoClickGuard_ = true;
     box.SetValue(box.Value() != 0 ? 0 : 1); // undoes the user's click; its click event returns above
     ShowInfoText(box);
 }

@@ -11,15 +11,15 @@ namespace torvex::window {
 
 void ConfigWindow::CommandOK_Click() {
     runtime::Guard guard(rt_, "CommandOK_Click");
-    if (InfoMode) {
+    if (infoMode_) {
         ShowInfoText(Find("CommandOK"));
         return;
     }
     // One save per run: a click that reaches here while saving (the window
     // handles events during the database work) starts nothing.
-    if (Saving)
+    if (saving_)
         return;
-    Saving = true;
+    saving_ = true;
     guard([&] { Find("CommandOK").SetEnabled(false); });
     guard([&] { Find("CommandCancel").SetEnabled(false); });
     guard([&] { CloseMe(); });
@@ -33,7 +33,7 @@ void ConfigWindow::CloseMe() {
     if (!LockPlant()) {
         // Back to editing: nothing was saved, and the user may try again.
         QApplication::restoreOverrideCursor();
-        Saving = false;
+        saving_ = false;
         Find("CommandOK").SetEnabled(true);
         Find("CommandCancel").SetEnabled(true);
         return;
@@ -77,7 +77,7 @@ bool ConfigWindow::LockPlant() {
 // changed is written.
 void ConfigWindow::WriteMachine(std::size_t n, const std::string& writeIni) {
     const std::string section = "Machine" + std::to_string(n);
-    const MachineBobbins& machine = BobbinSettings.Machine(n);
+    const MachineBobbins& machine = bobbinSettings_.Machine(n);
     const MachineBobbins& shown = shownAtLoad_.at(n).value();
     const Entries& before = entriesAtLoad_.at(n);
     const auto save = [&](const std::string& key, const runtime::IniValue& value, bool changedHere) {
@@ -130,7 +130,7 @@ void ConfigWindow::WriteInputs() {
                 continue;
             if (!rt_.LoadIniBoolean("Project", "ForMachine" + std::to_string(n), rt_.GetCFGPath(), false)) {
                 // Switched off since: what the user changed there is not saved.
-                if (BobbinSettings.Machine(n) != *shownAtLoad_[n])
+                if (bobbinSettings_.Machine(n) != *shownAtLoad_[n])
                     switchedOff.push_back(n);
                 continue;
             }
@@ -154,7 +154,7 @@ void ConfigWindow::WriteInputs() {
 
 void ConfigWindow::CommandCancel_Click() {
     runtime::Guard guard(rt_, "CommandCancel_Click");
-    if (InfoMode) {
+    if (infoMode_) {
         ShowInfoText(Find("CommandCancel"));
         return;
     }
@@ -166,7 +166,7 @@ bool ConfigWindow::Form_QueryUnload() {
     runtime::Guard guard(rt_, "Form_QueryUnload");
     // While saving, a close request is refused without a question: the edits
     // are being taken over, and the program ends by itself when that is done.
-    if (Saving)
+    if (saving_)
         return true;
     return guard.Value(true, [&] { return !rt_.ConfirmCancel(); });
 }

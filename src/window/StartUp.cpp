@@ -27,8 +27,8 @@ void ConfigWindow::Form_Load() {
         setWindowTitle(QString::fromStdString("Erweiterte Konfiguration " + folder +
                                               (rt_.IntegratedMode() ? " - integriert" : " - standalone")));
     });
-    guard([&] { ConfigurationIniPath = rt_.GetHX5ConfigurationIniPath(); });
-    guard([&] { rt_.GetExistingMachines(ConfigurationIniPath); });
+    guard([&] { configurationIniPath_ = rt_.GetHX5ConfigurationIniPath(); });
+    guard([&] { rt_.GetExistingMachines(configurationIniPath_); });
     guard([&] { SetupUserInterFace(); });
     if (!rt_.SilentMode()) {
         guard([&] { Get<ButtonControl>("CommandOK").SetEnabled(true); });
@@ -47,7 +47,7 @@ std::int16_t ConfigWindow::CountPictures(const std::string& folder, const std::s
 
 void ConfigWindow::ReadMachine(std::size_t n, const std::string& readIni) {
     const std::string section = "Machine" + std::to_string(n);
-    ForEachMachineKey(BobbinSettings.Machine(n), [&](const std::string& key, auto& value) {
+    ForEachMachineKey(bobbinSettings_.Machine(n), [&](const std::string& key, auto& value) {
         if constexpr (std::is_same_v<std::remove_reference_t<decltype(value)>, bool>)
             value = rt_.LoadIniBoolean(section, key, readIni, false);
         else
@@ -59,7 +59,7 @@ void ConfigWindow::ReadMachine(std::size_t n, const std::string& readIni) {
 ConfigWindow::Entries ConfigWindow::ReadEntries(std::size_t n, const std::string& file) {
     const std::string section = "Machine" + std::to_string(n);
     Entries entries;
-    ForEachMachineKey(BobbinSettings.Machine(n), [&](const std::string& key, const auto&) {
+    ForEachMachineKey(bobbinSettings_.Machine(n), [&](const std::string& key, const auto&) {
         entries.emplace(key, rt_.ReadIniEntry(section, key, file));
     });
     return entries;
@@ -99,16 +99,16 @@ void ConfigWindow::FillPictureLists(runtime::Guard& guard) {
     guard([&] {
         const std::string& program = rt_.Identity().programFolder;
         const auto slash = program.rfind('/');
-        PictureFolder = (slash == std::string::npos ? program : program.substr(0, slash)) + "/Standard";
+        pictureFolder_ = (slash == std::string::npos ? program : program.substr(0, slash)) + "/Standard";
     });
-    guard([&] { MaterialPictureCount = CountPictures(PictureFolder, "Material_"); });
+    guard([&] { materialPictureCount_ = CountPictures(pictureFolder_, "Material_"); });
     for (int c = 1; c <= 4; ++c)
-        for (int n = 0; n <= MaterialPictureCount; ++n)
+        for (int n = 0; n <= materialPictureCount_; ++n)
             guard([&] { Get<ComboControl>("ComboMaterial", c).AddItem(std::to_string(n)); });
-    SymbolPictureFolder = rt_.Identity().programFolder;
-    guard([&] { SymbolPictureCount = CountPictures(SymbolPictureFolder, "Torvex_BobbinSymbol_"); });
+    symbolPictureFolder_ = rt_.Identity().programFolder;
+    guard([&] { symbolPictureCount_ = CountPictures(symbolPictureFolder_, "Torvex_BobbinSymbol_"); });
     for (int c = 1; c <= 4; ++c)
-        for (int n = 0; n <= SymbolPictureCount; ++n)
+        for (int n = 0; n <= symbolPictureCount_; ++n)
             guard([&] { Get<ComboControl>("ComboSymbol", c).AddItem(std::to_string(n)); });
 }
 
@@ -125,7 +125,7 @@ void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, 
             if (tabs.TabCount() >= 5)
                 throw std::out_of_range("more than five machines");
             tabs.AddTab(rt_.MachineNames[n]);
-            TabMachine.at(static_cast<std::size_t>(tabs.TabCount())) = static_cast<std::int16_t>(n);
+            tabMachine_.at(static_cast<std::size_t>(tabs.TabCount())) = static_cast<std::int16_t>(n);
         });
         // The entries before the settings: an entry that another program
         // changes in between then counts as changed by it, and OK keeps it.
@@ -140,7 +140,7 @@ void ConfigWindow::AddMachineTabs(runtime::Guard& guard, TabStripControl& tabs, 
             read = guard([&] { ReadMachine(n, writeIni); });
         }
         if (read) {
-            shownAtLoad_.at(n) = BobbinSettings.Machine(n);
+            shownAtLoad_.at(n) = bobbinSettings_.Machine(n);
             entriesAtLoad_.at(n) = std::move(entries);
             readFromFile_.at(n) = rt_.IniReadable(shownFrom);
         }
@@ -161,7 +161,7 @@ void ConfigWindow::ShowNoMachine() {
 
 void ConfigWindow::TabStripMachine_Click() {
     runtime::Guard guard(rt_, "TabStripMachine_Click");
-    if (InfoMode)
+    if (infoMode_)
         return;
     struct Redraw {
         bool& flag;
@@ -170,7 +170,8 @@ void ConfigWindow::TabStripMachine_Click() {
     } redraw{redrawing_, std::exchange(redrawing_, true)};
     const std::size_t m = guard.Value(0, [&] { return CurrentMachine(); });
     guard([&] {
-        Get<CheckBoxControl>("CheckBobbinChange").SetValue(BobbinSettings.Machine(m).NoBobbinChanger ? 1 : 0);
+        Get<CheckBoxControl>("CheckBobbinChange")
+            .SetValue(bobbinSettings_.Machine(m).NoBobbinChanger ? 1 : 0);
     });
     for (int c = 1; c <= 4; ++c) {
         const auto col = static_cast<std::size_t>(c);
@@ -178,7 +179,7 @@ void ConfigWindow::TabStripMachine_Click() {
             if (setting.flag)
                 guard([&] {
                     Get<CheckBoxControl>(setting.control, c)
-                        .SetValue(BobbinSettings.At(m, col).*setting.flag ? 1 : 0);
+                        .SetValue(bobbinSettings_.At(m, col).*setting.flag ? 1 : 0);
                 });
         for (const auto& [name, field] : {std::pair{"ComboMaterial", &BobbinColumn::BobbinMaterialSym},
                                           std::pair{"ComboSymbol", &BobbinColumn::BobbinSym}}) {
@@ -186,7 +187,7 @@ void ConfigWindow::TabStripMachine_Click() {
             // A number that the list does not offer is reported; the combo then
             // shows no entry rather than the previous machine's number.
             // The member is copied in: clang before 16 cannot capture a structured binding.
-            if (!guard([&, member = field] { combo.SetListIndex(BobbinSettings.At(m, col).*member); }))
+            if (!guard([&, member = field] { combo.SetListIndex(bobbinSettings_.At(m, col).*member); }))
                 guard([&] { combo.SetListIndex(-1); });
         }
     }

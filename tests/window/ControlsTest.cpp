@@ -66,7 +66,7 @@ void ControlsTest::infoModeFaceAndCombos() {
     quest->setFocus(Qt::TabFocusReason);
     const QImage face = quest->grab().toImage();
     QTest::mouseClick(quest, Qt::LeftButton);
-    QVERIFY(h.window.InfoMode);
+    QVERIFY(h.window.InfoMode());
     const QImage green = quest->grab().toImage();
     for (const QPoint at : {QPoint(3, green.height() / 2), QPoint(green.width() - 4, 3),
                             QPoint(green.width() / 2, green.height() - 4)})
@@ -84,11 +84,11 @@ void ControlsTest::infoModeFaceAndCombos() {
     QTest::keyClick(combo, Qt::Key_Down); // a pick explains once
     QCOMPARE(h.dialogs.Shown().size(), std::size_t{3});
     QCOMPARE(h.dialogs.Shown()[2].text, std::string("Material"));
-    QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
+    QCOMPARE(h.window.BobbinSettings().At(1, 1).BobbinMaterialSym, std::int16_t{2});
 
     quest->setFocus(Qt::TabFocusReason);
     QTest::mouseClick(quest, Qt::LeftButton);
-    QVERIFY(!h.window.InfoMode);
+    QVERIFY(!h.window.InfoMode());
     QCOMPARE(quest->grab().toImage(), face);
     QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }

@@ -41,19 +41,19 @@ void EditingTest::columnSwitchHidesButKeepsValues() {
     auto& bobbin = h.Get<CheckBoxControl>("CheckBobbinOk", 2);
     QTest::mouseClick(bobbin.Widget(), Qt::LeftButton, {}, QPoint(8, bobbin.Widget()->height() / 2));
     QCOMPARE(bobbin.Value(), 1);
-    QVERIFY(h.window.BobbinSettings.At(1, 2).Bobbin);
+    QVERIFY(h.window.BobbinSettings().At(1, 2).Bobbin);
     for (const char* name :
          {"CheckBlank", "CheckTensionArmWithoutSplicePosition", "ComboMaterial", "ComboSymbol",
           "ImageMaterial", "ImageSymbol", "CheckWithoutBobbin", "CheckWithoutTensionArm", "CheckOnlyBlank"})
         QVERIFY2(h.window.Find(name, 2).Visible(), name);
     onlyBlank.UserClick();
-    QVERIFY(!h.window.BobbinSettings.At(1, 2).OnlyBlank);
+    QVERIFY(!h.window.BobbinSettings().At(1, 2).OnlyBlank);
     QCOMPARE(h.Get<CheckBoxControl>("CheckBlank", 2).Value(), 0); // options are independent
     bobbin.UserClick();
     QVERIFY(!onlyBlank.Visible());
     QVERIFY(h.Get<LabelControl>("LabelBob", 2).Visible());
     QCOMPARE(onlyBlank.Value(), 0);
-    QVERIFY(!h.window.BobbinSettings.At(1, 2).Bobbin);
+    QVERIFY(!h.window.BobbinSettings().At(1, 2).Bobbin);
 }
 
 void EditingTest::comboStoresNumberAndShowsPicture() {
@@ -62,11 +62,11 @@ void EditingTest::comboStoresNumberAndShowsPicture() {
     h.window.Form_Load();
     auto& symbol = h.Get<ComboControl>("ComboSymbol", 3);
     symbol.UserChoose(2);
-    QCOMPARE(h.window.BobbinSettings.At(1, 3).BobbinSym, std::int16_t{2});
+    QCOMPARE(h.window.BobbinSettings().At(1, 3).BobbinSym, std::int16_t{2});
     QCOMPARE(h.Get<ImageControl>("ImageSymbol", 3).PicturePath(),
              plant.P() + "/Torvex/Torvex_BobbinSymbol_2_800.gif");
     symbol.UserChoose(0);
-    QCOMPARE(h.window.BobbinSettings.At(1, 3).BobbinSym, std::int16_t{0});
+    QCOMPARE(h.window.BobbinSettings().At(1, 3).BobbinSym, std::int16_t{0});
     QCOMPARE(h.Get<ImageControl>("ImageSymbol", 3).PicturePath(), plant.P() + "/Standard/Empty_800.gif");
     h.Get<ComboControl>("ComboMaterial", 3).UserChoose(3);
     QCOMPARE(h.Get<ImageControl>("ImageMaterial", 3).PicturePath(),
@@ -83,7 +83,7 @@ void EditingTest::infoModeExplainsInsteadOfEditing() {
     h.window.Form_Load();
     auto& quest = h.Get<ButtonControl>("CommandQuest");
     quest.UserClick();
-    QVERIFY(h.window.InfoMode);
+    QVERIFY(h.window.InfoMode());
     QCOMPARE(quest.BackColor(), std::optional<QColor>(QColor(0, 255, 0)));
     QVERIFY(!h.Get<TabStripControl>("TabStripMachine").Enabled());
 
@@ -91,7 +91,7 @@ void EditingTest::infoModeExplainsInsteadOfEditing() {
     auto& bobbin = h.Get<CheckBoxControl>("CheckBobbinOk", 1);
     bobbin.UserClick();
     QCOMPARE(bobbin.Value(), 1);
-    QVERIFY(h.window.BobbinSettings.At(1, 1).Bobbin);
+    QVERIFY(h.window.BobbinSettings().At(1, 1).Bobbin);
     QVERIFY(h.Get<CheckBoxControl>("CheckBlank", 1).Visible());
     QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
     QCOMPARE(h.dialogs.Shown()[0].text, std::string("Bobine\r\nvorhanden"));
@@ -100,7 +100,7 @@ void EditingTest::infoModeExplainsInsteadOfEditing() {
     h.dialogs.Queue({Answer::Ok, Answer::Ok, Answer::Ok, Answer::Ok});
     h.Get<CheckBoxControl>("CheckWithoutBobbin", 1).UserClick();
     h.Get<ComboControl>("ComboMaterial", 1).UserChoose(3);
-    QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
+    QCOMPARE(h.window.BobbinSettings().At(1, 1).BobbinMaterialSym, std::int16_t{2});
     QCOMPARE(h.Get<ComboControl>("ComboMaterial", 1).Text(), std::string("3"));
     h.Get<ButtonControl>("CommandOK").UserClick();
     h.Get<ButtonControl>("CommandCancel").UserClick();
@@ -112,7 +112,7 @@ void EditingTest::infoModeExplainsInsteadOfEditing() {
     QVERIFY(!plant.dir.Path().empty() && !test::Exists(plant.P() + "/Torvex/Torvex.mdb"));
 
     quest.UserClick();
-    QVERIFY(!h.window.InfoMode);
+    QVERIFY(!h.window.InfoMode());
     QCOMPARE(quest.BackColor(), std::optional<QColor>());
     QVERIFY(h.Get<TabStripControl>("TabStripMachine").Enabled());
     QCOMPARE(h.dialogs.UnexpectedCount(), 0);

@@ -173,7 +173,7 @@ void SavingTest::cancelAndCloseAskFirst() {
     QCOMPARE(h.dialogs.Shown()[0].text,
              std::string("Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over "));
     QCOMPARE(h.dialogs.Shown()[1].text, h.dialogs.Shown()[0].text);
-    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLength);
+    QVERIFY(h.window.BobbinSettings().At(1, 1).BobbinWithBlankLength);
     h.dialogs.Queue({Answer::Yes});
     QCOMPARE(h.Ends([&] { h.Get<ButtonControl>("CommandCancel").UserClick(); }), 0);
     QCOMPARE(test::ReadFile(plant.ProgramIni()), before);
@@ -214,7 +214,7 @@ void SavingTest::savingCannotBeInterrupted() {
     QVERIFY(h.LoadAndShow());
     auto* blank = h.Widget("CheckBlank", 1);
     QTest::mouseClick(blank, Qt::LeftButton, {}, QPoint(8, blank->height() / 2));
-    QVERIFY(h.window.BobbinSettings.At(1, 1).BobbinWithBlankLength);
+    QVERIFY(h.window.BobbinSettings().At(1, 1).BobbinWithBlankLength);
     QWidget* ok = h.Widget("CommandOK");
     QWidget* cancel = h.Widget("CommandCancel");
     bool intruded = false;

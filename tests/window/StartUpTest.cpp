@@ -20,9 +20,9 @@ namespace {
 
 // Every field of one machine's settings, as text to compare.
 std::string SettingsText(window::ConfigWindow& w, std::size_t m) {
-    std::string text = w.BobbinSettings.Machine(m).NoBobbinChanger ? "N" : "n";
+    std::string text = w.BobbinSettings().Machine(m).NoBobbinChanger ? "N" : "n";
     for (std::size_t c = 1; c <= 4; ++c) {
-        const window::BobbinColumn& col = w.BobbinSettings.At(m, c);
+        const window::BobbinColumn& col = w.BobbinSettings().At(m, c);
         for (bool flag : {col.Bobbin, col.BobbinWithBlankLength, col.TensionArmWithoutSplicePosition,
                           col.WithoutBobbin, col.WithoutTensionArm, col.OnlyBlank})
             text += flag ? '1' : '0';
@@ -69,8 +69,8 @@ void StartUpTest::tabsOnlyForEnabledMachines() {
     QCOMPARE(tabs.TabCount(), 2);
     QCOMPARE(tabs.Bar()->tabText(0), QString("Alpha"));
     QCOMPARE(tabs.Bar()->tabText(1), QString("Gamma"));
-    QCOMPARE(h.window.TabMachine[1], std::int16_t{1});
-    QCOMPARE(h.window.TabMachine[2], std::int16_t{3});
+    QCOMPARE(h.window.TabMachine()[1], std::int16_t{1});
+    QCOMPARE(h.window.TabMachine()[2], std::int16_t{3});
     QCOMPARE(h.window.windowTitle(), QString("Erweiterte Konfiguration Torvex - standalone"));
     QVERIFY(h.Get<ButtonControl>("CommandOK").Enabled());
     QCOMPARE(h.Get<ComboControl>("ComboMaterial", 1).ListCount(), 4);
@@ -91,8 +91,8 @@ void StartUpTest::tabChangeShowsTheMachine() {
     QCOMPARE(h.Get<CheckBoxControl>("CheckBobbinChange").Value(), 1);
     QCOMPARE(h.Get<CheckBoxControl>("CheckBobbinOk", 1).Value(), 0);
     QVERIFY(!h.Get<ComboControl>("ComboMaterial", 1).Visible());
-    QCOMPARE(h.window.BobbinSettings.At(3, 3).BobbinSym, std::int16_t{0}); // -5 reads as 0
-    QCOMPARE(h.window.BobbinSettings.At(1, 2).OnlyBlank, true);
+    QCOMPARE(h.window.BobbinSettings().At(3, 3).BobbinSym, std::int16_t{0}); // -5 reads as 0
+    QCOMPARE(h.window.BobbinSettings().At(1, 2).OnlyBlank, true);
     QCOMPARE(h.dialogs.UnexpectedCount(), 0);
 }
 
@@ -150,7 +150,8 @@ void StartUpTest::tabSwitchStoresNothing() {
             const std::size_t m = from == 1 ? 3 : 1;
             QVERIFY2(PageText(h) == SettingsText(h.window, m), where.c_str());
             for (int c = 1; c <= 4; ++c)
-                QCOMPARE(RowsShown(h, c), h.window.BobbinSettings.At(m, static_cast<std::size_t>(c)).Bobbin);
+                QCOMPARE(RowsShown(h, c),
+                         h.window.BobbinSettings().At(m, static_cast<std::size_t>(c)).Bobbin);
         }
     }
     // Going through the page with the keyboard stores what each control shows.
@@ -179,8 +180,8 @@ void StartUpTest::numberNotOfferedStaysStored() {
     QCOMPARE(h.Get<ImageControl>("ImageMaterial", 1).PicturePath(), std::string());
     combo.Widget()->setFocus(Qt::TabFocusReason);
     QVERIFY(combo.Widget()->hasFocus());
-    QCOMPARE(h.window.BobbinSettings.At(3, 1).BobbinMaterialSym, std::int16_t{9});
-    QCOMPARE(h.window.BobbinSettings.At(1, 1).BobbinMaterialSym, std::int16_t{2});
+    QCOMPARE(h.window.BobbinSettings().At(3, 1).BobbinMaterialSym, std::int16_t{9});
+    QCOMPARE(h.window.BobbinSettings().At(1, 1).BobbinMaterialSym, std::int16_t{2});
     QCOMPARE(h.dialogs.Shown().size(), std::size_t{1});
 }
 

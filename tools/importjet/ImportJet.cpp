@@ -25,6 +25,7 @@ namespace {
 
 using torvex::importjet::ConvertInChild;
 using torvex::importjet::LockedFile;
+using torvex::platform::Errno;
 using torvex::platform::TempFile;
 namespace fs = std::filesystem;
 
@@ -94,66 +95,67 @@ std::string OwnerText(uid_t uid, gid_t gid) {
 // the user may (root all of them, the file's owner a group of theirs), then
 // flushes it. Where the group cannot be kept, it gets no access: its
 // members are not the ones the original let in (nor does a set-user- or
-// set-group-ID bit pass to another owner or group). Returns 0 or errno;
-// `warning` says what could not be kept.
-int TakeModeAndOwner(TempFile& work, const std::string& jet, const struct stat& old, std::string& warning) {
+// set-group-ID bit pass to another owner or group). `warning` says what
+// could not be kept.
+std::error_code TakeModeAndOwner(TempFile& work, const std::string& jet, const struct stat& old,
+                                 std::string& warning) {
     const int fd = work.Descriptor();
     struct stat now {};
     if (::fstat(fd, &now) != 0)
-        return errno;
+        return Errno();
     // Finish compares with the user's ids; the file may have another group
     // from the start (a folder with the set-group-ID bit).
     if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0 &&
         now.st_gid != old.st_gid)
         (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    if (int err = work.Finish(jet, nullptr, false); err != 0)
-        return err;
+    if (const auto why = work.TryFinish(jet, nullptr, false))
+        return why;
     if (::fstat(fd, &now) != 0)
-        return errno;
+        return Errno();
     mode_t mode = old.st_mode & 07777;
     if (now.st_uid != old.st_uid)
         mode &= ~mode_t{04000};
     if (now.st_gid != old.st_gid)
         mode &= ~mode_t{02070};
     if (mode != (old.st_mode & 07777) && ::fchmod(fd, mode) != 0)
-        return errno;
+        return Errno();
     if (now.st_uid != old.st_uid || now.st_gid != old.st_gid)
         warning = "Torvex_ImportJet: warning: " + jet + " belongs to " + OwnerText(now.st_uid, now.st_gid) +
                   ", its original to " + OwnerText(old.st_uid, old.st_gid) +
                   " (only root can give a file to another user, and a user only to a group of theirs)" +
                   (now.st_gid != old.st_gid ? "; its group has no access to it" : "") + "\n";
-    return ::fsync(fd) == 0 ? 0 : errno;
+    return ::fsync(fd) == 0 ? std::error_code() : Errno();
 }
 
 // Gives the locked original the name `kept` as well (never replacing
 // anything there); by its descriptor, so that it is the file that was read.
-int KeepOriginal(int fd, const std::string& jet, const std::string& kept) {
+std::error_code KeepOriginal(int fd, const std::string& jet, const std::string& kept) {
     const std::string proc = "/proc/self/fd/" + std::to_string(fd);
     if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    const int err = errno;
-    if (err != ENOENT || ::access("/proc/self/fd", F_OK) == 0)
-        return err;
-    return ::link(jet.c_str(), kept.c_str()) == 0 ? 0 : errno;
+        return {};
+    const std::error_code why = Errno();
+    if (why != std::errc::no_such_file_or_directory || ::access("/proc/self/fd", F_OK) == 0)
+        return why;
+    return ::link(jet.c_str(), kept.c_str()) == 0 ? std::error_code() : Errno();
 }
 
 // Puts the converted work file in the place of `jet`, with the original's
 // mode, owner and group, and keeps the original as `jet`.jet.
-int ReplaceOriginal(const std::string& jet, TempFile& work, const LockedFile& original) {
+std::error_code ReplaceOriginal(const std::string& jet, TempFile& work, const LockedFile& original) {
     std::string warning;
-    if (int err = TakeModeAndOwner(work, jet, original.State(), warning); err != 0)
-        return err;
+    if (const auto why = TakeModeAndOwner(work, jet, original.State(), warning))
+        return why;
     const std::string kept = jet + ".jet";
-    if (int err = KeepOriginal(original.Descriptor(), jet, kept); err != 0)
-        return err;
-    if (int err = work.RenameOver(jet); err != 0) {
+    if (const auto why = KeepOriginal(original.Descriptor(), jet, kept))
+        return why;
+    if (const auto why = work.TryRenameOver(jet)) {
         ::unlink(kept.c_str()); // a second name of the unchanged original
-        return err;
+        return why;
     }
-    (void)torvex::platform::SyncFolderOf(jet);
+    (void)torvex::platform::TrySyncFolderOf(jet);
     std::cout << "  replaced; the original is kept as " << kept << '\n';
     std::cerr << warning;
-    return 0;
+    return {};
 }
 
 // Converts the locked `jet` into a work file beside the file written, which
@@ -164,12 +166,11 @@ int Convert(const std::string& jet, const std::string& target, const LockedFile&
     const std::string folder = torvex::platform::FolderOf(written);
     torvex::platform::RemoveStaleTempFiles(folder); // left by an import that was killed
     TempFile work;
-    int err = work.Create(folder);
-    if (err == 0 && work.Path().empty())
-        err = errno ? errno : EIO;
-    if (err != 0) {
-        std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << std::strerror(err)
-                  << '\n';
+    std::error_code why = work.TryCreate(folder);
+    if (!why && work.Path().empty())
+        why = Errno(errno ? errno : EIO);
+    if (why) {
+        std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << why.message() << '\n';
         return kFailed;
     }
     std::cout << jet << ":\n";
@@ -184,12 +185,11 @@ int Convert(const std::string& jet, const std::string& target, const LockedFile&
         return kFailed;
     }
     if (inPlace)
-        err = ReplaceOriginal(jet, work, original);
-    else if ((err = work.Finish("")) == 0)
-        err = work.RenameOver(target, false);
-    if (err != 0) {
-        std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << std::strerror(err)
-                  << '\n';
+        why = ReplaceOriginal(jet, work, original);
+    else if (!(why = work.TryFinish("")))
+        why = work.TryRenameOver(target, false);
+    if (why) {
+        std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << why.message() << '\n';
         return kFailed;
     }
     return kOk;
