@@ -150,6 +150,8 @@ private:
     bool RowQueriesCanRun(runtime::Guard& guard, platform::db::Connection& database);
     void ApplyOldRows(runtime::Guard& guard, platform::db::Connection& database,
                       const std::vector<OldRow>& buffer);
+    WorkTable* LoadStoredRows(runtime::Guard& guard, platform::db::Connection& database,
+                              std::unique_ptr<WorkTable>& loaded);
     [[noreturn]] void AbortRun(platform::db::Connection& database, const std::string& logLine);
     RegenerationReport ReportHead() const;
     // Writes the rows of the work table that are not stored yet.

@@ -397,25 +397,26 @@ std::string CarryOver(runtime::Guard& guard, WorkTable& table, const std::array<
 
 } // namespace
 
+// The rows stored in PRESET_DEFS of `database`, loaded into `loaded`;
+// nullptr when they cannot be loaded.
+WorkTable* PresetGeneration::LoadStoredRows(runtime::Guard& guard, platform::db::Connection& database,
+                                            std::unique_ptr<WorkTable>& loaded) {
+    const bool done = guard([&] {
+        loaded = std::make_unique<WorkTable>(database.Columns("PRESET_DEFS"));
+        loaded->LoadStored(database);
+    });
+    return done ? loaded.get() : nullptr;
+}
+
 // Gives each old row's tuned values to its partner among the regenerated
 // rows. Those are still in the work table; without one (the take-over on its
 // own), the rows stored in the table are worked on.
 void PresetGeneration::ApplyOldRows(runtime::Guard& guard, platform::db::Connection& database,
                                     const std::vector<OldRow>& buffer) {
     std::unique_ptr<WorkTable> loaded;
-    WorkTable* table = work_.get();
-    if (!table) {
-        if (!guard([&] {
-                loaded = std::make_unique<WorkTable>(database.Columns("PRESET_DEFS"));
-                loaded->LoadStored(database);
-            })) {
-            takeoverComplete_ = false;
-            return;
-        }
-        table = loaded.get();
-    }
+    WorkTable* table = work_ ? work_.get() : LoadStoredRows(guard, database, loaded);
     PartnerIndex partners;
-    if (!guard([&] { partners = PartnerIndex(*table); })) {
+    if (!table || !guard([&] { partners = PartnerIndex(*table); })) {
         takeoverComplete_ = false;
         return;
     }
