@@ -173,6 +173,88 @@ std::string Version(const std::string& path) {
 
 } // namespace
 
+namespace {
+
+// The preview of a restore: what putting the backup back would change.
+int PrintRestorePreview(runtime::Runtime& rt, runtime::Guard& guard, std::ostream& out,
+                        const std::string& presetPath, const std::string& backupVersion,
+                        const std::vector<TunedRow>& restoredRows) {
+    std::vector<TunedRow> nowRows;
+    if (!guard([&] {
+            Connection current(presetPath, OpenMode::ReadOnly);
+            nowRows = ReadTunedRows(current);
+        }))
+        return 1;
+    out << "Restore of the preset database, preview\npreset database: " << presetPath
+        << "\nrestored version: " << backupVersion << "\n\n"
+        << CompareForRestore(nowRows, restoredRows).Text() << std::flush;
+    return rt.FailureReports() > 0 ? 1 : 0;
+}
+
+// Puts the content of `backup` into the preset database, keeping what it
+// held as the new backup; std::nullopt when it could not be put back.
+std::optional<ContentReplaced> PutBackupBack(runtime::Guard& guard, const std::string& presetPath,
+                                             Connection& backup) {
+    ContentReplaced replaced;
+    const bool done = guard([&] {
+        platform::CheckReplaceable(presetPath);
+        Connection preset(presetPath);
+        // A page cache that holds the whole content keeps SQLite from
+        // spilling (and flushing) the journal half-way.
+        preset.Execute("PRAGMA cache_size=-65536");
+        replaced = ReplaceKeepingBackup(preset, presetPath, backup, "restored");
+    });
+    if (!done || !replaced.replaced)
+        return std::nullopt;
+    return replaced;
+}
+
+// The report of a restore that put the backup's content in: the versions,
+// and what changed against the previous content where that was kept. No
+// guarded step (a safe point for a signal) is taken: once the content is
+// in, the report must be written.
+std::string RestoreReport(const runtime::Runtime& rt, const std::string& presetPath,
+                          const std::string& backupVersion, const ContentReplaced& replaced,
+                          const std::vector<TunedRow>& restoredRows) {
+    std::string report = "Restore of the preset database\ndate: " + LocalTime(std::time(nullptr)) + "\n";
+    report += "program version: " + rt.Identity().version.Text() + "\n";
+    report += "preset database: " + presetPath + "\n";
+    report += "its content is a restore of: " + backupVersion + "\n";
+    if (!replaced.keptAs.empty()) {
+        try {
+            Connection previous(replaced.keptAs, OpenMode::ReadOnly);
+            const std::vector<TunedRow> nowRows = ReadTunedRows(previous);
+            return report + "previous content kept as: " + Version(replaced.keptAs) + "\n\n" +
+                   CompareForRestore(nowRows, restoredRows).Text();
+        } catch (const platform::Failure&) {
+            // The report then only names the versions.
+        }
+    }
+    return report + "previous content: " +
+           (replaced.keptAs.empty() ? std::string("not kept") : Version(replaced.keptAs)) + "\n";
+}
+
+// Writes the report beside the restored preset database and says what was done.
+int FinishRestore(runtime::Runtime& rt, runtime::Guard& guard, const std::string& presetPath,
+                  const std::string& backupVersion, const ContentReplaced& replaced,
+                  const std::string& report) {
+    const std::string reportPath = presetPath + ".report.txt";
+    const std::string trouble = WriteReport(reportPath, report, presetPath);
+    guard([&] { platform::SyncFolderOf(presetPath); });
+    if (!replaced.backupTrouble.empty())
+        rt.ReportNotDone(replaced.backupTrouble);
+    if (!trouble.empty())
+        rt.ReportNotDone("The preset database \"" + presetPath + "\" was restored, but the report \"" +
+                         reportPath + "\" could not be written: " + trouble + ".");
+    else
+        rt.WriteServicePackNote("the preset database \"" + presetPath + "\" was restored from " +
+                                backupVersion +
+                                "; its previous content is the new backup; report: " + reportPath);
+    return rt.FailureReports() > 0 ? 1 : 0;
+}
+
+} // namespace
+
 int RunRestore(runtime::Runtime& rt, std::ostream& out, bool preview, std::chrono::milliseconds plantWait) {
     try {
         rt.GetStartModeIntegrated();
@@ -204,80 +286,22 @@ int RunRestore(runtime::Runtime& rt, std::ostream& out, bool preview, std::chron
         std::vector<TunedRow> restoredRows;
         if (!guard([&] { restoredRows = ReadTunedRows(*backup); }))
             return refuse("the backup \"" + bakPath + "\" cannot be read.");
-
-        if (preview) {
-            std::vector<TunedRow> nowRows;
-            if (!guard([&] {
-                    Connection current(presetPath, OpenMode::ReadOnly);
-                    nowRows = ReadTunedRows(current);
-                }))
-                return 1;
-            out << "Restore of the preset database, preview\npreset database: " << presetPath
-                << "\nrestored version: " << backupVersion << "\n\n"
-                << CompareForRestore(nowRows, restoredRows).Text() << std::flush;
-            return rt.FailureReports() > 0 ? 1 : 0;
-        }
-
+        if (preview)
+            return PrintRestorePreview(rt, guard, out, presetPath, backupVersion, restoredRows);
         if (platform::db::SameDatabaseContent(bakPath, presetPath)) {
-            const std::string line = "the preset database \"" + presetPath +
-                                     "\" already holds the content of its backup; nothing changed";
-            rt.WriteServicePackNote(line);
+            rt.WriteServicePackNote("the preset database \"" + presetPath +
+                                    "\" already holds the content of its backup; nothing changed");
             return 0;
         }
-        ContentReplaced replaced;
-        const bool done = guard([&] {
-            platform::CheckReplaceable(presetPath);
-            Connection preset(presetPath);
-            // A page cache that holds the whole content keeps SQLite from
-            // spilling (and flushing) the journal half-way.
-            preset.Execute("PRAGMA cache_size=-65536");
-            replaced = ReplaceKeepingBackup(preset, presetPath, *backup, "restored");
-        });
+        const auto replaced = PutBackupBack(guard, presetPath, *backup);
         backup.reset();
-        if (!done || !replaced.replaced) {
+        if (!replaced) {
             rt.ReportNotDone("The preset database \"" + presetPath +
                              "\" was left unchanged: its backup could not be put back.");
             return 1;
         }
-
-        const std::string reportPath = presetPath + ".report.txt";
-        std::string report = "Restore of the preset database\ndate: " + LocalTime(std::time(nullptr)) + "\n";
-        report += "program version: " + rt.Identity().version.Text() + "\n";
-        report += "preset database: " + presetPath + "\n";
-        report += "its content is a restore of: " + backupVersion + "\n";
-        // The content is in: from here on the report must be written, so no
-        // guarded step (a safe point for a signal) comes before it.
-        std::vector<TunedRow> nowRows;
-        bool compared = false;
-        if (!replaced.keptAs.empty()) {
-            try {
-                Connection previous(replaced.keptAs, OpenMode::ReadOnly);
-                nowRows = ReadTunedRows(previous);
-                compared = true;
-            } catch (const platform::Failure&) {
-                // The report then only names the versions.
-            }
-        }
-        if (compared)
-            report += "previous content kept as: " + Version(replaced.keptAs) + "\n\n" +
-                      CompareForRestore(nowRows, restoredRows).Text();
-        else
-            report += "previous content: " +
-                      (replaced.keptAs.empty() ? std::string("not kept") : Version(replaced.keptAs)) + "\n";
-        const std::string trouble = WriteReport(reportPath, report, presetPath);
-        guard([&] { platform::SyncFolderOf(presetPath); });
-        if (!replaced.backupTrouble.empty())
-            rt.ReportNotDone(replaced.backupTrouble);
-        if (!trouble.empty()) {
-            rt.ReportNotDone("The preset database \"" + presetPath + "\" was restored, but the report \"" +
-                             reportPath + "\" could not be written: " + trouble + ".");
-        } else {
-            const std::string line = "the preset database \"" + presetPath + "\" was restored from " +
-                                     backupVersion +
-                                     "; its previous content is the new backup; report: " + reportPath;
-            rt.WriteServicePackNote(line);
-        }
-        return rt.FailureReports() > 0 ? 1 : 0;
+        const std::string report = RestoreReport(rt, presetPath, backupVersion, *replaced, restoredRows);
+        return FinishRestore(rt, guard, presetPath, backupVersion, *replaced, report);
     } catch (const platform::ProgramEnd& end) {
         return end.exitStatus;
     }
