@@ -67,7 +67,9 @@ public:
     // Decides the start mode from /EXTERNAL: sets IntegratedMode (HX5CFG) and
     // SilentMode (SILENT); true for an integrated start only.
     bool GetStartModeIntegrated();
-    // The error-log file that an integrated start names with /LOGFILE.
+    // The error-log file that an integrated start names with /LOGFILE. The
+    // error log itself reads that path without this guarded procedure
+    // (ErrorLogPath), so that a failure here is not reported into that log.
     std::string GetPathLogfile();
     // The component name C: the program file name without its last seven
     // characters ("Torvex" for Torvex_Config).
