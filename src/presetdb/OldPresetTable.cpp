@@ -103,39 +103,49 @@ void OldPresetTable::ReadFrom(platform::db::Connection& db, const std::vector<st
         return;
     }
     columns_ = db.Columns(*table);
-    std::vector<platform::db::Kind> kinds;
-    std::string sql;
-    for (const std::string& name : wanted)
-        for (const auto& column : columns_)
-            if (platform::EqualsNoCase(column.name, name) &&
-                std::find(kept_.begin(), kept_.end(), column.name) == kept_.end()) {
-                sql += (kept_.empty() ? "SELECT " : ", ") + platform::db::QuoteIdentifier(column.name);
-                kept_.push_back(column.name);
-                kinds.push_back(platform::db::KindOfDeclaredType(column.type));
-                break;
-            }
+    const std::vector<platform::db::Kind> kinds = KeepColumns(wanted);
     auto& count = db.Prepare("SELECT count(*) FROM " + platform::db::QuoteIdentifier(*table));
     count.Step();
     rows_ = static_cast<std::size_t>(count.ColumnInt(0));
     count.Reset();
-    if (!kept_.empty()) {
-        sql += " FROM " + platform::db::QuoteIdentifier(*table);
-        if (db.HasRowid(*table))
-            sql += " ORDER BY rowid";
-        values_.reserve(rows_ * kept_.size());
-        auto scan = db.PrepareOwned(sql);
-        std::size_t row = 0;
-        for (; scan->Step(); ++row) {
-            for (std::size_t i = 0; i < kept_.size(); ++i) {
-                try {
-                    values_.push_back(scan->Column(static_cast<int>(i), kinds[i]));
-                } catch (const platform::Failure&) { // kept as it stands
-                    values_.push_back(scan->Column(static_cast<int>(i), platform::db::Kind::Text));
-                }
+    if (!kept_.empty())
+        ReadKeptValues(db, *table, kinds);
+}
+
+std::vector<platform::db::Kind> OldPresetTable::KeepColumns(const std::vector<std::string>& wanted) {
+    std::vector<platform::db::Kind> kinds;
+    for (const std::string& name : wanted)
+        for (const auto& column : columns_)
+            if (platform::EqualsNoCase(column.name, name) &&
+                std::find(kept_.begin(), kept_.end(), column.name) == kept_.end()) {
+                kept_.push_back(column.name);
+                kinds.push_back(platform::db::KindOfDeclaredType(column.type));
+                break;
+            }
+    return kinds;
+}
+
+void OldPresetTable::ReadKeptValues(platform::db::Connection& db, const std::string& table,
+                                    const std::vector<platform::db::Kind>& kinds) {
+    std::string sql;
+    for (const std::string& name : kept_)
+        sql += (sql.empty() ? "SELECT " : ", ") + platform::db::QuoteIdentifier(name);
+    sql += " FROM " + platform::db::QuoteIdentifier(table);
+    if (db.HasRowid(table))
+        sql += " ORDER BY rowid";
+    values_.reserve(rows_ * kept_.size());
+    auto scan = db.PrepareOwned(sql);
+    std::size_t row = 0;
+    for (; scan->Step(); ++row) {
+        for (std::size_t i = 0; i < kept_.size(); ++i) {
+            try {
+                values_.push_back(scan->Column(static_cast<int>(i), kinds[i]));
+            } catch (const platform::Failure&) { // kept as it stands
+                values_.push_back(scan->Column(static_cast<int>(i), platform::db::Kind::Text));
             }
         }
-        rows_ = row;
     }
+    rows_ = row;
 }
 
 bool OldPresetTable::Has(const std::string& name) const {

@@ -89,6 +89,13 @@ private:
     };
     NameEntry* Entry(const std::string& folded, bool create);
     void ReadFrom(platform::db::Connection& db, const std::vector<std::string>& wanted);
+    // Keeps the columns of `wanted` that the table has (letter case ignored,
+    // each once, in the order of `wanted`); the kind of each kept column.
+    std::vector<platform::db::Kind> KeepColumns(const std::vector<std::string>& wanted);
+    // Reads the kept columns of every row of `table`, in table order; a
+    // value that does not fit its column's kind is kept as text.
+    void ReadKeptValues(platform::db::Connection& db, const std::string& table,
+                        const std::vector<platform::db::Kind>& kinds);
     void Finish();
     void IndexNames();
 
