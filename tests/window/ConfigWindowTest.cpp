@@ -18,9 +18,6 @@
 
 using namespace torvex;
 using namespace torvex::windowtest;
-using window::ButtonControl;
-using window::LabelControl;
-using window::TabStripControl;
 
 namespace {
 

@@ -13,9 +13,6 @@
 
 using namespace torvex;
 using namespace torvex::windowtest;
-using platform::Answer;
-using window::CheckBoxControl;
-using window::ComboControl;
 
 class ControlsTest : public WindowTestCase {
     Q_OBJECT

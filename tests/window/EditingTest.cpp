@@ -10,13 +10,6 @@
 
 using namespace torvex;
 using namespace torvex::windowtest;
-using platform::Answer;
-using window::ButtonControl;
-using window::CheckBoxControl;
-using window::ComboControl;
-using window::ImageControl;
-using window::LabelControl;
-using window::TabStripControl;
 
 class EditingTest : public WindowTestCase {
     Q_OBJECT

@@ -6,8 +6,6 @@
 
 using namespace torvex;
 using namespace torvex::windowtest;
-using window::ButtonControl;
-using window::LabelControl;
 
 class LanguageTest : public WindowTestCase {
     Q_OBJECT

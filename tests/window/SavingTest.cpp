@@ -14,12 +14,6 @@
 
 using namespace torvex;
 using namespace torvex::windowtest;
-using platform::Answer;
-using window::ButtonControl;
-using window::CheckBoxControl;
-using window::ComboControl;
-using window::LabelControl;
-using window::TabStripControl;
 
 class SavingTest : public WindowTestCase {
     Q_OBJECT

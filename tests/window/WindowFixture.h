@@ -19,6 +19,15 @@
 
 namespace torvex::windowtest {
 
+// What the window tests talk about.
+using platform::Answer;
+using window::ButtonControl;
+using window::CheckBoxControl;
+using window::ComboControl;
+using window::ImageControl;
+using window::LabelControl;
+using window::TabStripControl;
+
 // A demo-like plant: machines A, B, C of which 1 and 3 carry the component.
 struct Plant {
     test::TempDir dir;
