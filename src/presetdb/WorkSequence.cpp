@@ -224,8 +224,10 @@ RunOutcome PresetGeneration::Outcome(bool opened, bool stored) {
 }
 
 // True when the configuration file could be read and holds ForMachine flags
-// for the project's machines, none of them true: nothing is to be generated
-// on purpose, unlike a file or machine list that could not be read.
+// for the project's machines, each of them "false": nothing is to be
+// generated on purpose, unlike a file or machine list that could not be
+// read, or a flag that says neither true nor false ("1", ""), which drops
+// every tuned value only when it is meant.
 bool PresetGeneration::EveryMachineSwitchedOff(const std::string& configurationFile) {
     if (configurationFile.empty() || !rt_.IniReadable(configurationFile) || rt_.MachineCount() == 0)
         return false;
@@ -235,7 +237,7 @@ bool PresetGeneration::EveryMachineSwitchedOff(const std::string& configurationF
             const auto entry =
                 rt_.ReadIniEntry("Project", "ForMachine" + std::to_string(m), configurationFile);
             flagFound = flagFound || entry.has_value();
-            if (entry && platform::UpperCase(*entry) == "TRUE")
+            if (entry && platform::UpperCase(*entry) != "FALSE")
                 return false;
         }
     } catch (const platform::Failure&) { // could not be read after all

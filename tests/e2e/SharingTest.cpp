@@ -120,6 +120,12 @@ TEST_F(Sharing, EveryMachineSwitchedOffOnPurposeEmptiesThePresetTable) {
     test::WriteFile(unread.Cfg(), "[Project]\r\nDataBaseAdditionalFields=\r\n");
     EXPECT_EQ(unread.Run().exitStatus, 1);
     EXPECT_EQ(test::QueryOne(unread.Preset(), "SELECT count(*) FROM PRESET_DEFS"), "70");
+    // A flag that says neither true nor false is no machine switched off on purpose.
+    const DemoPlant unclear = Regenerated("unclear-flag");
+    test::WriteFile(unclear.Cfg(),
+                    "[Project]\r\nForMachine1=false\r\nForMachine2=1\r\nForMachine3=false\r\n");
+    EXPECT_EQ(unclear.Run().exitStatus, 1);
+    EXPECT_EQ(test::QueryOne(unclear.Preset(), "SELECT count(*) FROM PRESET_DEFS"), "70");
 }
 
 // Every file of the plant's folders, with the group it must keep.
