@@ -37,55 +37,42 @@ int CreateLockFile(const std::string& lockPath, const std::string& guarded) {
 
 } // namespace
 
-FileLock::FileLock(FileLock&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), problem_(std::move(other.problem_)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        fd_ = std::exchange(other.fd_, -1);
-        problem_ = std::move(other.problem_);
-    }
-    return *this;
-}
-
-// Opens the lock file, making it when it is missing: the descriptor, or -1
-// with problem_ set and `failure` the answer for it.
-int FileLock::Open(const std::string& lockPath, const std::string& guarded, Result& failure) {
+// Opens the lock file, making it when it is missing: the descriptor, or
+// none with problem_ set and `failure` the answer for it.
+Descriptor FileLock::Open(const std::string& lockPath, const std::string& guarded, Result& failure) {
     constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     failure = Result::Unusable;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        int fd = ::open(lockPath.c_str(), O_RDWR | kFlags);
-        if (fd < 0 && errno != ENOENT && errno != ELOOP)
-            fd = ::open(lockPath.c_str(), O_RDONLY | kFlags); // flock works on a read-only descriptor
-        if (fd >= 0) {
+        Descriptor fd(::open(lockPath.c_str(), O_RDWR | kFlags));
+        if (!fd && errno != ENOENT && errno != ELOOP)
+            fd.Reset(::open(lockPath.c_str(), O_RDONLY | kFlags)); // flock works on a read-only descriptor
+        if (fd) {
             struct stat st {};
-            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+            if (::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode))
                 return fd;
-            ::close(fd);
             problem_ = DescribeFileError(lockPath, Errno(EINVAL));
-            return -1;
+            return Descriptor();
         }
         const int err = errno;
         if (err == ELOOP) {
             problem_ = "it is a symbolic link";
-            return -1;
+            return Descriptor();
         }
         if (err != ENOENT) {
             problem_ = std::strerror(err);
-            return -1;
+            return Descriptor();
         }
-        fd = CreateLockFile(lockPath, guarded);
-        if (fd >= 0)
+        fd.Reset(CreateLockFile(lockPath, guarded));
+        if (fd)
             return fd;
         if (const int made = errno; made != EEXIST) { // EEXIST: another run made it (or a link) meanwhile
             problem_ = std::strerror(made);
             failure = Result::NoLockFile;
-            return -1;
+            return Descriptor();
         }
     }
     problem_ = "it keeps changing";
-    return -1;
+    return Descriptor();
 }
 
 FileLock::Result FileLock::Acquire(const std::string& lockPath, std::chrono::milliseconds wait,
@@ -93,38 +80,31 @@ FileLock::Result FileLock::Acquire(const std::string& lockPath, std::chrono::mil
     Release();
     problem_.clear();
     Result failure = Result::Unusable;
-    const int fd = Open(lockPath, guarded, failure);
-    if (fd < 0)
+    Descriptor fd = Open(lockPath, guarded, failure);
+    if (!fd)
         return failure;
     const auto deadline = std::chrono::steady_clock::now() + wait;
     auto pause = std::chrono::milliseconds(1);
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            fd_ = fd;
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+            fd_ = std::move(fd);
             return Result::Locked;
         }
         if (errno != EWOULDBLOCK && errno != EINTR) {
             problem_ = std::strerror(errno);
-            ::close(fd);
             return Result::Unusable;
         }
-        if (keepWaiting && !keepWaiting()) {
-            ::close(fd);
+        if (keepWaiting && !keepWaiting())
             return Result::Stopped;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::close(fd);
+        if (std::chrono::steady_clock::now() >= deadline)
             return Result::Busy;
-        }
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
     }
 }
 
 void FileLock::Release() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    fd_.Reset();
 }
 
 std::string LockFileTrouble(const std::string& lockPath, const FileLock& lock) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileSystem.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -26,11 +28,6 @@ public:
     };
 
     FileLock() = default;
-    ~FileLock() { Release(); }
-    FileLock(FileLock&& other) noexcept;
-    FileLock& operator=(FileLock&& other) noexcept;
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
 
     // Takes the lock on `lockPath`, waiting up to `wait` for another holder;
     // while it waits, `keepWaiting` (when given) is asked about every 50 ms.
@@ -42,16 +39,16 @@ public:
     [[nodiscard]] Result Acquire(const std::string& lockPath, std::chrono::milliseconds wait,
                                  const std::function<bool()>& keepWaiting = {},
                                  const std::string& guarded = {});
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return static_cast<bool>(fd_); }
     void Release();
     // After NoLockFile or Unusable: what the lock path holds or why it could
     // not be opened ("it is a symbolic link", "Permission denied").
     const std::string& Problem() const { return problem_; }
 
 private:
-    int Open(const std::string& lockPath, const std::string& guarded, Result& failure);
+    Descriptor Open(const std::string& lockPath, const std::string& guarded, Result& failure);
 
-    int fd_ = -1;
+    Descriptor fd_;
     std::string problem_;
 };
 

@@ -21,9 +21,8 @@
 #include <vector>
 
 namespace torvex::platform {
-namespace {
 
-std::error_code WriteAll(int fd, std::string_view bytes) {
+std::error_code TryWriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
@@ -36,6 +35,8 @@ std::error_code WriteAll(int fd, std::string_view bytes) {
     return {};
 }
 
+namespace {
+
 // Copies everything that can be read from `in` to `out`.
 std::error_code CopyAll(int in, int out) {
     char buffer[1 << 16];
@@ -47,7 +48,7 @@ std::error_code CopyAll(int in, int out) {
             return Errno();
         if (n == 0)
             return {};
-        if (auto why = WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n))))
+        if (auto why = TryWriteAll(out, std::string_view(buffer, static_cast<std::size_t>(n))))
             return why;
     }
 }
@@ -141,6 +142,11 @@ std::error_code TryCheckReplaceable(const std::string& target) {
 void CheckReplaceable(const std::string& target) {
     if (const auto why = TryCheckReplaceable(target))
         RaiseFileError(why, target);
+}
+
+void RaiseCopyFailure(const std::string& source, const std::string& folder, std::error_code why) {
+    Raise(errnum::PathFileAccess,
+          "Path/File access error: a copy of " + source + " in " + folder + " (" + why.message() + ")");
 }
 
 void RaiseFileError(std::error_code why, const std::string& path) {
@@ -245,7 +251,7 @@ void TempFile::CopyFrom(int fd) {
 }
 
 std::error_code TempFile::TryWrite(std::string_view bytes) {
-    return WriteAll(fd_, bytes);
+    return TryWriteAll(fd_, bytes);
 }
 
 std::error_code TempFile::TryFinish(const std::string& like, const timespec* lastWrite, bool flush) {
@@ -424,7 +430,7 @@ std::error_code TryAppendLine(const std::string& path, std::string_view text) {
         return Errno();
     std::string line(text);
     line += "\r\n";
-    return WriteAll(fd.Get(), line);
+    return TryWriteAll(fd.Get(), line);
 }
 
 std::string FolderOf(const std::string& path) {

@@ -27,6 +27,10 @@ inline std::error_code Errno(int err = errno) {
 // is when it is no regular file).
 [[noreturn]] void RaiseFileError(std::error_code why, const std::string& path);
 
+// Throws the failure (75) for a copy of `source` that could not be written
+// in `folder` (a full disk, a size limit): the copy's trouble, not the source's.
+[[noreturn]] void RaiseCopyFailure(const std::string& source, const std::string& folder, std::error_code why);
+
 // A file descriptor of its own, closed when it goes (which lets go of every
 // POSIX lock this process holds on the file).
 class Descriptor {
@@ -151,6 +155,9 @@ void SyncFolderOf(const std::string& path);
 // a path that is no regular file fails with ENXIO.
 Descriptor OpenForReading(const std::string& path);
 [[nodiscard]] std::error_code TryOpenForReading(const std::string& path, Descriptor& opened);
+
+// Writes all of `bytes` to `fd`, resuming after a short write.
+[[nodiscard]] std::error_code TryWriteAll(int fd, std::string_view bytes);
 
 // Removes the temporary files in `folder` that no running program holds:
 // those left behind by a run that was killed.

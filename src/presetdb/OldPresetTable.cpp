@@ -29,9 +29,7 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
             ReadFrom(db, wanted);
         }
     } catch (const platform::Failure& failure) {
-        rows_ = 0;
-        values_.clear();
-        kept_.clear();
+        Forget();
         // A journal that a crashed writer left must be rolled back first,
         // which a reader may not do: read again as a writer would.
         const int code = failure.Number();
@@ -43,9 +41,8 @@ void OldPresetTable::Read(const std::string& path, const std::vector<std::string
             platform::db::Connection db(path, platform::db::OpenMode::Recover);
             ReadFrom(db, wanted);
         } catch (...) {
+            Forget();
             state_ = State::Failed;
-            rows_ = 0;
-            values_.clear();
             throw;
         }
     }
@@ -59,15 +56,19 @@ void OldPresetTable::ReadAndHold(const std::string& path, const std::vector<std:
         held_ = std::make_unique<platform::db::Connection>(path);
         ReadFrom(*held_, wanted);
     } catch (...) {
+        Forget();
         state_ = State::Failed;
-        rows_ = 0;
-        values_.clear();
-        kept_.clear();
-        seen_.reset();
-        held_.reset();
         throw;
     }
     Finish();
+}
+
+void OldPresetTable::Forget() {
+    rows_ = 0;
+    values_.clear();
+    kept_.clear();
+    seen_.reset();
+    held_.reset();
 }
 
 void OldPresetTable::Finish() {

@@ -97,6 +97,8 @@ private:
     void ReadKeptValues(platform::db::Connection& db, const std::string& table,
                         const std::vector<platform::db::Kind>& kinds);
     void Finish();
+    // Drops what a read that failed part-way took in.
+    void Forget();
     void IndexNames();
 
     State state_ = State::NotRead;

@@ -496,8 +496,7 @@ void CopyDatabaseInto(const std::string& source, platform::TempFile& into) {
     }
     // A full disk or a size limit is the copy's, not the source's.
     if (why == std::errc::no_space_on_device || why.value() == EDQUOT || why == std::errc::file_too_large)
-        Raise(errnum::PathFileAccess, "Path/File access error: a copy of " + source + " in " + into.Folder() +
-                                          " (" + why.message() + ")");
+        RaiseCopyFailure(source, into.Folder(), why);
     if (why)
         RaiseFileError(why, source);
 }

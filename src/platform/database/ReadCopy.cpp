@@ -76,8 +76,7 @@ bool Exists(const std::string& path) {
 void CopyFile(int in, const std::string& to, const std::string& source) {
     const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.Get() < 0)
-        Raise(errnum::PathFileAccess, "Path/File access error: a copy of " + source + " in " + FolderOf(to) +
-                                          " (" + std::strerror(errno) + ")");
+        RaiseCopyFailure(source, FolderOf(to), Errno());
     char buffer[1 << 16];
     for (off_t at = 0;;) {
         const ssize_t n = ::pread(in, buffer, sizeof buffer, at);
@@ -87,15 +86,8 @@ void CopyFile(int in, const std::string& to, const std::string& source) {
             Fail(SQLITE_IOERR_READ, "disk I/O error", source, errno);
         if (n == 0)
             return;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out.Get(), buffer + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0) // a full disk or a size limit is the copy's, not the source's
-                Raise(errnum::PathFileAccess, "Path/File access error: a copy of " + source + " in " +
-                                                  FolderOf(to) + " (" + std::strerror(errno) + ")");
-            done += w;
-        }
+        if (const auto why = TryWriteAll(out.Get(), std::string_view(buffer, static_cast<std::size_t>(n))))
+            RaiseCopyFailure(source, FolderOf(to), why);
         at += n;
     }
 }
