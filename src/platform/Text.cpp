@@ -236,4 +236,11 @@ std::string_view Utf8Prefix(std::string_view text, std::size_t count) {
     return text.substr(0, std::min(pos, text.size()));
 }
 
+std::string LocalTimeText(std::time_t time, const char* format) {
+    std::tm local{};
+    ::localtime_r(&time, &local);
+    char text[64];
+    return std::string(text, std::strftime(text, sizeof text, format, &local));
+}
+
 } // namespace torvex::platform

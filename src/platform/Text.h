@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -58,5 +59,9 @@ std::string_view Utf8Prefix(std::string_view text, std::size_t count);
 // Number of bytes of the UTF-8 character that starts with `lead` (1 for a
 // stray continuation byte, so that walking a text always advances).
 std::size_t Utf8CharLength(unsigned char lead);
+
+// `time` in local time, as strftime writes it with `format` (by default
+// "2026-12-07 21:05:09").
+std::string LocalTimeText(std::time_t time, const char* format = "%Y-%m-%d %H:%M:%S");
 
 } // namespace torvex::platform

@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "platform/database/Connection.h"
 #include "presetdb/OldPresetTable.h"
 #include "presetdb/PresetFile.h"
@@ -35,10 +36,7 @@ std::string KeepBackup(platform::TempFile& backup, const std::string& presetPath
     std::string text = "The preset database \"" + presetPath + "\" was " + std::string(done) +
                        ", but its previous version could not be kept as \"" + bak +
                        "\": " + platform::DescribeFileError(bak, why);
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", ::localtime_r(&now, &local));
+    const std::string stamp = platform::LocalTimeText(std::time(nullptr), "%Y%m%d-%H%M%S");
     // Runs within one second each get a name of their own.
     for (int i = 1; i <= 100; ++i) {
         const std::string elsewhere = bak + "-" + stamp + (i > 1 ? "-" + std::to_string(i) : "");

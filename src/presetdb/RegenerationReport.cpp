@@ -210,15 +210,6 @@ std::string RegenerationReport::Summary(const std::string& reportPath) const {
 
 namespace {
 
-std::string LocalTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
 // The old rows as the report lists them, values as text ("" for null and
 // for a column the old table lacks).
 class OldRowTexts {
@@ -286,7 +277,7 @@ RegenerationReport PresetGeneration::Report() const {
 // The report's head: the run, its files, its machines and the additional fields.
 RegenerationReport PresetGeneration::ReportHead() const {
     RegenerationReport report;
-    report.when = LocalTime();
+    report.when = platform::LocalTimeText(std::time(nullptr));
     report.version = rt_.Identity().version.Text();
     report.startMode = rt_.SilentMode() ? "silent" : rt_.IntegratedMode() ? "integrated" : "standalone";
     if (preview_)

@@ -155,25 +155,13 @@ std::string OpenWholeBackup(const std::string& path, std::unique_ptr<Connection>
     }
 }
 
-std::string LocalTime(std::time_t time) {
-    std::tm local{};
-    localtime_r(&time, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
 // "<path>, last written <time>" of a file.
 std::string Version(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return "\"" + path + "\"";
-    return "\"" + path + "\", last written " + LocalTime(st.st_mtim.tv_sec);
+    return "\"" + path + "\", last written " + platform::LocalTimeText(st.st_mtim.tv_sec);
 }
-
-} // namespace
-
-namespace {
 
 // The preview of a restore: what putting the backup back would change.
 int PrintRestorePreview(runtime::Runtime& rt, runtime::Guard& guard, std::ostream& out,
@@ -216,7 +204,8 @@ std::optional<ContentReplaced> PutBackupBack(runtime::Guard& guard, const std::s
 std::string RestoreReport(const runtime::Runtime& rt, const std::string& presetPath,
                           const std::string& backupVersion, const ContentReplaced& replaced,
                           const std::vector<TunedRow>& restoredRows) {
-    std::string report = "Restore of the preset database\ndate: " + LocalTime(std::time(nullptr)) + "\n";
+    std::string report =
+        "Restore of the preset database\ndate: " + platform::LocalTimeText(std::time(nullptr)) + "\n";
     report += "program version: " + rt.Identity().version.Text() + "\n";
     report += "preset database: " + presetPath + "\n";
     report += "its content is a restore of: " + backupVersion + "\n";
