@@ -24,14 +24,9 @@ int CreateLockFile(const std::string& lockPath, const std::string& guarded) {
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return fd;
-    struct stat like {};
-    const std::string folder = FolderOf(lockPath);
-    if (::stat(guarded.empty() ? (folder.empty() ? "." : folder.c_str()) : guarded.c_str(), &like) != 0 &&
-        ::stat(folder.empty() ? "." : folder.c_str(), &like) != 0)
-        return fd; // nothing to take the bits from: private, as made
-    if (like.st_gid != ::getegid())
-        (void)::fchown(fd, static_cast<uid_t>(-1), like.st_gid); // where the user is a member
-    (void)::fchmod(fd, (like.st_mode & 0666) | 0600);
+    // With nothing to take the bits from, it stays private, as made.
+    if (guarded.empty() || !ShareLike(fd, guarded))
+        (void)ShareLike(fd, FolderOf(lockPath));
     return fd;
 }
 

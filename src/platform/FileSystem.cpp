@@ -422,11 +422,28 @@ void RemoveStaleTempFiles(const std::string& folder) {
     ::closedir(dir);
 }
 
+bool ShareLike(int fd, const std::string& like) {
+    struct stat st {};
+    if (::stat(like.empty() ? "." : like.c_str(), &st) != 0)
+        return false;
+    if (st.st_gid != ::getegid())
+        (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid); // where the user is a member
+    (void)::fchmod(fd, (st.st_mode & 0666) | 0600);
+    return true;
+}
+
 std::error_code TryAppendLine(const std::string& path, std::string_view text) {
     if (path.empty())
         return Errno(ENOENT);
-    Descriptor fd = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND);
-    if (fd.Get() < 0)
+    Descriptor fd = OpenRegular(path, O_WRONLY | O_APPEND);
+    if (!fd && errno == ENOENT) {
+        fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+        if (fd)
+            ShareLike(fd.Get(), FolderOf(path));
+        else if (errno == EEXIST) // made meanwhile, or a link to a file not there yet
+            fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
+    }
+    if (!fd)
         return Errno();
     std::string line(text);
     line += "\r\n";

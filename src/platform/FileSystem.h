@@ -163,9 +163,17 @@ Descriptor OpenForReading(const std::string& path);
 // those left behind by a run that was killed.
 void RemoveStaleTempFiles(const std::string& folder);
 
-// Appends `text` and CR LF to a text file, creating it when missing. Fails
-// when the file cannot be opened or written, and for a path that is no
-// regular file, which is never opened in a way that could block.
+// Gives the file open as `fd`, which this run has just made, the read and
+// write bits and the group of `like` (a file or folder), whatever the umask
+// and as far as the user may, so that whoever may write `like` may write
+// the new file too (the other operators of a plant's group). False when
+// `like` cannot be looked at: the file stays as it was made.
+bool ShareLike(int fd, const std::string& like);
+
+// Appends `text` and CR LF to a text file, creating it when missing (shared
+// like its folder, see ShareLike). Fails when the file cannot be opened or
+// written, and for a path that is no regular file, which is never opened in
+// a way that could block.
 [[nodiscard]] std::error_code TryAppendLine(const std::string& path, std::string_view text);
 
 // A folder of this run's own under $TMPDIR (or /tmp), removed with

@@ -57,6 +57,15 @@ TEST(FileSystem, AppendLineEndsEveryEntryWithCrLf) {
     EXPECT_EQ(ReadFile(dir / "log.txt"), "one\n\rtwo\r\nthree\r\n");
     EXPECT_EQ(platform::TryAppendLine(dir / "missing/log.txt", "x"), std::errc::no_such_file_or_directory);
     EXPECT_EQ(platform::TryAppendLine("", "x"), std::errc::no_such_file_or_directory);
+    // A new log may be written by every operator who may write its folder.
+    std::filesystem::create_directories(dir / "shared");
+    ::chmod((dir / "shared").c_str(), 0775);
+    const mode_t mask = ::umask(077);
+    EXPECT_FALSE(platform::TryAppendLine(dir / "shared/log.txt", "x"));
+    ::umask(mask);
+    struct stat st {};
+    ::stat((dir / "shared/log.txt").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0664u) << "the folder's bits, not the umask's";
 }
 
 namespace {
