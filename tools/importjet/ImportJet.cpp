@@ -286,10 +286,6 @@ int ImportComponentFolder(const std::string& folder) {
         if (!path)
             continue;
         any = true;
-        if (StartsLikeSqlite(*path)) {
-            std::cout << *path << ": already an SQLite database, left alone\n";
-            continue;
-        }
         result = std::max(result, ImportFile(*path, ""));
     }
     if (!any)
