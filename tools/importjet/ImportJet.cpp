@@ -186,8 +186,8 @@ int Convert(const std::string& jet, const std::string& target, const LockedFile&
     }
     if (inPlace)
         why = ReplaceOriginal(jet, work, original);
-    else if (!(why = work.TryFinish("")))
-        why = work.TryRenameOver(target, false);
+    else if (!(why = work.TryFinish("")) && !(why = work.TryRenameOver(target, false)))
+        (void)torvex::platform::TrySyncFolderOf(target); // its new name on disk, as in place
     if (why) {
         std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << why.message() << '\n';
         return kFailed;
