@@ -89,10 +89,13 @@ mount_in() {
     mounted+=("$root/proc")
     for what in dev sys; do
         mount --rbind "/$what" "$root/$what"
-        mounted+=("$root/$what")
+        # Only a slave is unmounted with -R: on a shared copy that would
+        # unmount the machine's own /dev/pts and the like too.
         mount --make-rslave "$root/$what"
+        mounted+=("$root/$what")
     done
-    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    # A link there (a root copied from elsewhere) would lead the copy out of the root.
+    cp --remove-destination /etc/resolv.conf "$root/etc/resolv.conf"
 }
 # in_root ROOT COMMAND...: runs a shell command in ROOT as root, with no locale
 # and no display, as a fresh login would have it.

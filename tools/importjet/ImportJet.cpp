@@ -103,21 +103,21 @@ std::error_code TakeModeAndOwner(TempFile& work, const std::string& jet, const s
     struct stat now {};
     if (::fstat(fd, &now) != 0)
         return Errno();
-    // Finish compares with the user's ids; the file may have another group
-    // from the start (a folder with the set-group-ID bit).
+    // Compared with the file's own ids, not the user's: it may have another
+    // group from the start (a folder with the set-group-ID bit).
     if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0 &&
         now.st_gid != old.st_gid)
         (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    if (const auto why = work.TryFinish(jet, nullptr, false))
-        return why;
     if (::fstat(fd, &now) != 0)
         return Errno();
+    // One change of mode, after the owner: the set-ID bits never stand,
+    // not even for a moment, on a file of another owner or group.
     mode_t mode = old.st_mode & 07777;
     if (now.st_uid != old.st_uid)
         mode &= ~mode_t{04000};
     if (now.st_gid != old.st_gid)
         mode &= ~mode_t{02070};
-    if (mode != (old.st_mode & 07777) && ::fchmod(fd, mode) != 0)
+    if (::fchmod(fd, mode) != 0)
         return Errno();
     if (now.st_uid != old.st_uid || now.st_gid != old.st_gid)
         warning = "Torvex_ImportJet: warning: " + jet + " belongs to " + OwnerText(now.st_uid, now.st_gid) +
@@ -186,8 +186,8 @@ int Convert(const std::string& jet, const std::string& target, const LockedFile&
     }
     if (inPlace)
         why = ReplaceOriginal(jet, work, original);
-    else if (!(why = work.TryFinish("")))
-        why = work.TryRenameOver(target, false);
+    else if (!(why = work.TryFinish("")) && !(why = work.TryRenameOver(target, false)))
+        (void)torvex::platform::TrySyncFolderOf(target); // its new name on disk, as in place
     if (why) {
         std::cerr << "Torvex_ImportJet: " << written << " could not be written: " << why.message() << '\n';
         return kFailed;
@@ -286,10 +286,6 @@ int ImportComponentFolder(const std::string& folder) {
         if (!path)
             continue;
         any = true;
-        if (StartsLikeSqlite(*path)) {
-            std::cout << *path << ": already an SQLite database, left alone\n";
-            continue;
-        }
         result = std::max(result, ImportFile(*path, ""));
     }
     if (!any)

@@ -35,11 +35,6 @@ std::vector<long> FlockHolders(std::string_view text, unsigned major, unsigned m
     return holders;
 }
 
-LockedFile::~LockedFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 LockedFile::Result LockedFile::Acquire(const std::string& path, bool exclusive, bool noFollow,
                                        std::chrono::milliseconds wait) {
     path_ = path;
@@ -47,25 +42,23 @@ LockedFile::Result LockedFile::Acquire(const std::string& path, bool exclusive, 
     const auto deadline = std::chrono::steady_clock::now() + wait;
     auto pause = std::chrono::milliseconds(1);
     for (;;) {
-        if (fd_ < 0) {
-            fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
-            if (fd_ < 0)
+        if (!fd_) {
+            fd_.Reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0)));
+            if (!fd_)
                 return Result::Failed;
-            if (::fstat(fd_, &state_) != 0 || !S_ISREG(state_.st_mode)) {
-                ::close(fd_);
-                fd_ = -1;
+            if (::fstat(fd_.Get(), &state_) != 0 || !S_ISREG(state_.st_mode)) {
+                fd_.Reset();
                 errno = ENXIO;
                 return Result::Failed;
             }
         }
-        const bool locked = ::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+        const bool locked = ::flock(fd_.Get(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
         // Where the file system offers no flock, the checks before the file is
         // replaced still refuse one that another import replaced meanwhile.
         if (locked || (errno != EWOULDBLOCK && errno != EINTR)) {
-            if (::fstat(fd_, &state_) == 0 && NamesLockedFile())
+            if (::fstat(fd_.Get(), &state_) == 0 && NamesLockedFile())
                 return Result::Locked;
-            ::close(fd_); // another file is there now
-            fd_ = -1;
+            fd_.Reset(); // another file is there now
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             holder_ = FindHolder();
@@ -84,7 +77,7 @@ bool LockedFile::NamesLockedFile() const {
 
 bool LockedFile::Unchanged() const {
     struct stat now {};
-    return fd_ >= 0 && ::fstat(fd_, &now) == 0 && now.st_size == state_.st_size &&
+    return fd_ && ::fstat(fd_.Get(), &now) == 0 && now.st_size == state_.st_size &&
            now.st_mtim.tv_sec == state_.st_mtim.tv_sec && now.st_mtim.tv_nsec == state_.st_mtim.tv_nsec &&
            now.st_ctim.tv_sec == state_.st_ctim.tv_sec && now.st_ctim.tv_nsec == state_.st_ctim.tv_nsec &&
            NamesLockedFile();
@@ -92,7 +85,7 @@ bool LockedFile::Unchanged() const {
 
 std::string LockedFile::FindHolder() const {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+    if (!fd_ || ::fstat(fd_.Get(), &st) != 0)
         return "";
     const auto locks = platform::ReadWholeFile("/proc/locks");
     if (!locks)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileSystem.h"
+
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -25,18 +27,13 @@ public:
         Failed, // it cannot be opened (errno says why)
     };
 
-    LockedFile() = default;
-    ~LockedFile();
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-
     // Opens `path` (never through a symbolic link when `noFollow`) and locks
     // it, waiting up to `wait` for another holder. A holder that replaced the
     // file meanwhile (an import that finished) leaves another file under the
     // path: that one is opened and locked instead.
     [[nodiscard]] Result Acquire(const std::string& path, bool exclusive, bool noFollow,
                                  std::chrono::milliseconds wait);
-    int Descriptor() const { return fd_; }
+    int Descriptor() const { return fd_.Get(); }
     const struct stat& State() const { return state_; }
     // True when the path still names the locked file and nothing wrote to it
     // or changed its mode since it was locked.
@@ -51,7 +48,7 @@ private:
 
     std::string path_;
     bool noFollow_ = false;
-    int fd_ = -1;
+    platform::Descriptor fd_;
     struct stat state_ {};
     std::string holder_;
 };
