@@ -66,13 +66,7 @@ protected:
 
 TEST_F(Report, ASchemeChangeListsExactlyTheRowsWhoseValuesAreDropped) {
     DemoPlant plant(dir_ / "plant");
-    // Studio names of part 1 omit the machine, and each row names its machine.
-    test::MakeDatabase(plant.Template(), "UPDATE Source_DEFS SET Var_Name = 'Reel.###Var_Name' WHERE "
-                                         "System = 'VISIWINSTUDIO' AND Part = 1;"
-                                         "UPDATE Source_PRESET_DEFS SET machine_type = '###machine';");
-    test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "true");
-    ASSERT_EQ(plant.Run().exitStatus, 0);
-    test::MakeDatabase(plant.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID");
+    plant.TuneUnderStudioNames();
     const auto old = test::Query(plant.Preset(), "SELECT machine_type, var_name, offset_or_bitno, "
                                                  "CAST(abs_min AS INTEGER) FROM PRESET_DEFS ORDER BY rowid");
     test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "false");

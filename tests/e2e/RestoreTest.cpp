@@ -40,12 +40,7 @@ protected:
     // A plant whose last regeneration (a switch of the naming scheme) dropped
     // the tuned values of four rows: its backup still has them.
     void SetUp() override {
-        test::MakeDatabase(plant_.Template(), "UPDATE Source_DEFS SET Var_Name = 'Reel.###Var_Name' WHERE "
-                                              "System = 'VISIWINSTUDIO' AND Part = 1;"
-                                              "UPDATE Source_PRESET_DEFS SET machine_type = '###machine';");
-        test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
-        ASSERT_EQ(plant_.Run().exitStatus, 0);
-        test::MakeDatabase(plant_.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID");
+        plant_.TuneUnderStudioNames();
         tuned_ = test::Query(plant_.Preset(), kAllRows);
         test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "false");
         ASSERT_EQ(plant_.Run().exitStatus, 0);
