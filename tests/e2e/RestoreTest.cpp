@@ -150,14 +150,15 @@ TEST_F(Restoring, APreviewListsExactlyTheDifferingRowsAndChangesNothing) {
     const auto result = plant_.Run(Restore(" /PREVIEW"));
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
     EXPECT_TRUE(Files(plant_) == files) << "a preview changes nothing";
+    const auto rows = PreviewRows(result.output);
     std::vector<std::vector<std::string>> listed;
-    for (const auto& cells : PreviewRows(result.output))
+    for (const auto& cells : rows)
         listed.push_back({cells[0], cells[1], cells[2], cells[13]});
     EXPECT_EQ(listed, expected) << result.output;
-    ASSERT_EQ(PreviewRows(result.output).size(), 5u);
-    EXPECT_EQ(PreviewRows(result.output)[0][9], "12345") << "the restored abs_max";
-    EXPECT_EQ(PreviewRows(result.output)[3][10], "1.5") << "the restored min";
-    EXPECT_EQ(PreviewRows(result.output)[2][7], "9") << "the current pass";
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0][9], "12345") << "the restored abs_max";
+    EXPECT_EQ(rows[3][10], "1.5") << "the restored min";
+    EXPECT_EQ(rows[2][7], "9") << "the current pass";
     // abs_max of rows 1 and 2, pass of row 4, the values of row 3, min of the new row
     const int row3Values = std::stoi(test::QueryOne(
         plant_.Preset(), "SELECT (abs_min IS NOT NULL) + (abs_max IS NOT NULL) + (min IS NOT NULL) + "
