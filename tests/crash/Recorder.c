@@ -1,6 +1,6 @@
 /* Preloaded into a program under test (LD_PRELOAD): records every call that
  * changes a file or a folder under TORVEX_CRASH_ROOT, in the order the calls
- * completed, to the file TORVEX_CRASH_LOG. CrashStates.cpp replays the
+ * completed, to the file TORVEX_CRASH_LOG. CrashModel.cpp replays the
  * record. One record per line; a write's bytes follow its line:
  *
  *   K id path            an existing file, first met at path
@@ -260,34 +260,20 @@ static mode_t ModeArg(int flags, va_list ap) {
     return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? (mode_t)va_arg(ap, int) : 0;
 }
 
-int open(const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = ModeArg(flags, ap);
-    va_end(ap);
-    return OpenCommon(AT_FDCWD, path, flags, mode);
-}
-int open64(const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = ModeArg(flags, ap);
-    va_end(ap);
-    return OpenCommon(AT_FDCWD, path, flags, mode);
-}
-int openat(int dirfd, const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = ModeArg(flags, ap);
-    va_end(ap);
-    return OpenCommon(dirfd, path, flags, mode);
-}
-int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = ModeArg(flags, ap);
-    va_end(ap);
-    return OpenCommon(dirfd, path, flags, mode);
-}
+/* An open call whose mode, if any, follows its flags; `...` its parameters
+ * before the flags, ending with `path`. */
+#define OPEN_WITH_MODE(name, dirfd, ...)                                                                     \
+    int name(__VA_ARGS__, int flags, ...) {                                                                  \
+        va_list ap;                                                                                          \
+        va_start(ap, flags);                                                                                 \
+        const mode_t mode = ModeArg(flags, ap);                                                              \
+        va_end(ap);                                                                                          \
+        return OpenCommon(dirfd, path, flags, mode);                                                         \
+    }
+OPEN_WITH_MODE(open, AT_FDCWD, const char* path)
+OPEN_WITH_MODE(open64, AT_FDCWD, const char* path)
+OPEN_WITH_MODE(openat, dirfd, int dirfd, const char* path)
+OPEN_WITH_MODE(openat64, dirfd, int dirfd, const char* path)
 int __open_2(const char* path, int flags) {
     return OpenCommon(AT_FDCWD, path, flags, 0);
 }
@@ -566,16 +552,6 @@ int dup(int fd) {
     errno = saved;
     return r;
 }
-int dup2(int fd, int to) {
-    pthread_mutex_lock(&lock);
-    const int r = fd == to ? to : (int)syscall(SYS_dup3, fd, to, 0);
-    const int saved = errno;
-    if (r >= 0)
-        Copy(fd, r);
-    pthread_mutex_unlock(&lock);
-    errno = saved;
-    return r;
-}
 int dup3(int fd, int to, int flags) {
     pthread_mutex_lock(&lock);
     const int r = (int)syscall(SYS_dup3, fd, to, flags);
@@ -585,6 +561,9 @@ int dup3(int fd, int to, int flags) {
     pthread_mutex_unlock(&lock);
     errno = saved;
     return r;
+}
+int dup2(int fd, int to) {
+    return fd == to ? to : dup3(fd, to, 0);
 }
 
 int close(int fd) {

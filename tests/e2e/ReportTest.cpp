@@ -5,12 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
-#include <map>
 #include <set>
-#include <sstream>
 #include <utility>
 
 using namespace torvex;
@@ -20,21 +16,46 @@ namespace {
 
 using Row = std::vector<std::string>;
 
+// An excel-tab reader, as Python's csv module reads: a cell that starts
+// with a quote runs to the closing quote, "" inside it is one quote.
+std::vector<Row> ReadExcelTab(std::string_view text) {
+    std::vector<Row> rows;
+    Row row;
+    std::string cell;
+    bool quoted = false, started = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c != '"')
+                cell += c;
+            else if (i + 1 < text.size() && text[i + 1] == '"')
+                cell += text[++i];
+            else
+                quoted = false;
+        } else if (c == '"' && !started) {
+            quoted = started = true;
+        } else if (c == '\t' || c == '\n') {
+            row.push_back(std::exchange(cell, {}));
+            started = false;
+            if (c == '\n')
+                rows.push_back(std::exchange(row, {}));
+        } else {
+            cell += c;
+            started = true;
+        }
+    }
+    return rows;
+}
+
 // The rows of the report's table of dropped rows: machine_type, var_name,
 // offset_or_bitno and abs_min of each.
 std::vector<Row> DroppedRows(const std::string& report) {
-    std::istringstream lines(report);
-    std::string line;
-    while (std::getline(lines, line) && !line.starts_with("machine_type\tvar_name\t")) {
-    }
+    const auto table = report.find("machine_type\tvar_name\t");
+    const auto lines = table == std::string::npos ? std::vector<Row>() : ReadExcelTab(report.substr(table));
     std::vector<Row> rows;
-    while (std::getline(lines, line)) {
-        Row cells;
-        std::istringstream fields(line);
-        for (std::string cell; std::getline(fields, cell, '\t');)
-            cells.push_back(cell);
-        rows.push_back({cells.at(0), cells.at(1), cells.at(2), std::to_string(std::stoi(cells.at(3)))});
-    }
+    for (std::size_t i = 1; i < lines.size(); ++i) // below the header
+        rows.push_back(
+            {lines[i].at(0), lines[i].at(1), lines[i].at(2), std::to_string(std::stoi(lines[i].at(3)))});
     return rows;
 }
 
@@ -45,13 +66,7 @@ protected:
 
 TEST_F(Report, ASchemeChangeListsExactlyTheRowsWhoseValuesAreDropped) {
     DemoPlant plant(dir_ / "plant");
-    // Studio names of part 1 omit the machine, and each row names its machine.
-    test::MakeDatabase(plant.Template(), "UPDATE Source_DEFS SET Var_Name = 'Reel.###Var_Name' WHERE "
-                                         "System = 'VISIWINSTUDIO' AND Part = 1;"
-                                         "UPDATE Source_PRESET_DEFS SET machine_type = '###machine';");
-    test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "true");
-    ASSERT_EQ(plant.Run().exitStatus, 0);
-    test::MakeDatabase(plant.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID");
+    plant.TuneUnderStudioNames();
     const auto old = test::Query(plant.Preset(), "SELECT machine_type, var_name, offset_or_bitno, "
                                                  "CAST(abs_min AS INTEGER) FROM PRESET_DEFS ORDER BY rowid");
     test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "false");
@@ -118,30 +133,18 @@ TEST_F(Report, ARunWhereEveryRowHasAPartnerDropsNone) {
     EXPECT_TRUE(DroppedRows(report).empty()) << report;
 }
 
-// Every file of the plant with its bytes and its last-write time.
-std::map<std::string, std::pair<std::string, long long>> Snapshot(const std::string& folder) {
-    std::map<std::string, std::pair<std::string, long long>> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        struct stat st {};
-        ::lstat(entry.path().c_str(), &st);
-        files[entry.path()] = {entry.is_regular_file() ? test::ReadFile(entry.path()) : "",
-                               st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
-    }
-    return files;
-}
-
 TEST_F(Report, APreviewTellsWithoutChangingAnyFileOfThePlant) {
     DemoPlant plant(dir_ / "plant");
     ASSERT_EQ(plant.Run().exitStatus, 0);
     test::SetIniEntry(plant.ProgramIni(), "Project", "VWStudio", "true"); // a run would rename and rewrite
     test::SetIniEntry(plant.ProgramIni(), "Machine1", "Bobbin4", "TRUE");
     std::filesystem::remove(plant.ServicePackLog());
-    const auto before = Snapshot(plant.P());
+    const std::string before = test::FolderState(plant.P());
     test::RunOptions options;
     options.arguments = "/EXTERNAL=SILENT /PREVIEW";
     const auto result = plant.Run(options);
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
-    EXPECT_TRUE(Snapshot(plant.P()) == before) << "the preview changed the plant";
+    EXPECT_EQ(test::FolderState(plant.P()), before) << "the preview changed the plant";
     EXPECT_NE(result.output.find("start mode: silent, preview\n"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("naming scheme: VisiWin Studio\n"), std::string::npos);
     EXPECT_NE(result.output.find("preset database: " + plant.Preset() + "\n"), std::string::npos);
@@ -149,7 +152,7 @@ TEST_F(Report, APreviewTellsWithoutChangingAnyFileOfThePlant) {
 
     options.arguments = "/EXTERNAL=SILENT/PREVIEW"; // keys may follow each other without a blank
     EXPECT_EQ(plant.Run(options).exitStatus, 0);
-    EXPECT_TRUE(Snapshot(plant.P()) == before);
+    EXPECT_EQ(test::FolderState(plant.P()), before);
     options.arguments = "/PREVIEW";
     EXPECT_EQ(plant.Run(options).exitStatus, 2) << "a preview is a silent run";
     // A run that would not publish has no report to show.
@@ -205,37 +208,6 @@ TEST_F(Report, APreviewLeavesThePlantWithAHotJournalOrAWriteAheadLog) {
     EXPECT_NE(preview("/EXTERNAL=SILENT /PREVIEW", 0).output.find("\nold rows read: 70\n"),
               std::string::npos);
     EXPECT_FALSE(test::Exists(plant.Preset() + "-wal"));
-}
-
-// An excel-tab reader, as Python's csv module reads: a cell that starts
-// with a quote runs to the closing quote, "" inside it is one quote.
-std::vector<std::vector<std::string>> ReadExcelTab(std::string_view text) {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row;
-    std::string cell;
-    bool quoted = false, started = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c != '"')
-                cell += c;
-            else if (i + 1 < text.size() && text[i + 1] == '"')
-                cell += text[++i];
-            else
-                quoted = false;
-        } else if (c == '"' && !started) {
-            quoted = started = true;
-        } else if (c == '\t' || c == '\n') {
-            row.push_back(std::exchange(cell, {}));
-            started = false;
-            if (c == '\n')
-                rows.push_back(std::exchange(row, {}));
-        } else {
-            cell += c;
-            started = true;
-        }
-    }
-    return rows;
 }
 
 TEST_F(Report, EveryLossIsCountedAndTheTableReadsBack) {

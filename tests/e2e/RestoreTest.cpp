@@ -40,12 +40,7 @@ protected:
     // A plant whose last regeneration (a switch of the naming scheme) dropped
     // the tuned values of four rows: its backup still has them.
     void SetUp() override {
-        test::MakeDatabase(plant_.Template(), "UPDATE Source_DEFS SET Var_Name = 'Reel.###Var_Name' WHERE "
-                                              "System = 'VISIWINSTUDIO' AND Part = 1;"
-                                              "UPDATE Source_PRESET_DEFS SET machine_type = '###machine';");
-        test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "true");
-        ASSERT_EQ(plant_.Run().exitStatus, 0);
-        test::MakeDatabase(plant_.Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID");
+        plant_.TuneUnderStudioNames();
         tuned_ = test::Query(plant_.Preset(), kAllRows);
         test::SetIniEntry(plant_.ProgramIni(), "Project", "VWStudio", "false");
         ASSERT_EQ(plant_.Run().exitStatus, 0);
@@ -155,14 +150,15 @@ TEST_F(Restoring, APreviewListsExactlyTheDifferingRowsAndChangesNothing) {
     const auto result = plant_.Run(Restore(" /PREVIEW"));
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
     EXPECT_TRUE(Files(plant_) == files) << "a preview changes nothing";
+    const auto rows = PreviewRows(result.output);
     std::vector<std::vector<std::string>> listed;
-    for (const auto& cells : PreviewRows(result.output))
+    for (const auto& cells : rows)
         listed.push_back({cells[0], cells[1], cells[2], cells[13]});
     EXPECT_EQ(listed, expected) << result.output;
-    ASSERT_EQ(PreviewRows(result.output).size(), 5u);
-    EXPECT_EQ(PreviewRows(result.output)[0][9], "12345") << "the restored abs_max";
-    EXPECT_EQ(PreviewRows(result.output)[3][10], "1.5") << "the restored min";
-    EXPECT_EQ(PreviewRows(result.output)[2][7], "9") << "the current pass";
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0][9], "12345") << "the restored abs_max";
+    EXPECT_EQ(rows[3][10], "1.5") << "the restored min";
+    EXPECT_EQ(rows[2][7], "9") << "the current pass";
     // abs_max of rows 1 and 2, pass of row 4, the values of row 3, min of the new row
     const int row3Values = std::stoi(test::QueryOne(
         plant_.Preset(), "SELECT (abs_min IS NOT NULL) + (abs_max IS NOT NULL) + (min IS NOT NULL) + "

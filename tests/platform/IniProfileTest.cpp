@@ -205,10 +205,6 @@ TEST(IniWrite, FindsAnExistingFileWithOtherLetterCase) {
     EXPECT_FALSE(torvex::test::Exists(dir / "parameter/program.ini"));
 }
 
-} // namespace
-
-namespace {
-
 TEST(IniStep, AStepThatChangesNothingLeavesTheFileAloneEvenWhenReadOnly) {
     TempDir dir;
     const std::string path = dir / "Program.ini";

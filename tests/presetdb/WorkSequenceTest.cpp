@@ -14,6 +14,8 @@ namespace {
 
 const std::string kDefs = "('VISIWIN32', 1, 'V_###Var_Name'), ('VISIWINSTUDIO', 1, 'S.###Var_Name')";
 const std::string kRow = "(1, 'REEL', 1, 1, 'Speed', 7, 0, 2, 't', 'page', 0, 100, 10, 90, 1)";
+// The preset row that kRow generates, with tuned values of its own.
+const std::string kTunedRow = "(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)";
 
 class WorkSequence : public test::PresetFixture {
 protected:
@@ -43,7 +45,7 @@ TEST_F(WorkSequence, PublishesAByteCopyAndKeepsTheTemplateTime) {
 
 TEST_F(WorkSequence, ThePreviousPresetDatabaseIsKeptAsBackup) {
     MakeTemplate(kDefs, kRow);
-    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    MakePreset(kTunedRow);
     const std::string before = test::ReadFile(Preset());
     test::WriteFile(Preset() + ".bak", "an older backup");
     Run();
@@ -58,7 +60,7 @@ TEST_F(WorkSequence, ThePreviousPresetDatabaseIsKeptAsBackup) {
 // database becomes the backup, one that equals it is dropped.
 TEST_F(WorkSequence, APendingBackupCopyIsFinishedByTheNextRegeneration) {
     MakeTemplate(kDefs, kRow);
-    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    MakePreset(kTunedRow);
     Run(); // the preset database now holds what a run makes of it
     const std::string bak = test::ReadFile(Preset() + ".bak");
     for (const bool differs : {false, true}) {
@@ -90,7 +92,7 @@ TEST_F(WorkSequence, MissingTemplateTouchesNothing) {
 TEST_F(WorkSequence, IntegratedModeStartsFromTheMachineCopy) {
     test::WriteFile(HX5Ini(), "[Common]\r\nNameM1=M1\r\nSaveAndRestore=" + (dir_ / "save") + "\r\n");
     MakeTemplate(kDefs, kRow);
-    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    MakePreset(kTunedRow);
     std::filesystem::create_directories(dir_ / "save/Torvex");
     test::MakeDatabase(dir_ / "save/Torvex/Torvex.mdb",
                        "CREATE TABLE PRESET_DEFS " + test::kPresetColumns +
@@ -163,10 +165,6 @@ TEST_F(WorkSequence, AnUnreadablePresetDatabaseIsNotReplaced) {
     EXPECT_NE(test::ReadFile(ServicePackLog()).find("was left unchanged"), std::string::npos);
 }
 
-} // namespace
-
-namespace {
-
 class AnotherWriter : public WorkSequence {
 protected:
     // Runs the generation while another program commits into the preset
@@ -189,7 +187,7 @@ protected:
 
 TEST_F(AnotherWriter, ACommitDuringTheRunIsCarriedOverOrTheDatabaseLeftAsItIs) {
     MakeTemplate(kDefs, kRow);
-    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    MakePreset(kTunedRow);
     RunWhileCommitting(1);
     EXPECT_EQ(Table("max"), (Rows{{"101.0"}})) << "the committed value is taken over by a second generation";
     EXPECT_EQ(Table("max", Preset() + ".bak"), (Rows{{"101.0"}})) << "the backup is the version replaced";
@@ -198,7 +196,7 @@ TEST_F(AnotherWriter, ACommitDuringTheRunIsCarriedOverOrTheDatabaseLeftAsItIs) {
 
 TEST_F(AnotherWriter, AProgramThatNeverStopsCommittingLeavesTheDatabaseToIt) {
     MakeTemplate(kDefs, kRow);
-    MakePreset("(1, 'REEL', 1, 1, 'V_Speed', 7, 0, 2, 't', 'page', -5, 5, -5, 5, 5)");
+    MakePreset(kTunedRow);
     RunWhileCommitting(100);
     EXPECT_EQ(commitsMade_, 3);
     EXPECT_EQ(Table("var_name, max"), (Rows{{"V_Speed", "103.0"}}))

@@ -167,10 +167,6 @@ TEST_F(ErrorReport, ConfirmCancelAsksTheDesignedQuestion) {
     EXPECT_EQ(dialogs_.Shown().size(), 3u);
 }
 
-} // namespace
-
-namespace {
-
 class Signals : public test::RuntimeFixture {};
 
 // In a child process (the handlers stay for the process): a signal before a

@@ -10,6 +10,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sstream>
+#include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,6 +58,16 @@ void DemoPlant::GrowTemplate(int rowsPerMachine) const {
                      ") INSERT INTO Source_PRESET_DEFS SELECT i * 10, 'REEL', 1, 1 + i % 6, 'Extra' || i, "
                      "11, 0, i % 32, 'Extra preset ' || i || ' of ###machine', 'Extra', 0, 100, 10, 90, 1 "
                      "FROM n;");
+}
+
+void DemoPlant::TuneUnderStudioNames() const {
+    MakeDatabase(Template(), "UPDATE Source_DEFS SET Var_Name = 'Reel.###Var_Name' WHERE "
+                             "System = 'VISIWINSTUDIO' AND Part = 1;"
+                             "UPDATE Source_PRESET_DEFS SET machine_type = '###machine';");
+    SetIniEntry(ProgramIni(), "Project", "VWStudio", "true");
+    if (const auto result = Run(); result.exitStatus != 0)
+        throw std::runtime_error("the run under Studio names failed: " + result.errors);
+    MakeDatabase(Preset(), "UPDATE PRESET_DEFS SET abs_min = 1000 + ID");
 }
 
 void DemoPlant::HandToUnprivilegedUser() const {

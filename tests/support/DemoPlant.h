@@ -52,6 +52,11 @@ public:
 
     // Makes the template generate `rowsPerMachine` rows per machine.
     void GrowTemplate(int rowsPerMachine) const;
+    // Generates the plant under Studio names, part 1's omitting the machine and
+    // each template row naming its machine, and tunes every row (abs_min
+    // 1000 + ID): switching back to the other scheme then drops the tuned
+    // values of machine 3's four rows of part 1.
+    void TuneUnderStudioNames() const;
     // Hands the whole plant to the unprivileged user that RunOptions::unprivileged runs as.
     void HandToUnprivilegedUser() const;
 
